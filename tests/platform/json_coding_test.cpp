@@ -1,0 +1,66 @@
+#include "platform/foundation/json_coding.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+namespace {
+
+using kv::JsonCodingError;
+using kv::json::Reader;
+using kv::json::Value;
+
+Reader readerOf(const Value& v) { return Reader(v, "test"); }
+
+TEST(JsonCodingTest, IntegerMembersAreStrict) {
+    const Value v = Value::parse(R"({"a":12,"b":12.5,"c":12.0,"d":"12","e":null,"f":9223372036854775808,
+        "g":-9223372036854775808,"h":1e19,"i":2147483648,"j":true})");
+    const Reader r = readerOf(v);
+    EXPECT_EQ(r.int64("a"), 12);
+    EXPECT_THROW(r.int64("b"), JsonCodingError);
+    EXPECT_EQ(r.int64("c"), 12);
+    EXPECT_THROW(r.int64("d"), JsonCodingError);
+    EXPECT_THROW(r.int64("e"), JsonCodingError);
+    EXPECT_THROW(r.int64("f"), JsonCodingError);
+    EXPECT_EQ(r.int64("g"), INT64_MIN);
+    EXPECT_THROW(r.int64("h"), JsonCodingError);
+    EXPECT_THROW(r.int32("i"), JsonCodingError);
+    EXPECT_THROW(r.int64("j"), JsonCodingError);
+    EXPECT_THROW(r.int64("missing"), JsonCodingError);
+}
+
+TEST(JsonCodingTest, NumberAndBooleanMembers) {
+    const Value v = Value::parse(R"({"n":1,"x":0.25,"s":"0.25","b":false,"one":1})");
+    const Reader r = readerOf(v);
+    EXPECT_EQ(r.number("n"), 1.0);
+    EXPECT_EQ(r.number("x"), 0.25);
+    EXPECT_THROW(r.number("s"), JsonCodingError);
+    EXPECT_FALSE(r.boolean("b"));
+    EXPECT_THROW(r.boolean("one"), JsonCodingError);
+}
+
+TEST(JsonCodingTest, ReaderNeedsAnObjectAndArraysNeedArrays) {
+    EXPECT_THROW(readerOf(Value::parse("[1]")), JsonCodingError);
+    const Value v = Value::parse(R"({"list":{"a":1},"nums":[1,2]})");
+    auto decodeOne = [](const Reader& r) { return r.int64("a"); };
+    EXPECT_THROW(readerOf(v).array("list", decodeOne), JsonCodingError);
+    EXPECT_THROW(readerOf(v).array("nums", decodeOne), JsonCodingError);
+}
+
+TEST(JsonCodingTest, NonFiniteNumbersCannotBeEncoded) {
+    EXPECT_THROW(kv::json::finiteNumber(NAN, "x"), JsonCodingError);
+    EXPECT_THROW(kv::json::finiteNumber(-INFINITY, "x"), JsonCodingError);
+    EXPECT_EQ(kv::json::finiteNumber(-0.5, "x"), -0.5);
+}
+
+TEST(JsonCodingTest, TextEntryPointsReportErrorsAsResults) {
+    auto decode = [](const Reader& r) { return r.int64("a"); };
+    EXPECT_EQ(*kv::json::decodeText(R"({"a":3})", decode), 3);
+    EXPECT_FALSE(kv::json::decodeText("{\"a\":", decode).ok());
+    EXPECT_FALSE(kv::json::decodeText("", decode).ok());
+    const auto missing = kv::json::decodeText("{}", decode);
+    ASSERT_FALSE(missing.ok());
+    EXPECT_NE(missing.error().message.find("\"a\""), std::string::npos);
+}
+
+}  // namespace
