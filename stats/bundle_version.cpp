@@ -7,13 +7,10 @@
 namespace kv {
 
 std::string bundleShortVersion() {
-    const auto bundle = NSBundle::mainBundle();
-    const auto& info = bundle->infoDictionary();
-    if (!info) return "?";
-    const auto entry = info->find("CFBundleShortVersionString");
-    if (entry == info->end()) return "?";
-    if (const auto* text = std::get_if<std::string>(&entry->second)) return *text;
-    return "?";
+    const auto bundle = NSBundle::mainBundle();  // held while its entry is read
+    const auto* value = bundle->objectForInfoDictionaryKey("CFBundleShortVersionString");
+    const auto* text = value ? std::get_if<std::string>(value) : nullptr;
+    return text ? *text : "?";
 }
 
 }  // namespace kv

@@ -27,12 +27,17 @@ std::shared_ptr<const NSBundle> NSBundle::mainBundle() {
     return mainBundleSlot();
 }
 
+const NSBundle::InfoValue* NSBundle::objectForInfoDictionaryKey(std::string_view key) const {
+    if (!info_) return nullptr;
+    const auto entry = info_->find(key);
+    return entry == info_->end() ? nullptr : &entry->second;
+}
+
 std::optional<std::string> NSBundle::bundleIdentifier() const {
-    if (!info_) return std::nullopt;
-    const auto entry = info_->find("CFBundleIdentifier");
-    if (entry == info_->end()) return std::nullopt;
-    if (const auto* text = std::get_if<std::string>(&entry->second)) return *text;
-    return std::nullopt;
+    const auto* value = objectForInfoDictionaryKey("CFBundleIdentifier");
+    const auto* text = value ? std::get_if<std::string>(value) : nullptr;
+    if (!text) return std::nullopt;
+    return *text;
 }
 
 namespace kv {

@@ -8,6 +8,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <variant>
 
 class NSBundle {
@@ -23,6 +24,10 @@ public:
 
     // Absent when the bundle has no information dictionary.
     const std::optional<InfoDictionary>& infoDictionary() const { return info_; }
+
+    // The dictionary's entry under `key`; null when there is no dictionary
+    // or no such entry.
+    const InfoValue* objectForInfoDictionaryKey(std::string_view key) const;
 
     // "CFBundleIdentifier" of the dictionary, when it holds a string.
     std::optional<std::string> bundleIdentifier() const;
