@@ -56,14 +56,6 @@ TEST(BundleTest, IdentifierMustBeAString) {
     EXPECT_EQ(NSBundle(Info{{"CFBundleIdentifier", std::string()}}).bundleIdentifier(), "");
 }
 
-TEST(BundleTest, EntriesAreLookedUpByKey) {
-    const NSBundle bundle(Info{{"CFBundleVersion", 12.0}});
-    ASSERT_NE(bundle.objectForInfoDictionaryKey("CFBundleVersion"), nullptr);
-    EXPECT_EQ(*bundle.objectForInfoDictionaryKey("CFBundleVersion"), NSBundle::InfoValue(12.0));
-    EXPECT_EQ(bundle.objectForInfoDictionaryKey("CFBundleName"), nullptr);
-    EXPECT_EQ(NSBundle(std::nullopt).objectForInfoDictionaryKey("CFBundleVersion"), nullptr);
-}
-
 TEST(BundleTest, AHeldBundleOutlivesAReplacement) {
     const auto held = NSBundle::mainBundle();
     {
