@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <string>
 #include <vector>
@@ -15,18 +16,14 @@ namespace {
 using kv::Bounds;
 using kv::FrameConfig;
 using kv::MotionAnalysis;
-using kv::MotionBounds;
 using kv::testing::defaultSettings;
 
 FrameConfig defaultsAt(CMTime) { return defaultSettings(); }
 
-MotionBounds sampleAt(int64_t value, int32_t timescale, std::vector<Bounds> bounds) {
-    return MotionBounds{CMTimeMake(value, timescale), std::move(bounds)};
-}
-
-MotionAnalysis analysisOf(std::vector<MotionBounds> samples) {
+// Samples at value / timescale seconds, one box each.
+MotionAnalysis analysisOf(int32_t timescale, std::vector<std::pair<int64_t, Bounds>> samples) {
     MotionAnalysis analysis;
-    analysis.motionBounds = std::move(samples);
+    for (const auto& [value, box] : samples) analysis.motionBounds.push_back({CMTimeMake(value, timescale), {box}});
     return analysis;
 }
 
@@ -38,135 +35,127 @@ void expectBoundsNear(const Bounds& actual, const Bounds& expected) {
     EXPECT_EQ(actual.count, expected.count);
 }
 
+// The result's count is the count of the regions that were clipped, so the
+// counts tell which samples were the anchor and which the walks took.
 const Bounds kLeft{0.2, 0.2, 0.4, 0.4, 500};
+const Bounds kLeft300{0.2, 0.2, 0.4, 0.4, 300};
+const Bounds kLeft700{0.2, 0.2, 0.4, 0.4, 700};
 const Bounds kRight{0.6, 0.2, 0.8, 0.4, 500};
+const Bounds kTiny{0.30, 0.30, 0.32, 0.32, 500};  // area 0.0004, below minMotionArea
 
-// --- binary search ---
-
-TEST(PartitioningIndexTest, FindsTheFirstElementThatHolds) {
+TEST(PartitioningIndexTest, FindsTheFirstElementThatHoldsOrPassesOnAnError) {
     const std::vector<int> values{1, 3, 5, 7, 9};
     for (int limit = 0; limit <= 10; ++limit) {
-        const size_t expected = static_cast<size_t>(limit / 2);  // the odd values below limit
-        EXPECT_EQ(kv::partitioningIndex(values, [&](int v) { return v >= limit; }), expected) << limit;
+        EXPECT_EQ(kv::partitioningIndex(values, [&](int v) { return v >= limit; }), size_t(limit / 2)) << limit;
     }
     EXPECT_EQ(kv::partitioningIndex(std::vector<int>{}, [](int) { return true; }), 0u);
-    EXPECT_EQ(kv::partitioningIndex(values, [](int) { return false; }), 5u);
-}
 
-TEST(PartitioningIndexTest, PassesOnThePredicatesError) {
-    const std::vector<int> values{1, 2, 3, 4};
-    int calls = 0;
-    const kv::Result<size_t> failed = kv::partitioningIndex(values, [&](int v) -> kv::Result<bool> {
-        ++calls;
-        if (v == 3) return kv::Error{"no answer for 3"};
+    const auto failed = kv::partitioningIndex(values, [](int v) -> kv::Result<bool> {
+        if (v == 5) return kv::Error{"no answer"};
         return v >= 2;
     });
     ASSERT_FALSE(failed.ok());
-    EXPECT_EQ(failed.error().message, "no answer for 3");
-    EXPECT_EQ(calls, 1);  // the middle of four is the third element
-
-    const kv::Result<size_t> found = kv::partitioningIndex(values, [](int v) -> kv::Result<bool> { return v >= 2; });
-    ASSERT_TRUE(found.ok());
-    EXPECT_EQ(*found, 1u);
+    EXPECT_EQ(failed.error().message, "no answer");
 }
 
-// --- the sample filter ---
-
-TEST(KeptUnionTest, FollowsBoxesWithACornerOrTheCentreInTheMotionBox) {
+TEST(KeptUnionTest, FiltersByMotionBoxPointsCountAndArea) {
     const FrameConfig config = defaultSettings();
-    auto kept = [&](Bounds b) { return kv::keptUnion(MotionBounds{CMTimeMake(0, 1), {b}}, config); };
-    EXPECT_EQ(kept(Bounds{0.3, 0.2, 0.5, 0.4, 300}), (Bounds{0.3, 0.2, 0.5, 0.4, 300}));
-    EXPECT_EQ(kept(Bounds{0.2, 0.6, 0.4, 0.8, 300}), Bounds{});                           // above
-    EXPECT_EQ(kept(Bounds{0.2, 0.0, 0.4, 0.09, 300}), Bounds{});                          // below
-    EXPECT_EQ(kept(Bounds{0.0, 0.0, 0.5, 0.9, 300}), (Bounds{0.0, 0.0, 0.5, 0.9, 300}));  // only the centre
-    EXPECT_EQ(kept(Bounds{0.00, 0.00, 0.03, 1.00, 300}), Bounds{});  // overlaps, but no point inside
-}
-
-TEST(KeptUnionTest, MotionBoxIncludesItsMinimumEdgesOnly) {
-    const FrameConfig config = defaultSettings();
-    const CGRect box =
-        CGRectMake(config.motionBoxLeft, config.motionBoxTop, config.motionBoxRight - config.motionBoxLeft,
-                   config.motionBoxBottom - config.motionBoxTop);
+    const CGRect box = CGRectMake(0.02, 0.55, 0.98 - 0.02, 0.1 - 0.55);
     EXPECT_EQ(box.size.height, -0.45000000000000007);
     const double lowY = CGRectGetMinY(box);
     const double highY = CGRectGetMaxY(box);
-    auto kept = [&](Bounds b) { return kv::keptUnion(MotionBounds{CMTimeMake(0, 1), {b}}, config); };
-    // Only the first corner can lie in the box: on its minimum edges it does,
-    // a step below them it does not.
-    EXPECT_EQ(kept(Bounds{0.02, lowY, 1.5, 1.5, 300}).count, 300);
-    EXPECT_EQ(kept(Bounds{0.02, std::nextafter(lowY, 0.0), 1.5, 1.5, 300}), Bounds{});
-    EXPECT_EQ(kept(Bounds{std::nextafter(0.02, 0.0), lowY, 1.5, 1.5, 300}), Bounds{});
-    // Every point at or above the maximum edge: outside.
-    EXPECT_EQ(kept(Bounds{0.3, highY, 0.5, highY + 0.2, 300}), Bounds{});
-    EXPECT_EQ(kept(Bounds{0.98, 0.2, 1.2, 0.4, 300}), Bounds{});
+    const std::vector<std::pair<Bounds, bool>> cases{
+        {{0.3, 0.2, 0.5, 0.4, 300}, true},
+        {{0.2, 0.6, 0.4, 0.8, 300}, false},                         // above the box
+        {{0.2, 0.0, 0.4, 0.09, 300}, false},                        // below it
+        {{0.0, 0.0, 0.5, 0.9, 300}, true},                          // only the centre inside
+        {{0.00, 0.00, 0.03, 1.00, 300}, false},                     // overlaps, no point inside
+        {{0.02, lowY, 1.5, 1.5, 300}, true},                        // first corner on the minimum edges
+        {{0.02, std::nextafter(lowY, 0.0), 1.5, 1.5, 300}, false},  // a step below them
+        {{std::nextafter(0.02, 0.0), lowY, 1.5, 1.5, 300}, false},
+        {{0.3, highY, 0.5, highY + 0.2, 300}, false},  // on the maximum edge: outside
+        {{0.3, 0.2, 0.4, 0.3, 199}, false},            // below minMovedPixels
+        {{0.3, 0.2, 0.3005, 0.4, 900}, false},         // too thin
+    };
+    for (const auto& [b, passes] : cases) {
+        const Bounds kept = kv::keptUnion({CMTimeMake(0, 1), {b}}, config);
+        EXPECT_EQ(kept, passes ? b : Bounds{}) << b.minX << ", " << b.minY << ", " << b.maxX << ", " << b.maxY;
+    }
+    FrameConfig anyCount = config;
+    anyCount.minMovedPixels = 0;
+    EXPECT_EQ(kv::keptUnion({CMTimeMake(0, 1), {Bounds{0.3, 0.2, 0.4, 0.3, 0}}}, anyCount), Bounds{});
 }
 
-TEST(KeptUnionTest, NeedsEnoughMovedPixelsAndAnArea) {
-    FrameConfig config = defaultSettings();
-    const MotionBounds sample{CMTimeMake(0, 1),
-                              {Bounds{0.3, 0.2, 0.4, 0.3, 199}, Bounds{0.5, 0.2, 0.6, 0.3, 200},
-                               Bounds{0.3, 0.2, 0.3005, 0.5, 900}, Bounds{0.2, 0.4, 0.35, 0.5, 250}}};
-    EXPECT_EQ(kv::keptUnion(sample, config), (Bounds{0.2, 0.2, 0.6, 0.5, 450}));
-    config.minMovedPixels = 0;
-    EXPECT_EQ(kv::keptUnion(MotionBounds{CMTimeMake(0, 1), {Bounds{0.3, 0.2, 0.4, 0.3, 0}}}, config), Bounds{});
+TEST(ProcessedBoundsTest, WorkedExamples) {
+    const MotionAnalysis analysis = analysisOf(10, {{0, {0.20, 0.20, 0.40, 0.40, 500}},
+                                                    {5, {0.30, 0.25, 0.50, 0.45, 500}},
+                                                    {10, {0.40, 0.30, 0.60, 0.50, 500}},
+                                                    {15, {0.70, 0.70, 0.90, 0.90, 500}}});
+    const CMTime t = CMTimeMake(0, 600);
+    expectBoundsNear(kv::computeProcessedBounds(t, analysis, defaultsAt, 1.0, 4.0), {0.30, 0.25, 0.50, 0.45, 1000});
+    expectBoundsNear(kv::computeProcessedBounds(t, analysis, defaultsAt, 0.0, 0.4), {0.30, 0.25, 0.40, 0.40, 500});
+    EXPECT_EQ(kv::computeProcessedBounds(t, MotionAnalysis{}, defaultsAt, 0, 4), Bounds{});
 }
 
-// --- computeProcessedBounds ---
+struct WalkCase {
+    const char* name;
+    MotionAnalysis analysis;
+    CMTime t;
+    double offset;
+    double margin;
+    int64_t count;
+};
 
-MotionAnalysis workedExample() {
-    return analysisOf({sampleAt(0, 10, {Bounds{0.20, 0.20, 0.40, 0.40, 500}}),
-                       sampleAt(5, 10, {Bounds{0.30, 0.25, 0.50, 0.45, 500}}),
-                       sampleAt(10, 10, {Bounds{0.40, 0.30, 0.60, 0.50, 500}}),
-                       sampleAt(15, 10, {Bounds{0.70, 0.70, 0.90, 0.90, 500}})});
+TEST(ProcessedBoundsTest, AnchorAndWalks) {
+    std::vector<std::pair<int64_t, Bounds>> small;
+    for (int i = 0; i < 50; ++i) small.push_back({i, kTiny});
+    const Bounds sliver{0.30, 0.30, 0.35, 0.31, 500};  // area 0.0005: still warming up after it
+    const Bounds weak{0.6, 0.2, 0.8, 0.4, 10};         // keeps nothing
+    const std::vector<WalkCase> cases{
+        {"one sample", analysisOf(1, {{0, kLeft}}), CMTimeMake(0, 1), 0, 4, 0},
+        {"before the first", analysisOf(1, {{0, kLeft300}, {1, kLeft700}}), CMTimeMake(0, 1), -1, 4, 300},
+        {"after the last", analysisOf(1, {{0, kLeft300}, {1, kLeft700}}), CMTimeMake(10, 1), 0, 4, 700},
+        {"exactly o after t", analysisOf(1, {{0, kLeft300}, {1, kLeft700}}), CMTimeMake(0, 1), 1.0, 4, 300},
+        {"just past o", analysisOf(1, {{0, kLeft300}, {1, kLeft700}}), CMTimeMake(0, 1), 1.5, 4, 700},
+        {"first sample o after t", analysisOf(1, {{1, kLeft300}, {2, kLeft700}}), CMTimeMake(0, 1), 1.0, 4, 300},
+        // t + 0.4 s in t's timescale 1 is 0 s; the search uses 0.4 and anchors at 0.2 s.
+        {"offset as a double", analysisOf(10, {{0, kLeft300}, {2, kLeft700}, {6, kRight}}), CMTimeMake(0, 1), 0.4, 4,
+         700},
+        {"first earlier sample always taken", analysisOf(1, {{0, kLeft}, {1000, kLeft}}), CMTimeMake(1000, 1), 0.5, 0,
+         500},
+        {"disjoint motion", analysisOf(1, {{0, kLeft}, {1, kRight}, {2, kLeft}}), CMTimeMake(1, 1), 0.5, 4, 0},
+        {"no kept motion passed over", analysisOf(1, {{0, kLeft}, {1, weak}, {3, {0.25, 0.2, 0.45, 0.4, 800}}}),
+         CMTimeMake(0, 1), 0, 4, 500},
+        {"margin 0", analysisOf(1, {{0, kLeft}, {1, kLeft}, {2, kLeft}}), CMTimeMake(0, 1), 0, 0, 0},
+        {"margin 1", analysisOf(1, {{0, kLeft}, {1, kLeft}, {2, kLeft}}), CMTimeMake(0, 1), 0, 1, 500},
+        {"margin 1.5", analysisOf(1, {{0, kLeft}, {1, kLeft}, {2, kLeft}}), CMTimeMake(0, 1), 0, 1.5, 1000},
+        {"small motion walks to both ends", analysisOf(1, small), CMTimeMake(25, 1), 0.5, 1, 49 * 500},
+        // Past the margin at 10 s, but the accumulation is still below minMotionArea.
+        {"warming up", analysisOf(1, {{0, kLeft}, {10, kLeft}, {20, sliver}, {30, kLeft}}), CMTimeMake(30, 1), 0.5, 5,
+         1500},
+        {"warmed up", analysisOf(1, {{0, kLeft}, {10, kLeft}, {20, kLeft}, {30, kLeft}}), CMTimeMake(30, 1), 0.5, 5,
+         500},
+        // e = 0.3 − 0.1 = 0.19999999999999998 in doubles, below a margin of 0.2.
+        {"forward e as written", analysisOf(10, {{0, kLeft}, {1, kLeft}, {3, kLeft}}), CMTimeMake(0, 10), 0.05, 0.2,
+         1000},
+        {"forward e past margin", analysisOf(10, {{0, kLeft}, {1, kLeft}, {3, kLeft}}), CMTimeMake(0, 10), 0.05, 0.19,
+         500},
+        {"backward e as written", analysisOf(10, {{0, kLeft}, {2, kLeft}, {3, kLeft}}), CMTimeMake(3, 10), 0.05, 0.2,
+         1000},
+        {"backward e past margin", analysisOf(10, {{0, kLeft}, {2, kLeft}, {3, kLeft}}), CMTimeMake(3, 10), 0.05, 0.19,
+         500},
+    };
+    for (const WalkCase& c : cases) {
+        EXPECT_EQ(kv::computeProcessedBounds(c.t, c.analysis, defaultsAt, c.offset, c.margin).count, c.count) << c.name;
+    }
 }
 
-TEST(ProcessedBoundsTest, WorkedExampleWalksBothWays) {
-    const Bounds result = kv::computeProcessedBounds(CMTimeMake(0, 600), workedExample(), defaultsAt, 1.0, 4.0);
-    expectBoundsNear(result, Bounds{0.30, 0.25, 0.50, 0.45, 1000});
-}
-
-TEST(ProcessedBoundsTest, WorkedExampleForwardWalkStopsAtTheMargin) {
-    const Bounds result = kv::computeProcessedBounds(CMTimeMake(0, 600), workedExample(), defaultsAt, 0.0, 0.4);
-    expectBoundsNear(result, Bounds{0.30, 0.25, 0.40, 0.40, 500});
-}
-
-TEST(ProcessedBoundsTest, NoSamplesOrOneSampleGiveTheZeroBounds) {
-    EXPECT_EQ(kv::computeProcessedBounds(CMTimeMake(0, 1), MotionAnalysis{}, defaultsAt, 0, 4), Bounds{});
-    EXPECT_EQ(kv::computeProcessedBounds(CMTimeMake(0, 1), analysisOf({sampleAt(0, 1, {kLeft})}), defaultsAt, 0, 4),
-              Bounds{});
-}
-
-// The result's count is the count of the region that was clipped, so the
-// counts 300 and 700 tell which sample was the anchor.
-MotionAnalysis twoSamples(int64_t firstValue, int64_t secondValue, int32_t timescale) {
-    Bounds first = kLeft;
-    first.count = 300;
-    Bounds second = kLeft;
-    second.count = 700;
-    return analysisOf({sampleAt(firstValue, timescale, {first}), sampleAt(secondValue, timescale, {second})});
-}
-
-TEST(ProcessedBoundsTest, AnchorAtEitherEnd) {
-    const MotionAnalysis analysis = twoSamples(0, 1, 1);
-    EXPECT_EQ(kv::computeProcessedBounds(CMTimeMake(0, 1), analysis, defaultsAt, -1.0, 4).count, 300);
-    EXPECT_EQ(kv::computeProcessedBounds(CMTimeMake(0, 1), analysis, defaultsAt, 0.0, 4).count, 300);
-    EXPECT_EQ(kv::computeProcessedBounds(CMTimeMake(10, 1), analysis, defaultsAt, 0.0, 4).count, 700);
-}
-
-TEST(ProcessedBoundsTest, SampleExactlyOffsetAfterTIsNotTheAnchor) {
-    EXPECT_EQ(kv::computeProcessedBounds(CMTimeMake(0, 1), twoSamples(0, 1, 1), defaultsAt, 1.0, 4).count, 300);
-    EXPECT_EQ(kv::computeProcessedBounds(CMTimeMake(0, 1), twoSamples(0, 1, 1), defaultsAt, 1.5, 4).count, 700);
-    // ... unless it is the first sample, which then is the anchor.
-    EXPECT_EQ(kv::computeProcessedBounds(CMTimeMake(0, 1), twoSamples(1, 2, 1), defaultsAt, 1.0, 4).count, 300);
-}
-
-TEST(ProcessedBoundsTest, AnchorSearchUsesTheOffsetAsADouble) {
-    // t in timescale 1: t + 0.4 s as a time rounds to 0 s, which would make the
-    // sample at 0 s the anchor. The search uses 0.4 itself and finds 0.2 s.
-    const MotionAnalysis analysis = analysisOf({sampleAt(0, 10, {Bounds{0.2, 0.2, 0.4, 0.4, 300}}),
-                                                sampleAt(2, 10, {Bounds{0.2, 0.2, 0.4, 0.4, 700}}),
-                                                sampleAt(6, 10, {Bounds{0.6, 0.2, 0.8, 0.4, 500}})});
-    EXPECT_EQ(kv::computeProcessedBounds(CMTimeMake(0, 1), analysis, defaultsAt, 0.4, 4).count, 700);
+TEST(ProcessedBoundsTest, ClipsAgainstTheSamplesWholeUnfilteredList) {
+    // The box that overlaps the region keeps no motion of its own; it still clips.
+    MotionAnalysis analysis = analysisOf(1, {{0, kLeft}, {1, kRight}});
+    analysis.motionBounds[1].bounds.push_back(Bounds{0.25, 0.2, 0.4, 0.4, 10});
+    expectBoundsNear(kv::computeProcessedBounds(CMTimeMake(0, 1), analysis, defaultsAt, 0, 4),
+                     Bounds{0.25, 0.2, 0.4, 0.4, 500});
 }
 
 TEST(ProcessedBoundsTest, AsksForSettingsAtTheQueryTimeTAndTheWalkedSamples) {
@@ -175,213 +164,79 @@ TEST(ProcessedBoundsTest, AsksForSettingsAtTheQueryTimeTAndTheWalkedSamples) {
         asked.push_back(time);
         return defaultSettings();
     };
-    const MotionAnalysis analysis = analysisOf({sampleAt(0, 100, {kLeft}), sampleAt(20, 100, {kLeft}),
-                                                sampleAt(36, 100, {kLeft}), sampleAt(50, 100, {kLeft})});
-    // Query time 0.1 s + 0.254 s, rounded to the hundredth: 0.35 s.
+    const MotionAnalysis analysis = analysisOf(100, {{0, kLeft}, {20, kLeft}, {36, kLeft}, {50, kLeft}});
+    // Query time 0.1 s + 0.254 s rounded to the hundredth: 0.35 s; the anchor is 0.2 s.
     kv::computeProcessedBounds(CMTimeMake(10, 100), analysis, recording, 0.254, 4);
-    const std::vector<CMTime> expected{CMTimeMake(35, 100), CMTimeMake(10, 100), CMTimeMake(0, 100),
-                                       CMTimeMake(36, 100), CMTimeMake(50, 100)};
-    for (const CMTime& time : asked) {
-        bool known = false;
-        for (const CMTime& e : expected) known = known || CMTimeCompare(time, e) == 0;
-        EXPECT_TRUE(known) << time.value << "/" << time.timescale;
-    }
-    for (const CMTime& e : expected) {
-        bool seen = false;
-        for (const CMTime& time : asked) seen = seen || CMTimeCompare(time, e) == 0;
-        EXPECT_TRUE(seen) << e.value << "/" << e.timescale;
-    }
-}
-
-TEST(ProcessedBoundsTest, AnchorIsFilteredWithTheSettingsAtTheQueryTime) {
-    // At the query time only, no box has enough moved pixels: the anchor keeps
-    // nothing, so the first backward step has no region to clip.
-    const kv::SettingsProvider strictAtQuery = [](CMTime time) {
-        FrameConfig c = defaultSettings();
-        if (CMTimeCompare(time, CMTimeMake(5, 10)) == 0) c.minMovedPixels = 100000;
-        return c;
+    const std::vector<int64_t> expected{35, 10, 0, 36, 50};
+    auto among = [](CMTime time, const std::vector<int64_t>& hundredths) {
+        for (int64_t v : hundredths) {
+            if (CMTimeCompare(time, CMTimeMake(v, 100)) == 0) return true;
+        }
+        return false;
     };
-    const MotionAnalysis analysis =
-        analysisOf({sampleAt(0, 10, {kLeft}), sampleAt(2, 10, {kLeft}), sampleAt(4, 10, {kLeft})});
-    EXPECT_EQ(kv::computeProcessedBounds(CMTimeMake(0, 10), analysis, defaultsAt, 0.5, 4).count, 1000);
-    EXPECT_EQ(kv::computeProcessedBounds(CMTimeMake(0, 10), analysis, strictAtQuery, 0.5, 4).count, 500);
+    for (const CMTime& time : asked) EXPECT_TRUE(among(time, expected)) << time.value << "/" << time.timescale;
+    for (int64_t v : expected) {
+        EXPECT_TRUE(std::any_of(asked.begin(), asked.end(), [&](CMTime time) { return among(time, {v}); })) << v;
+    }
 }
 
-TEST(ProcessedBoundsTest, FirstEarlierSampleIsAlwaysTaken) {
-    // A margin of 0 would stop the walk at any tested sample with motion.
-    const MotionAnalysis analysis = analysisOf({sampleAt(0, 1, {kLeft}), sampleAt(1000, 1, {kLeft})});
-    expectBoundsNear(kv::computeProcessedBounds(CMTimeMake(1000, 1), analysis, defaultsAt, 0.5, 0), kLeft);
-}
-
-TEST(ProcessedBoundsTest, BackwardWalkTestsNothingDuringItsWarmUp) {
-    // Samples at 0, 10, 20 and 30 s; anchor at 30 s, margin 5 s. The sample at
-    // 10 s lies past the margin and has motion, so it stops the walk once the
-    // accumulation has reached minMotionArea, but not before.
-    const Bounds big{0.2, 0.2, 0.4, 0.4, 500};
-    const Bounds sliver{0.30, 0.30, 0.35, 0.31, 500};  // area 0.0005, below minMotionArea
-    auto analysisWith = [&](const Bounds& third) {
-        return analysisOf({sampleAt(0, 1, {Bounds{0.2, 0.2, 0.4, 0.4, 900}}),
-                           sampleAt(10, 1, {Bounds{0.2, 0.2, 0.4, 0.4, 600}}), sampleAt(20, 1, {third}),
-                           sampleAt(30, 1, {big})});
-    };
-    const CMTime t = CMTimeMake(30, 1);
-    // Still warming up after 20 s: 10 s and 0 s are taken (500 + 500 + 600).
-    const Bounds warming = kv::computeProcessedBounds(t, analysisWith(sliver), defaultsAt, 0.5, 5);
-    EXPECT_EQ(warming.count, 1600);
-    EXPECT_EQ(warming.minX, 0.2);
-    // Enough after 20 s: the walk stops at 10 s.
-    EXPECT_EQ(kv::computeProcessedBounds(t, analysisWith(big), defaultsAt, 0.5, 5).count, 500);
-}
-
-TEST(ProcessedBoundsTest, DisjointMotionContributesNothing) {
-    const MotionAnalysis analysis =
-        analysisOf({sampleAt(0, 1, {kLeft}), sampleAt(1, 1, {kRight}), sampleAt(2, 1, {kLeft})});
-    EXPECT_EQ(kv::computeProcessedBounds(CMTimeMake(1, 1), analysis, defaultsAt, 0.5, 4), Bounds{});
-}
-
-TEST(ProcessedBoundsTest, SampleWithoutKeptMotionIsPassedOver) {
-    // The middle sample keeps nothing (too few moved pixels) and lies apart;
-    // the walk goes on and clips the anchor's region against the third sample.
-    const Bounds weak{0.6, 0.2, 0.8, 0.4, 10};
-    const Bounds nearLeft{0.25, 0.2, 0.45, 0.4, 800};
-    const MotionAnalysis analysis =
-        analysisOf({sampleAt(0, 1, {kLeft}), sampleAt(1, 1, {weak}), sampleAt(2, 1, {}), sampleAt(3, 1, {nearLeft})});
-    const Bounds result = kv::computeProcessedBounds(CMTimeMake(0, 1), analysis, defaultsAt, 0, 4);
-    expectBoundsNear(result, Bounds{0.25, 0.2, 0.4, 0.4, 500});
-}
-
-TEST(ProcessedBoundsTest, EaseTimeSmoothZeroEndsTheForwardWalkOnceThereIsEnough) {
-    // Backward accumulation of area 0.04 at t; forward samples as large.
-    const MotionAnalysis analysis = analysisOf(
-        {sampleAt(0, 1, {kLeft}), sampleAt(1, 1, {kLeft}), sampleAt(2, 1, {kLeft}), sampleAt(3, 1, {kLeft})});
-    const CMTime t = CMTimeMake(1, 1);
-    auto settings = [&](double minAreaAtT) -> kv::SettingsProvider {
+TEST(ProcessedBoundsTest, SettingsAtTheQueryTimeFilterTheAnchorAndThoseAtTDecideEnough) {
+    const CMTime t = CMTimeMake(10, 10);
+    auto settings = [&](CMTime strictAt, double minAreaAtT) -> kv::SettingsProvider {
         return [=](CMTime time) {
             FrameConfig c = defaultSettings();
             c.easeTimeSmooth = 0;
+            if (CMTimeCompare(time, strictAt) == 0) c.minMovedPixels = 100000;
             if (CMTimeCompare(time, t) == 0) c.minMotionArea = minAreaAtT;
             return c;
         };
     };
-    // Enough: the forward walk stops at its first sample; only the backward step counts.
-    EXPECT_EQ(kv::computeProcessedBounds(t, analysis, settings(0.001), 0.5, 4).count, 500);
-    // Not enough at t (read at t, not at the samples): the forward walk goes on.
-    EXPECT_EQ(kv::computeProcessedBounds(t, analysis, settings(0.5), 0.5, 4).count, 1500);
+    const MotionAnalysis analysis = analysisOf(1, {{0, kLeft}, {1, kLeft}, {2, kLeft}, {3, kLeft}});
+    const CMTime never = CMTimeMake(-1, 1);
+    // Enough after the backward step: with easeTimeSmooth 0 the forward walk stops at once.
+    EXPECT_EQ(kv::computeProcessedBounds(t, analysis, settings(never, 0.001), 0.5, 4).count, 500);
+    // Not enough at t (though enough at the samples' times): the forward walk goes on.
+    EXPECT_EQ(kv::computeProcessedBounds(t, analysis, settings(never, 0.5), 0.5, 4).count, 1500);
+    // The anchor (1 s) keeps nothing under the settings at the query time 1.5 s.
+    const Bounds noAnchor = kv::computeProcessedBounds(t, analysis, settings(CMTimeMake(3, 2), 0.5), 0.5, 4);
+    EXPECT_EQ(noAnchor.count, 500);
 }
-
-TEST(ProcessedBoundsTest, MarginZeroEndsTheForwardWalkAtItsFirstSample) {
-    const MotionAnalysis analysis =
-        analysisOf({sampleAt(0, 1, {kLeft}), sampleAt(1, 1, {kLeft}), sampleAt(2, 1, {kLeft})});
-    EXPECT_EQ(kv::computeProcessedBounds(CMTimeMake(0, 1), analysis, defaultsAt, 0, 0), Bounds{});
-    EXPECT_EQ(kv::computeProcessedBounds(CMTimeMake(0, 1), analysis, defaultsAt, 0, 1).count, 500);
-    EXPECT_EQ(kv::computeProcessedBounds(CMTimeMake(0, 1), analysis, defaultsAt, 0, 1.5).count, 1000);
-}
-
-TEST(ProcessedBoundsTest, SmallMotionRunsTheBackwardWalkToTheFirstSample) {
-    // Areas below minMotionArea: nothing ever stops the backward walk, and the
-    // forward walk runs to the end without enough.
-    const Bounds tiny{0.30, 0.30, 0.32, 0.32, 500};  // area 0.0004
-    std::vector<MotionBounds> samples;
-    for (int i = 0; i < 50; ++i) samples.push_back(sampleAt(i, 1, {tiny}));
-    const MotionAnalysis analysis = analysisOf(samples);
-    EXPECT_EQ(kv::computeProcessedBounds(CMTimeMake(25, 1), analysis, defaultsAt, 0.5, 1).count, 49 * 500);
-}
-
-TEST(ProcessedBoundsTest, ForwardDistancesAreTakenFromTAsWritten) {
-    // 0.3 s − 0.1 s in doubles is 0.19999999999999998, below the margin 0.2,
-    // while 0.2 s taken directly would stop the walk: the third sample counts.
-    const Bounds shifted{0.3, 0.2, 0.5, 0.4, 500};
-    const MotionAnalysis analysis =
-        analysisOf({sampleAt(0, 10, {kLeft}), sampleAt(1, 10, {kLeft}), sampleAt(3, 10, {shifted})});
-    EXPECT_EQ(kv::computeProcessedBounds(CMTimeMake(0, 10), analysis, defaultsAt, 0.05, 0.2).count, 1000);
-    EXPECT_EQ(kv::computeProcessedBounds(CMTimeMake(0, 10), analysis, defaultsAt, 0.05, 0.19).count, 500);
-}
-
-TEST(ProcessedBoundsTest, BackwardDistancesAreTakenFromTAsWritten) {
-    // e = (0.3 − 0.0) − (0.3 − 0.2) = 0.19999999999999998 < 0.2.
-    const MotionAnalysis analysis =
-        analysisOf({sampleAt(0, 10, {kLeft}), sampleAt(2, 10, {kLeft}), sampleAt(3, 10, {kLeft})});
-    EXPECT_EQ(kv::computeProcessedBounds(CMTimeMake(3, 10), analysis, defaultsAt, 0.05, 0.2).count, 1000);
-    EXPECT_EQ(kv::computeProcessedBounds(CMTimeMake(3, 10), analysis, defaultsAt, 0.05, 0.19).count, 500);
-}
-
-// --- cropFrame ---
 
 struct CropCase {
     Bounds bounds;
-    double centerX;
-    double centerY;
-    double scale;
+    double aspectWidth, aspectHeight, minScale, maxScale;
+    double centerX, centerY, scale;
 };
 
-TEST(CropFrameTest, DefaultSettingsExamples) {
-    kv::LogCapture log;
-    const double src = 1920.0 / 1080.0;
-    const CMTime time = CMTimeMake(1001, 30000);
+TEST(CropFrameTest, Examples) {
+    constexpr double kThird = 0.8333333333333334;
     const std::vector<CropCase> cases{
-        {Bounds{0.4, 0.3, 0.6, 0.4, 0}, 0.5, 0.35, 3.0},
-        {Bounds{0.9, 0.8, 0.98, 0.95, 0}, 0.8333333333333334, 0.8333333333333334, 3.0},
-        {Bounds{0.1, 0.1, 0.9, 0.9, 0}, 0.5, 0.5, 1.0},
+        {{0.4, 0.3, 0.6, 0.4, 0}, 1920, 1080, 1, 3, 0.5, 0.35, 3.0},
+        {{0.9, 0.8, 0.98, 0.95, 0}, 1920, 1080, 1, 3, kThird, kThird, 3.0},  // moved off both high edges
+        {{0.9, 0.8, 0.98, 0.95, 0}, 1080, 1920, 1, 3, 0.94, kThird, 3.0},    // may overhang sideways
+        {{0.1, 0.1, 0.9, 0.9, 0}, 1920, 1080, 1, 3, 0.5, 0.5, 1.0},
+        {{0.4, 0.3, 0.6, 0.4, 0}, 1920, 1080, 3, 2, 0.5, 0.35, 2.0},  // maxScale decides
+        // Widened to (-0.02, -0.14, 1.02, 1.14): a window 1.28 wide, flush with the low edges.
+        {{0.1, 0.1, 0.9, 0.9, 0}, 1920, 1080, 0.5, 3, 0.64, 0.64, 1 / 1.28},
     };
-    for (const CropCase& c : cases) {
-        const kv::CropFrame crop = kv::cropFrame(time, src, c.bounds, defaultSettings());
-        EXPECT_EQ(crop.time, time);
-        EXPECT_NEAR(crop.centerX, c.centerX, 1e-12);
-        EXPECT_NEAR(crop.centerY, c.centerY, 1e-12);
-        EXPECT_EQ(crop.scale, c.scale);
-    }
-    EXPECT_EQ(log.lines().size(), 3u);
-}
-
-TEST(CropFrameTest, FirstExampleWindow) {
     kv::LogCapture log;
-    kv::cropFrame(CMTimeMake(0, 1), 1920.0 / 1080.0, Bounds{0.4, 0.3, 0.6, 0.4, 1}, defaultSettings());
-    ASSERT_EQ(log.lines().size(), 1u);
-    // Window (0.3333, 0.1833, 0.6667, 0.5167): a third of the frame about (0.5, 0.35).
+    const CMTime time = CMTimeMake(1001, 30000);
+    for (const CropCase& c : cases) {
+        FrameConfig config = defaultSettings();
+        config.aspectRatioWidth = c.aspectWidth;
+        config.aspectRatioHeight = c.aspectHeight;
+        config.minScale = c.minScale;
+        config.maxScale = c.maxScale;
+        const kv::CropFrame crop = kv::cropFrame(time, 1920.0 / 1080.0, c.bounds, config);
+        EXPECT_EQ(crop.time, time);
+        EXPECT_NEAR(crop.centerX, c.centerX, 1e-12) << c.bounds.minX;
+        EXPECT_NEAR(crop.centerY, c.centerY, 1e-12) << c.bounds.minX;
+        EXPECT_NEAR(crop.scale, c.scale, 1e-15);
+    }
+    ASSERT_EQ(log.lines().size(), cases.size());
+    // The first window: (0.3333, 0.1833, 0.6667, 0.5167).
     EXPECT_EQ(log.lines()[0].rfind("result 0.33333333333333", 0), 0u) << log.lines()[0];
     EXPECT_NE(log.lines()[0].find(", 0.18333333333333"), std::string::npos) << log.lines()[0];
-}
-
-TEST(CropFrameTest, PortraitTargetLetsTheWindowOverhangSideways) {
-    FrameConfig config = defaultSettings();
-    config.aspectRatioWidth = 1080;
-    config.aspectRatioHeight = 1920;
-    const kv::CropFrame crop =
-        kv::cropFrame(CMTimeMake(0, 1), 1920.0 / 1080.0, Bounds{0.9, 0.8, 0.98, 0.95, 7}, config);
-    EXPECT_NEAR(crop.centerX, 0.94, 1e-12);
-    EXPECT_NEAR(crop.centerY, 0.8333333333333334, 1e-12);
-    EXPECT_EQ(crop.scale, 3.0);
-}
-
-TEST(CropFrameTest, MaxScaleWinsOverMinScale) {
-    FrameConfig config = defaultSettings();
-    config.minScale = 3;
-    config.maxScale = 2;
-    for (const Bounds& b : {Bounds{0.4, 0.3, 0.6, 0.4, 1}, Bounds{0.0, 0.0, 1.0, 1.0, 1}}) {
-        EXPECT_EQ(kv::cropFrame(CMTimeMake(0, 1), 1920.0 / 1080.0, b, config).scale, 2.0);
-    }
-}
-
-TEST(CropFrameTest, WindowLargerThanTheFrameEndsFlushWithTheLowEdge) {
-    FrameConfig config = defaultSettings();
-    config.minScale = 0.5;
-    // Widened to (-0.02, -0.14, 1.02, 1.14): scale 1/1.28, window from 0 to 1.28.
-    const kv::CropFrame crop = kv::cropFrame(CMTimeMake(0, 1), 1920.0 / 1080.0, Bounds{0.1, 0.1, 0.9, 0.9, 1}, config);
-    EXPECT_NEAR(crop.scale, 1 / 1.28, 1e-15);
-    EXPECT_NEAR(crop.centerX, 0.64, 1e-12);
-    EXPECT_NEAR(crop.centerY, 0.64, 1e-12);
-}
-
-TEST(CropFrameTest, WiderSourceLetsTheWindowOverhangOnlySideways) {
-    // A 2:1 source for a 1:1 target: marginX0 = 0.25, marginY0 = 0.
-    FrameConfig config = defaultSettings();
-    config.aspectRatioWidth = 1;
-    config.aspectRatioHeight = 1;
-    config.paddingTop = config.paddingBottom = config.paddingLeft = config.paddingRight = 0;
-    const kv::CropFrame crop = kv::cropFrame(CMTimeMake(0, 1), 2.0, Bounds{0.0, 0.25, 0.1, 0.75, 1}, config);
-    EXPECT_EQ(crop.scale, 2.0);
-    EXPECT_NEAR(crop.centerX, 0.125, 1e-12);  // window from -0.125 (= -0.25 / 2) to 0.375
-    EXPECT_NEAR(crop.centerY, 0.5, 1e-12);
 }
 
 }  // namespace
