@@ -2,7 +2,6 @@
 // The reframing: from a stored motion analysis and the framing settings, the
 // smoothed region of persistent motion around a moment (computeProcessedBounds)
 // and the crop window that keeps it in frame (cropFrame).
-#include <concepts>
 #include <cstddef>
 #include <functional>
 #include <ranges>
