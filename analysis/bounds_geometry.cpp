@@ -87,18 +87,12 @@ void extend(Bounds& b, double x, double y, int64_t count) {
 void intersectEach(Bounds& b, const std::vector<Bounds>& list) {
     if (isEmpty(b)) return;
     const CGRect self = rectOf(b);
-    std::vector<CGRect> overlaps;
-    overlaps.reserve(list.size());
+    bool anyOverlap = false;
+    Bounds joined;
     for (const Bounds& other : list) {
         const CGRect overlap = CGRectIntersection(self, rectOf(other));
-        if (!CGRectIsNull(overlap)) overlaps.push_back(overlap);
-    }
-    if (overlaps.empty()) {
-        b = Bounds{};
-        return;
-    }
-    Bounds joined;
-    for (const CGRect& overlap : overlaps) {
+        if (CGRectIsNull(overlap)) continue;
+        anyOverlap = true;
         if (!(overlap.size.width > kDegenerateSize && overlap.size.height > kDegenerateSize)) continue;
         const Bounds edges{CGRectGetMinX(overlap), CGRectGetMinY(overlap), CGRectGetMaxX(overlap),
                            CGRectGetMaxY(overlap), 0};
@@ -110,6 +104,10 @@ void intersectEach(Bounds& b, const std::vector<Bounds>& list) {
             joined.maxX = greater(joined.maxX, edges.maxX);
             joined.maxY = greater(joined.maxY, edges.maxY);
         }
+    }
+    if (!anyOverlap) {
+        b = Bounds{};
+        return;
     }
     b.minX = joined.minX;
     b.minY = joined.minY;

@@ -48,6 +48,9 @@ CMTime combine(CMTime a, CMTime b, int sign) {
         }
         return infinityOfSign(aInf ? aNeg : bNeg);
     }
+    // A numeric time needs a positive timescale; one made by hand without it
+    // has no value to add (and would divide by zero below).
+    if (a.timescale <= 0 || b.timescale <= 0) return kCMTimeInvalid;
 
     const int64_t lcm = std::lcm(static_cast<int64_t>(a.timescale), static_cast<int64_t>(b.timescale));
     if (lcm <= std::numeric_limits<int32_t>::max()) {

@@ -60,6 +60,13 @@ TEST(CMTimeTest, SumBeyondRangeBecomesInfinite) {
     EXPECT_FALSE(CMTimeIsValid(CMTimeAdd(kCMTimeInvalid, max)));
 }
 
+TEST(CMTimeTest, SumOfATimeWithoutTimescaleIsInvalid) {
+    const CMTime noScale{5, 0, kCMTimeFlags_Valid, 0};
+    EXPECT_FALSE(CMTimeIsValid(CMTimeSubtract(noScale, CMTimeMake(1, 10))));
+    EXPECT_FALSE(CMTimeIsValid(CMTimeAdd(CMTimeMake(1, 10), CMTime{5, -3, kCMTimeFlags_Valid, 0})));
+    EXPECT_EQ(CMTimeAdd(kCMTimePositiveInfinity, CMTimeMake(1, 10)), kCMTimePositiveInfinity);
+}
+
 TEST(CMTimeTest, MakeWithSecondsGivesTheNearestTime) {
     EXPECT_EQ(CMTimeMakeWithSeconds(0.5, 600), CMTimeMake(300, 600));
     const CMTime third = CMTimeMakeWithSeconds(1.0 / 3.0, 1000);
