@@ -50,7 +50,7 @@ void MotionDetectContext::allocateFrames(int64_t width, int64_t height) {
         frames_.reset();
     }
     if (!frames_) {
-        frames_.emplace();
+        frames_ = std::array<Slot, nFrames>{};
         // Not cleared: every slot is written before it is read.
         for (Slot& slot : *frames_) slot.pixels.reset(new float[static_cast<size_t>(nElems)]);
     }
