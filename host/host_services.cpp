@@ -27,6 +27,22 @@ void CallLog::clear() {
 
 // Creation
 
+namespace {
+
+ParameterSpec makeSpec(ParameterKind kind, const std::string& name = {}, uint32_t id = 0, FxParameterFlags flags = 0,
+                       DefaultValue defaultValue = {}, SliderRange range = {}) {
+    ParameterSpec spec;
+    spec.kind = kind;
+    spec.name = name;
+    spec.id = id;
+    spec.flags = flags;
+    spec.defaultValue = std::move(defaultValue);
+    spec.range = range;
+    return spec;
+}
+
+}  // namespace
+
 void ParameterCreationService::refuseParameter(uint32_t parameterID) {
     std::lock_guard guard(mutex_);
     refused_.insert(parameterID);
@@ -44,16 +60,16 @@ bool ParameterCreationService::create(const char* selector, ParameterSpec spec) 
 
 bool ParameterCreationService::startParameterSubGroup(const std::string& name, uint32_t parameterID,
                                                       FxParameterFlags flags) {
-    return create("startParameterSubGroup", ParameterSpec{ParameterKind::groupStart, name, parameterID, flags});
+    return create("startParameterSubGroup", makeSpec(ParameterKind::groupStart, name, parameterID, flags));
 }
 
 bool ParameterCreationService::endParameterSubGroup() {
-    return create("endParameterSubGroup", ParameterSpec{ParameterKind::groupEnd});
+    return create("endParameterSubGroup", makeSpec(ParameterKind::groupEnd));
 }
 
 bool ParameterCreationService::addPushButtonWithName(const std::string& name, uint32_t parameterID,
                                                      const SEL& selector, FxParameterFlags flags) {
-    ParameterSpec spec{ParameterKind::pushButton, name, parameterID, flags};
+    ParameterSpec spec = makeSpec(ParameterKind::pushButton, name, parameterID, flags);
     spec.selector = selector;
     return create("addPushButtonWithName", std::move(spec));
 }
@@ -61,7 +77,7 @@ bool ParameterCreationService::addPushButtonWithName(const std::string& name, ui
 bool ParameterCreationService::addCustomParameterWithName(const std::string& name, uint32_t parameterID,
                                                           const FxValue& defaultValue, FxParameterFlags flags) {
     return create("addCustomParameterWithName",
-                  ParameterSpec{ParameterKind::custom, name, parameterID, flags, defaultValue});
+                  makeSpec(ParameterKind::custom, name, parameterID, flags, defaultValue));
 }
 
 bool ParameterCreationService::addPercentSliderWithName(const std::string& name, uint32_t parameterID,
@@ -69,8 +85,8 @@ bool ParameterCreationService::addPercentSliderWithName(const std::string& name,
                                                         double sliderMin, double sliderMax, double delta,
                                                         FxParameterFlags flags) {
     return create("addPercentSliderWithName",
-                  ParameterSpec{ParameterKind::percentSlider, name, parameterID, flags, defaultValue,
-                                SliderRange{parameterMin, parameterMax, sliderMin, sliderMax, delta}});
+                  makeSpec(ParameterKind::percentSlider, name, parameterID, flags, defaultValue,
+                                SliderRange{parameterMin, parameterMax, sliderMin, sliderMax, delta}));
 }
 
 bool ParameterCreationService::addFloatSliderWithName(const std::string& name, uint32_t parameterID,
@@ -78,20 +94,20 @@ bool ParameterCreationService::addFloatSliderWithName(const std::string& name, u
                                                       double sliderMin, double sliderMax, double delta,
                                                       FxParameterFlags flags) {
     return create("addFloatSliderWithName",
-                  ParameterSpec{ParameterKind::floatSlider, name, parameterID, flags, defaultValue,
-                                SliderRange{parameterMin, parameterMax, sliderMin, sliderMax, delta}});
+                  makeSpec(ParameterKind::floatSlider, name, parameterID, flags, defaultValue,
+                                SliderRange{parameterMin, parameterMax, sliderMin, sliderMax, delta}));
 }
 
 bool ParameterCreationService::addToggleButtonWithName(const std::string& name, uint32_t parameterID,
                                                        bool defaultValue, FxParameterFlags flags) {
     return create("addToggleButtonWithName",
-                  ParameterSpec{ParameterKind::toggle, name, parameterID, flags, defaultValue});
+                  makeSpec(ParameterKind::toggle, name, parameterID, flags, defaultValue));
 }
 
 bool ParameterCreationService::addStringParameterWithName(const std::string& name, uint32_t parameterID,
                                                           const std::string& defaultValue, FxParameterFlags flags) {
     return create("addStringParameterWithName",
-                  ParameterSpec{ParameterKind::string, name, parameterID, flags, defaultValue});
+                  makeSpec(ParameterKind::string, name, parameterID, flags, defaultValue));
 }
 
 // Retrieval
