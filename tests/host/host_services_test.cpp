@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+#include <thread>
+#include <vector>
+
 namespace kv::host {
 namespace {
 
@@ -97,6 +101,39 @@ TEST(HostAPIManagerTest, ServicesCanBeWithheldOrAnsweredWithTheWrongKind) {
     EXPECT_FALSE(manager.apiForProtocol(FxProtocol::FxTimingAPI_v4));
     manager.setAvailability(FxProtocol::FxTimingAPI_v4, ServiceAvailability::provided);
     EXPECT_TRUE(fxAPI<FxTimingAPI_v4>(manager));
+}
+
+}  // namespace
+}  // namespace kv::host
+
+namespace kv::host {
+namespace {
+
+TEST(HostServicesConcurrencyTest, ValuesAreReadAndWrittenFromManyThreads) {
+    ParameterDocument document;
+    CallLog log;
+    ParameterCreationService creation(document, log);
+    ParameterRetrievalService retrieval(document, log);
+    CustomParameterSettingService setting(document, log);
+    creation.addFloatSliderWithName("Frame time", 38, 2.0, 0, 10, 0, 10, 0.1, 0);
+    creation.addCustomParameterWithName("Analysis Hash", 5, NSDictionary{}, 3);
+
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t) {
+        threads.emplace_back([&, t] {
+            for (int i = 0; i < 200; ++i) {
+                double value = 0;
+                retrieval.getFloatValue(&value, 38, CMTimeMake(i, 30));
+                document.setFloatKeyframe(38, CMTimeMake(i, 30), t);
+                setting.setCustomParameterValue(FxValue(dataFromText(std::to_string(i))), 5, kCMTimeZero);
+                std::optional<FxValue> read;
+                retrieval.getCustomParameterValue(&read, 5, kCMTimeZero);
+                EXPECT_TRUE(read && read->data());
+            }
+        });
+    }
+    for (auto& thread : threads) thread.join();
+    EXPECT_EQ(log.count("getFloatValue"), 800u);
 }
 
 }  // namespace
