@@ -112,41 +112,44 @@ bool ParameterCreationService::addStringParameterWithName(const std::string& nam
 
 // Retrieval
 
+namespace {
+
+// Writes a value the document holds into the caller's place.
+template <class T>
+bool writeTo(T* place, std::optional<T> stored) {
+    if (!stored || !place) return false;
+    *place = std::move(*stored);
+    return true;
+}
+
+}  // namespace
+
 bool ParameterRetrievalService::getCustomParameterValue(std::optional<FxValue>* value, uint32_t parameterID,
                                                         CMTime time) {
     log_.record(HostCall{"getCustomParameterValue", parameterID, time});
     if (refusing()) return false;
-    const auto stored = document_.customValue(parameterID);
+    auto stored = document_.customValue(parameterID);
     if (!stored || !value) return false;
-    *value = *stored;
+    *value = std::move(stored);
     return true;
 }
 
 bool ParameterRetrievalService::getFloatValue(double* value, uint32_t parameterID, CMTime time) {
     log_.record(HostCall{"getFloatValue", parameterID, time});
     if (refusing()) return false;
-    const auto stored = document_.floatValue(parameterID, time);
-    if (!stored || !value) return false;
-    *value = *stored;
-    return true;
+    return writeTo(value, document_.floatValue(parameterID, time));
 }
 
 bool ParameterRetrievalService::getBoolValue(bool* value, uint32_t parameterID, CMTime time) {
     log_.record(HostCall{"getBoolValue", parameterID, time});
     if (refusing()) return false;
-    const auto stored = document_.boolValue(parameterID, time);
-    if (!stored || !value) return false;
-    *value = *stored;
-    return true;
+    return writeTo(value, document_.boolValue(parameterID, time));
 }
 
 bool ParameterRetrievalService::getStringParameterValue(std::string* value, uint32_t parameterID) {
     log_.record(HostCall{"getStringParameterValue", parameterID, kCMTimeInvalid});
     if (refusing()) return false;
-    const auto stored = document_.stringValue(parameterID);
-    if (!stored || !value) return false;
-    *value = *stored;
-    return true;
+    return writeTo(value, document_.stringValue(parameterID));
 }
 
 // Setting

@@ -88,21 +88,43 @@ std::optional<ParameterSpec> ParameterDocument::parameter(uint32_t id) const {
     return entry->spec;
 }
 
-std::optional<double> ParameterDocument::floatValue(uint32_t id, CMTime time) const {
+template <class T>
+std::optional<T> ParameterDocument::curveValue(uint32_t id, CMTime time) const {
     std::lock_guard guard(mutex_);
     const Entry* entry = find(id);
-    const auto* curve = entry ? std::get_if<Curve<double>>(&entry->value) : nullptr;
+    const auto* curve = entry ? std::get_if<Curve<T>>(&entry->value) : nullptr;
     if (!curve) return std::nullopt;
     return valueAt(*curve, time);
 }
 
-std::optional<bool> ParameterDocument::boolValue(uint32_t id, CMTime time) const {
+template <class T>
+bool ParameterDocument::setCurve(uint32_t id, std::optional<CMTime> keyTime, T value) {
     std::lock_guard guard(mutex_);
-    const Entry* entry = find(id);
-    const auto* curve = entry ? std::get_if<Curve<bool>>(&entry->value) : nullptr;
-    if (!curve) return std::nullopt;
-    return valueAt(*curve, time);
+    Entry* entry = find(id);
+    auto* curve = entry ? std::get_if<Curve<T>>(&entry->value) : nullptr;
+    if (!curve) return false;
+    if (!keyTime) {
+        *curve = Curve<T>{value, {}};
+        return true;
+    }
+    if (!CMTimeIsNumeric(*keyTime)) return false;
+    curve->keys.insert_or_assign(*keyTime, value);
+    return true;
 }
+
+std::optional<double> ParameterDocument::floatValue(uint32_t id, CMTime time) const {
+    return curveValue<double>(id, time);
+}
+
+std::optional<bool> ParameterDocument::boolValue(uint32_t id, CMTime time) const { return curveValue<bool>(id, time); }
+
+bool ParameterDocument::setFloatValue(uint32_t id, double value) { return setCurve(id, std::nullopt, value); }
+
+bool ParameterDocument::setFloatKeyframe(uint32_t id, CMTime time, double value) { return setCurve(id, time, value); }
+
+bool ParameterDocument::setBoolValue(uint32_t id, bool value) { return setCurve(id, std::nullopt, value); }
+
+bool ParameterDocument::setBoolKeyframe(uint32_t id, CMTime time, bool value) { return setCurve(id, time, value); }
 
 std::optional<FxValue> ParameterDocument::customValue(uint32_t id) const {
     std::lock_guard guard(mutex_);
@@ -118,42 +140,6 @@ std::optional<std::string> ParameterDocument::stringValue(uint32_t id) const {
     const auto* value = entry ? std::get_if<std::string>(&entry->value) : nullptr;
     if (!value) return std::nullopt;
     return *value;
-}
-
-bool ParameterDocument::setFloatValue(uint32_t id, double value) {
-    std::lock_guard guard(mutex_);
-    Entry* entry = find(id);
-    auto* curve = entry ? std::get_if<Curve<double>>(&entry->value) : nullptr;
-    if (!curve) return false;
-    *curve = Curve<double>{value, {}};
-    return true;
-}
-
-bool ParameterDocument::setFloatKeyframe(uint32_t id, CMTime time, double value) {
-    std::lock_guard guard(mutex_);
-    Entry* entry = find(id);
-    auto* curve = entry ? std::get_if<Curve<double>>(&entry->value) : nullptr;
-    if (!curve || !CMTimeIsNumeric(time)) return false;
-    curve->keys.insert_or_assign(time, value);
-    return true;
-}
-
-bool ParameterDocument::setBoolValue(uint32_t id, bool value) {
-    std::lock_guard guard(mutex_);
-    Entry* entry = find(id);
-    auto* curve = entry ? std::get_if<Curve<bool>>(&entry->value) : nullptr;
-    if (!curve) return false;
-    *curve = Curve<bool>{value, {}};
-    return true;
-}
-
-bool ParameterDocument::setBoolKeyframe(uint32_t id, CMTime time, bool value) {
-    std::lock_guard guard(mutex_);
-    Entry* entry = find(id);
-    auto* curve = entry ? std::get_if<Curve<bool>>(&entry->value) : nullptr;
-    if (!curve || !CMTimeIsNumeric(time)) return false;
-    curve->keys.insert_or_assign(time, value);
-    return true;
 }
 
 bool ParameterDocument::setCustomValue(uint32_t id, FxValue value) {

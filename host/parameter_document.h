@@ -101,6 +101,12 @@ private:
         std::variant<std::monostate, Curve<double>, Curve<bool>, std::optional<FxValue>, std::string> value;
     };
 
+    template <class T>
+    std::optional<T> curveValue(uint32_t id, CMTime time) const;
+    // A constant without a key time, else a key at that time.
+    template <class T>
+    bool setCurve(uint32_t id, std::optional<CMTime> keyTime, T value);
+
     Entry* find(uint32_t id);
     const Entry* find(uint32_t id) const;
 
