@@ -24,11 +24,6 @@ TEST(IOSurfaceTest, RowsArePaddedToSixtyFourBytes) {
     }
 }
 
-TEST(IOSurfaceTest, FourCharacterCodesReadAsWritten) {
-    EXPECT_EQ(kCVPixelFormatType_128RGBAFloat, 0x52476641u);  // 'RGfA'
-    EXPECT_EQ(kCVPixelFormatType_32BGRA, 0x42475241u);        // 'BGRA'
-}
-
 TEST(IOSurfaceTest, NoSurfaceForUnknownFormatsOrEmptyOrHugeSizes) {
     EXPECT_FALSE(IOSurface::create(4, 4, fourCharCode("abcd")));
     EXPECT_FALSE(IOSurface::create(0, 4, kCVPixelFormatType_32BGRA));
@@ -53,12 +48,6 @@ TEST(IOSurfaceTest, LocksNestAndOnlyWriteUnlocksChangeTheSeed) {
     surface->lockWithOptions(0, nullptr);
     EXPECT_EQ(surface->unlockWithOptions(0, &seed), kIOReturnSuccess);
     EXPECT_EQ(seed, 1u);
-}
-
-TEST(IOSurfaceTest, NewSurfacesAreZeroFilled) {
-    auto surface = IOSurface::create(3, 2, kCVPixelFormatType_32BGRA);
-    const auto* bytes = static_cast<const uint8_t*>(surface->baseAddress());
-    for (size_t i = 0; i < surface->allocationSize(); ++i) ASSERT_EQ(bytes[i], 0) << i;
 }
 
 }  // namespace
