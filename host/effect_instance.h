@@ -44,7 +44,7 @@ public:
 
     ParameterDocument& document() { return document_; }
     CallLog& calls() { return calls_; }
-    HostAPIManager& apiManager() { return *apiManager_; }
+    HostAPIManager& apiManager() { return *apiManager_; }  // until releaseAPIManager
     ParameterCreationService& creation() { return *creation_; }
     ParameterRetrievalService& retrieval() { return *retrieval_; }
     CustomParameterSettingService& customSetting() { return *customSetting_; }

@@ -27,7 +27,7 @@ T valueAt(const Curve<T>& curve, CMTime time) {
     return before->second;
 }
 
-// The default the spec carries, or T's zero when it carries another kind.
+// The parameter's default, or T's zero when it is of another kind.
 template <class T>
 T defaultOf(const ParameterSpec& spec) {
     const T* value = std::get_if<T>(&spec.defaultValue);
