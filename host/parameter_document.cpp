@@ -1,0 +1,172 @@
+#include "host/parameter_document.h"
+
+#include <algorithm>
+#include <iterator>
+#include <type_traits>
+
+namespace kv::host {
+namespace {
+
+// The value at `time`: before the first key the first key's value, after the
+// last the last's; between two keys linear in seconds for numbers, the
+// earlier key's value for flags.
+template <class T>
+T valueAt(const Curve<T>& curve, CMTime time) {
+    if (curve.keys.empty()) return curve.constant;
+    auto after = curve.keys.upper_bound(time);
+    if (after == curve.keys.begin()) return after->second;
+    auto before = std::prev(after);
+    if constexpr (std::is_same_v<T, double>) {
+        if (after != curve.keys.end()) {
+            const double t0 = CMTimeGetSeconds(before->first);
+            const double t1 = CMTimeGetSeconds(after->first);
+            const double fraction = (CMTimeGetSeconds(time) - t0) / (t1 - t0);
+            return before->second + (after->second - before->second) * fraction;
+        }
+    }
+    return before->second;
+}
+
+// The parameter's default, or T's zero when it is of another kind.
+template <class T>
+T defaultOf(const ParameterSpec& spec) {
+    const T* value = std::get_if<T>(&spec.defaultValue);
+    return value ? *value : T{};
+}
+
+}  // namespace
+
+bool ParameterDocument::create(ParameterSpec spec, bool refuse) {
+    std::lock_guard guard(mutex_);
+    const bool isEnd = spec.kind == ParameterKind::groupEnd;
+    spec.group = openGroups_.empty() ? std::nullopt : std::optional(openGroups_.back());
+    bool accepted = !refuse;
+    if (isEnd) {
+        accepted = accepted && !openGroups_.empty();
+    } else {
+        accepted = accepted && find(spec.id) == nullptr;
+    }
+    calls_.push_back(CreationCall{spec, accepted});
+    if (!accepted) return false;
+
+    if (isEnd) {
+        openGroups_.pop_back();
+        return true;
+    }
+    Entry entry{spec, std::monostate{}};
+    switch (spec.kind) {
+        case ParameterKind::percentSlider:
+        case ParameterKind::floatSlider:
+            entry.value = Curve<double>{defaultOf<double>(spec), {}};
+            break;
+        case ParameterKind::toggle: entry.value = Curve<bool>{defaultOf<bool>(spec), {}}; break;
+        case ParameterKind::custom: entry.value = std::optional<FxValue>(defaultOf<FxValue>(spec)); break;
+        case ParameterKind::string: entry.value = defaultOf<std::string>(spec); break;
+        case ParameterKind::groupStart: openGroups_.push_back(spec.id); break;
+        default: break;
+    }
+    entries_.push_back(std::move(entry));
+    return true;
+}
+
+std::vector<CreationCall> ParameterDocument::creationCalls() const {
+    std::lock_guard guard(mutex_);
+    return calls_;
+}
+
+std::vector<ParameterSpec> ParameterDocument::parameters() const {
+    std::lock_guard guard(mutex_);
+    std::vector<ParameterSpec> out;
+    for (const Entry& entry : entries_) out.push_back(entry.spec);
+    return out;
+}
+
+std::optional<ParameterSpec> ParameterDocument::parameter(uint32_t id) const {
+    std::lock_guard guard(mutex_);
+    const Entry* entry = find(id);
+    if (!entry) return std::nullopt;
+    return entry->spec;
+}
+
+template <class T>
+std::optional<T> ParameterDocument::curveValue(uint32_t id, CMTime time) const {
+    std::lock_guard guard(mutex_);
+    const Entry* entry = find(id);
+    const auto* curve = entry ? std::get_if<Curve<T>>(&entry->value) : nullptr;
+    if (!curve) return std::nullopt;
+    return valueAt(*curve, time);
+}
+
+template <class T>
+bool ParameterDocument::setCurve(uint32_t id, std::optional<CMTime> keyTime, T value) {
+    std::lock_guard guard(mutex_);
+    Entry* entry = find(id);
+    auto* curve = entry ? std::get_if<Curve<T>>(&entry->value) : nullptr;
+    if (!curve) return false;
+    if (!keyTime) {
+        *curve = Curve<T>{value, {}};
+        return true;
+    }
+    if (!CMTimeIsNumeric(*keyTime)) return false;
+    curve->keys.insert_or_assign(*keyTime, value);
+    return true;
+}
+
+std::optional<double> ParameterDocument::floatValue(uint32_t id, CMTime time) const {
+    return curveValue<double>(id, time);
+}
+
+std::optional<bool> ParameterDocument::boolValue(uint32_t id, CMTime time) const { return curveValue<bool>(id, time); }
+
+bool ParameterDocument::setFloatValue(uint32_t id, double value) { return setCurve(id, std::nullopt, value); }
+
+bool ParameterDocument::setFloatKeyframe(uint32_t id, CMTime time, double value) { return setCurve(id, time, value); }
+
+bool ParameterDocument::setBoolValue(uint32_t id, bool value) { return setCurve(id, std::nullopt, value); }
+
+bool ParameterDocument::setBoolKeyframe(uint32_t id, CMTime time, bool value) { return setCurve(id, time, value); }
+
+std::optional<FxValue> ParameterDocument::customValue(uint32_t id) const {
+    std::lock_guard guard(mutex_);
+    const Entry* entry = find(id);
+    const auto* value = entry ? std::get_if<std::optional<FxValue>>(&entry->value) : nullptr;
+    if (!value) return std::nullopt;
+    return *value;
+}
+
+std::optional<std::string> ParameterDocument::stringValue(uint32_t id) const {
+    std::lock_guard guard(mutex_);
+    const Entry* entry = find(id);
+    const auto* value = entry ? std::get_if<std::string>(&entry->value) : nullptr;
+    if (!value) return std::nullopt;
+    return *value;
+}
+
+bool ParameterDocument::setCustomValue(uint32_t id, FxValue value) {
+    std::lock_guard guard(mutex_);
+    Entry* entry = find(id);
+    auto* held = entry ? std::get_if<std::optional<FxValue>>(&entry->value) : nullptr;
+    if (!held) return false;
+    *held = std::move(value);
+    return true;
+}
+
+bool ParameterDocument::setStringValue(uint32_t id, std::string value) {
+    std::lock_guard guard(mutex_);
+    Entry* entry = find(id);
+    auto* held = entry ? std::get_if<std::string>(&entry->value) : nullptr;
+    if (!held) return false;
+    *held = std::move(value);
+    return true;
+}
+
+ParameterDocument::Entry* ParameterDocument::find(uint32_t id) {
+    auto found = std::find_if(entries_.begin(), entries_.end(), [id](const Entry& e) { return e.spec.id == id; });
+    return found == entries_.end() ? nullptr : &*found;
+}
+
+const ParameterDocument::Entry* ParameterDocument::find(uint32_t id) const {
+    return const_cast<ParameterDocument*>(this)->find(id);
+}
+
+}  // namespace kv::host
