@@ -7,6 +7,7 @@ extern "C" {
 
 #include <cstdarg>
 #include <mutex>
+#include <string>
 
 #include "platform/foundation/log.h"
 
@@ -25,6 +26,7 @@ void forwardToSystemLog(void* context, int level, const char* format, va_list ar
     pending += piece;
     if (pending.empty() || pending.back() != '\n') return;
     pending.pop_back();
+    std::erase(pending, '\n');  // a message may break its own line
     NSLog("FFmpeg: " + pending);
     pending.clear();
 }

@@ -96,17 +96,33 @@ struct VideoDecoder::State {
     Result<bool> sendNextPacket();
     Result<void> seekTo(int64_t ticks);
     std::optional<CMTime> acceptFrameTime();
-    void skipDamaged(int code) {
-        NSLog("Skipped a damaged frame in " + name + ": " + errorText(code));
-    }
+    // Decoder errors since the last frame that came out.
+    int failuresInARow = 0;
+
+    Result<void> skipDamaged(int code);
 };
+
+// Logs a packet or frame the decoder refused. A stream that yields nothing but
+// errors is given up rather than read to its end one warning at a time.
+Result<void> VideoDecoder::State::skipDamaged(int code) {
+    constexpr int kMostFailuresInARow = 100;
+    if (++failuresInARow > kMostFailuresInARow) {
+        return Error{"Gave up decoding " + name + ": " + std::to_string(kMostFailuresInARow) +
+                     " damaged frames in a row, the last: " + errorText(code)};
+    }
+    NSLog("Skipped a damaged frame in " + name + ": " + errorText(code));
+    return {};
+}
 
 // Gets the next frame out of the decoder into `frame`, feeding it packets as
 // it asks; false at the end of the stream.
 Result<bool> VideoDecoder::State::receiveFrame() {
     for (;;) {
         const int received = avcodec_receive_frame(codec.get(), frame.get());
-        if (received == 0) return true;
+        if (received == 0) {
+            failuresInARow = 0;
+            return true;
+        }
         if (received == AVERROR_EOF) return false;
         if (received == AVERROR(EAGAIN)) {
             auto sent = sendNextPacket();
@@ -115,7 +131,7 @@ Result<bool> VideoDecoder::State::receiveFrame() {
             continue;
         }
         if (received == AVERROR(ENOMEM)) return Error{"Out of memory while decoding " + name + "."};
-        skipDamaged(received);
+        if (auto skipped = skipDamaged(received); !skipped) return skipped.error();
     }
 }
 
@@ -136,7 +152,9 @@ Result<bool> VideoDecoder::State::sendNextPacket() {
         av_packet_unref(packet.get());
         if (!ours) continue;
         if (sent == AVERROR(ENOMEM)) return Error{"Out of memory while decoding " + name + "."};
-        if (sent < 0) skipDamaged(sent);
+        if (sent < 0) {
+            if (auto skipped = skipDamaged(sent); !skipped) return skipped.error();
+        }
         return true;
     }
 }

@@ -195,6 +195,32 @@ TEST(VideoDecoderFootageTest, PixelsMatchFfmpegsOwnConversion) {
     }
 }
 
+// The colour matrix and range come from each clip: BT.709 limited range,
+// the same pixels untagged (BT.601 by default), and full-range JPEG.
+TEST(VideoDecoderColourTest, TaggedMatrixAndRangeConvertAsFfmpegDoes) {
+    KV_SKIP_WITHOUT_FFMPEG_TOOL();
+    const kv::testing::ScratchDirectory scratch;
+    const std::string source = "-f lavfi -i testsrc=size=96x64:rate=10:duration=0.2 -pix_fmt yuv420p -c:v ffv1 ";
+    ASSERT_TRUE(kv::testing::runFfmpeg(source + "-colorspace bt709 -color_range tv '" +
+                                       scratch.file("bt709.mkv").string() + "'"));
+    ASSERT_TRUE(kv::testing::runFfmpeg(source + "'" + scratch.file("untagged.mkv").string() + "'"));
+    ASSERT_TRUE(kv::testing::runFfmpeg("-f lavfi -i testsrc=size=96x64:rate=10:duration=0.2 -c:v mjpeg '" +
+                                       scratch.file("full.avi").string() + "'"));
+    std::vector<VideoFrame> frames;
+    for (const char* name : {"bt709.mkv", "untagged.mkv", "full.avi"}) {
+        SCOPED_TRACE(name);
+        auto decoder = openOrFail(scratch.file(name));
+        ASSERT_TRUE(decoder);
+        auto frame = decoder->readFrame();
+        ASSERT_TRUE(frame.ok() && *frame);
+        const auto expected = kv::testing::ffmpegFrame("-i '" + scratch.file(name).string() + "'", 96, 64);
+        ASSERT_TRUE(expected);
+        expectSameAsFfmpeg(**frame, *expected, 96u * 64u);
+        frames.push_back(std::move(**frame));
+    }
+    EXPECT_NE(frames[0].rgba, frames[1].rgba) << "the BT.709 tag was ignored";
+}
+
 TEST(VideoDecoderFootageTest, ASeekedFrameMatchesFfmpegsFrameAtThatTime) {
     KV_SKIP_WITHOUT_FFMPEG_TOOL();
     const auto path = footage("balle-jbart.mp4");
@@ -236,26 +262,34 @@ TEST(VideoDecoderFootageTest, FillsPaddedRowsAndLeavesThePaddingAlone) {
     EXPECT_FALSE(padded->readFrame(nullptr, info.packedBytesPerRow()).ok());
 }
 
-// A small clip of 5 Motion-JPEG frames, one frame a tenth of a second.
-std::filesystem::path makeJpegClip(const kv::testing::ScratchDirectory& scratch) {
+// A small Motion-JPEG clip, one frame a tenth of a second.
+std::filesystem::path makeJpegClip(const kv::testing::ScratchDirectory& scratch, int frames = 5) {
     const auto path = scratch.file("clip.avi");
-    EXPECT_TRUE(kv::testing::runFfmpeg("-f lavfi -i testsrc=size=64x48:rate=10:duration=0.5 -c:v mjpeg '" +
-                                       path.string() + "'"));
+    EXPECT_TRUE(kv::testing::runFfmpeg("-f lavfi -i testsrc=size=32x32:rate=10 -frames:v " + std::to_string(frames) +
+                                       " -c:v mjpeg '" + path.string() + "'"));
     return path;
+}
+
+// Overwrites the pictures of a Motion-JPEG file whose numbers (from 0) `damage`
+// picks, from start marker to end marker, leaving the container intact.
+template <class Pick>
+void damagePictures(const std::filesystem::path& path, Pick damage) {
+    std::string bytes = kv::testing::readBytes(path);
+    size_t start = bytes.find("\xFF\xD8\xFF");
+    for (int picture = 0; start != std::string::npos; ++picture) {
+        const size_t end = bytes.find("\xFF\xD9", start);
+        ASSERT_NE(end, std::string::npos);
+        if (damage(picture)) std::fill(bytes.begin() + start, bytes.begin() + end + 2, 'X');
+        start = bytes.find("\xFF\xD8\xFF", end);
+    }
+    kv::testing::writeBytes(path, bytes);
 }
 
 TEST(VideoDecoderDamageTest, AFrameThatCannotBeDecodedIsSkippedWithALogLine) {
     KV_SKIP_WITHOUT_FFMPEG_TOOL();
     const kv::testing::ScratchDirectory scratch;
     const auto path = makeJpegClip(scratch);
-    // Overwrite the third picture, from its start marker to its end marker.
-    std::string bytes = kv::testing::readBytes(path);
-    size_t start = 0;
-    for (int i = 0; i < 3; ++i) start = bytes.find("\xFF\xD8\xFF", i == 0 ? 0 : start + 1);
-    const size_t end = bytes.find("\xFF\xD9", start);
-    ASSERT_NE(end, std::string::npos);
-    std::fill(bytes.begin() + start, bytes.begin() + end + 2, 'X');
-    kv::testing::writeBytes(path, bytes);
+    damagePictures(path, [](int picture) { return picture == 2; });
 
     kv::LogCapture log;
     auto decoder = openOrFail(path);
@@ -264,6 +298,23 @@ TEST(VideoDecoderDamageTest, AFrameThatCannotBeDecodedIsSkippedWithALogLine) {
                 ::testing::ElementsAre(CMTimeMake(0, 10), CMTimeMake(1, 10), CMTimeMake(3, 10), CMTimeMake(4, 10)));
     EXPECT_EQ(log.count("Skipped a damaged frame in " + path.string() + ": Invalid data found when processing input"),
               1u);
+}
+
+TEST(VideoDecoderDamageTest, GivesUpOnAStreamOfNothingButDamage) {
+    KV_SKIP_WITHOUT_FFMPEG_TOOL();
+    const kv::testing::ScratchDirectory scratch;
+    const auto path = makeJpegClip(scratch, 120);
+    damagePictures(path, [](int picture) { return picture >= 1; });
+
+    kv::LogCapture log;
+    auto decoder = openOrFail(path);
+    ASSERT_TRUE(decoder);
+    ASSERT_TRUE(decoder->readFrame().ok());
+    auto next = decoder->readFrame();
+    ASSERT_FALSE(next.ok());
+    EXPECT_EQ(next.error().message, "Gave up decoding " + path.string() +
+                                        ": 100 damaged frames in a row, the last: Invalid data found when processing input");
+    EXPECT_EQ(log.count("Skipped a damaged frame"), 100u);
 }
 
 TEST(VideoDecoderErrorTest, NamesAMissingFile) {
