@@ -91,14 +91,14 @@ struct VideoDecoder::State {
     bool checkSeekLanding = false;
     // A frame at or after the range end has been seen.
     bool finished = false;
+    // Decoder errors since the last frame that came out.
+    int failuresInARow = 0;
 
     Result<bool> receiveFrame();
     Result<bool> sendNextPacket();
     Result<void> seekTo(int64_t ticks);
+    int64_t firstTick() const { return stream->start_time == AV_NOPTS_VALUE ? 0 : stream->start_time; }
     std::optional<CMTime> acceptFrameTime();
-    // Decoder errors since the last frame that came out.
-    int failuresInARow = 0;
-
     Result<void> skipDamaged(int code);
 };
 
@@ -164,6 +164,7 @@ Result<void> VideoDecoder::State::seekTo(int64_t ticks) {
     if (sought < 0) return Error{"Could not seek in " + name + ": " + errorText(sought)};
     avcodec_flush_buffers(codec.get());
     draining = false;
+    failuresInARow = 0;
     lastTime.reset();
     return {};
 }
@@ -256,7 +257,7 @@ Result<void> VideoDecoder::setTimeRange(CMTimeRange range) {
     }
     const AVRational base = s.stream->time_base;
     const int64_t ticks = streamTicksAtOrBefore(range.start, base.num, base.den).value_or(0);
-    const int64_t first = s.stream->start_time == AV_NOPTS_VALUE ? 0 : s.stream->start_time;
+    const int64_t first = s.firstTick();
     if (auto sought = s.seekTo(ticks > first ? ticks : first); !sought) return sought;
     s.checkSeekLanding = ticks > first;
     s.rangeStart = range.start;
@@ -280,8 +281,7 @@ Result<std::optional<CMTime>> VideoDecoder::readFrame(float* rgba, size_t bytesP
             s.checkSeekLanding = false;
             if (CMTimeCompare(*time, s.rangeStart) > 0) {
                 // The seek passed the range start: decode from the stream's start instead.
-                const int64_t first = s.stream->start_time == AV_NOPTS_VALUE ? 0 : s.stream->start_time;
-                if (auto sought = s.seekTo(first); !sought) return sought.error();
+                if (auto sought = s.seekTo(s.firstTick()); !sought) return sought.error();
                 continue;
             }
         }

@@ -312,8 +312,9 @@ TEST(VideoDecoderDamageTest, GivesUpOnAStreamOfNothingButDamage) {
     ASSERT_TRUE(decoder->readFrame().ok());
     auto next = decoder->readFrame();
     ASSERT_FALSE(next.ok());
-    EXPECT_EQ(next.error().message, "Gave up decoding " + path.string() +
-                                        ": 100 damaged frames in a row, the last: Invalid data found when processing input");
+    EXPECT_EQ(next.error().message,
+              "Gave up decoding " + path.string() +
+                  ": 100 damaged frames in a row, the last: Invalid data found when processing input");
     EXPECT_EQ(log.count("Skipped a damaged frame"), 100u);
 }
 
