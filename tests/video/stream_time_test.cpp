@@ -6,7 +6,6 @@
 
 namespace {
 
-using kv::frameDurationForRate;
 using kv::streamTicksAtOrBefore;
 using kv::streamTime;
 
@@ -38,18 +37,10 @@ TEST(StreamTimeTest, SeekTicksRoundDownSoASeekNeverPassesTheTime) {
 TEST(StreamTimeTest, SeekTicksSaturateForInfinitiesAndRefuseNonTimes) {
     EXPECT_EQ(streamTicksAtOrBefore(kCMTimePositiveInfinity, 1, 25), std::numeric_limits<int64_t>::max());
     EXPECT_EQ(streamTicksAtOrBefore(kCMTimeNegativeInfinity, 1, 25), std::numeric_limits<int64_t>::min());
-    EXPECT_EQ(streamTicksAtOrBefore(CMTimeMake(1, 1), 1, 1) .value(), 1);
     EXPECT_EQ(streamTicksAtOrBefore(CMTimeMake(std::numeric_limits<int64_t>::max(), 1), 1, 90000),
               std::numeric_limits<int64_t>::max());
     EXPECT_EQ(streamTicksAtOrBefore(kCMTimeInvalid, 1, 25), std::nullopt);
     EXPECT_EQ(streamTicksAtOrBefore(CMTimeMake(1, 1), 1, 0), std::nullopt);
-}
-
-TEST(StreamTimeTest, FrameDurationIsTheInverseRate) {
-    EXPECT_EQ(frameDurationForRate(30000, 1001), CMTimeMake(1001, 30000));
-    EXPECT_EQ(frameDurationForRate(25, 2), CMTimeMake(2, 25));
-    EXPECT_FALSE(CMTimeIsValid(frameDurationForRate(0, 1)));
-    EXPECT_FALSE(CMTimeIsValid(frameDurationForRate(25, 0)));
 }
 
 }  // namespace
