@@ -100,6 +100,10 @@ AnalysisRun AnalysisService::runRequested(FxAnalyzer& effect, const ClipSource& 
                 fail(error);
                 break;
             }
+            if (options.afterFrame && !options.afterFrame(i + 1, count)) {
+                interrupted = true;
+                break;
+            }
         }
         if (!effect.cleanupAnalysis(&(error = NSError{}))) fail(error);
     }

@@ -6,6 +6,7 @@
 // returned: the desired range, set-up, one frame per frame duration in time
 // order (none for times outside the clip), and clean-up.
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <optional>
 #include <vector>
@@ -22,6 +23,10 @@ struct AnalysisRunOptions {
     OSType pixelFormat = kCVPixelFormatType_128RGBAFloat;
     // Stops feeding frames after this many, as when the user cancels.
     std::optional<int64_t> interruptAfterFrames;
+    // Called after each frame the effect accepted, with the frames fed so far
+    // and the run's frame count; answering false stops the run there, as
+    // when the user cancels.
+    std::function<bool(int64_t framesFed, int64_t frameCount)> afterFrame;
 };
 
 struct AnalysisRun {

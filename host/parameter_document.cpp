@@ -99,16 +99,48 @@ std::optional<T> ParameterDocument::curveValue(uint32_t id, CMTime time) const {
 
 template <class T>
 bool ParameterDocument::setCurve(uint32_t id, std::optional<CMTime> keyTime, T value) {
-    std::lock_guard guard(mutex_);
-    Entry* entry = find(id);
-    auto* curve = entry ? std::get_if<Curve<T>>(&entry->value) : nullptr;
-    if (!curve) return false;
-    if (!keyTime) {
-        *curve = Curve<T>{value, {}};
-        return true;
+    bool stored = false;
+    {
+        std::lock_guard guard(mutex_);
+        Entry* entry = find(id);
+        auto* curve = entry ? std::get_if<Curve<T>>(&entry->value) : nullptr;
+        if (curve && !keyTime) {
+            *curve = Curve<T>{value, {}};
+            stored = true;
+        } else if (curve && CMTimeIsNumeric(*keyTime)) {
+            curve->keys.insert_or_assign(*keyTime, value);
+            stored = true;
+        }
     }
-    if (!CMTimeIsNumeric(*keyTime)) return false;
-    curve->keys.insert_or_assign(*keyTime, value);
+    return notify(id, stored);
+}
+
+template <class T>
+std::optional<Curve<T>> ParameterDocument::curve(uint32_t id) const {
+    std::lock_guard guard(mutex_);
+    const Entry* entry = find(id);
+    const auto* curve = entry ? std::get_if<Curve<T>>(&entry->value) : nullptr;
+    if (!curve) return std::nullopt;
+    return *curve;
+}
+
+std::optional<Curve<double>> ParameterDocument::floatCurve(uint32_t id) const { return curve<double>(id); }
+
+std::optional<Curve<bool>> ParameterDocument::boolCurve(uint32_t id) const { return curve<bool>(id); }
+
+void ParameterDocument::setChangeObserver(ChangeObserver observer) {
+    std::lock_guard guard(mutex_);
+    observer_ = std::move(observer);
+}
+
+bool ParameterDocument::notify(uint32_t id, bool stored) const {
+    if (!stored) return false;
+    ChangeObserver observer;
+    {
+        std::lock_guard guard(mutex_);
+        observer = observer_;
+    }
+    if (observer) observer(id);
     return true;
 }
 
@@ -143,21 +175,27 @@ std::optional<std::string> ParameterDocument::stringValue(uint32_t id) const {
 }
 
 bool ParameterDocument::setCustomValue(uint32_t id, FxValue value) {
-    std::lock_guard guard(mutex_);
-    Entry* entry = find(id);
-    auto* held = entry ? std::get_if<std::optional<FxValue>>(&entry->value) : nullptr;
-    if (!held) return false;
-    *held = std::move(value);
-    return true;
+    bool stored = false;
+    {
+        std::lock_guard guard(mutex_);
+        Entry* entry = find(id);
+        auto* held = entry ? std::get_if<std::optional<FxValue>>(&entry->value) : nullptr;
+        if (held) *held = std::move(value);
+        stored = held != nullptr;
+    }
+    return notify(id, stored);
 }
 
 bool ParameterDocument::setStringValue(uint32_t id, std::string value) {
-    std::lock_guard guard(mutex_);
-    Entry* entry = find(id);
-    auto* held = entry ? std::get_if<std::string>(&entry->value) : nullptr;
-    if (!held) return false;
-    *held = std::move(value);
-    return true;
+    bool stored = false;
+    {
+        std::lock_guard guard(mutex_);
+        Entry* entry = find(id);
+        auto* held = entry ? std::get_if<std::string>(&entry->value) : nullptr;
+        if (held) *held = std::move(value);
+        stored = held != nullptr;
+    }
+    return notify(id, stored);
 }
 
 ParameterDocument::Entry* ParameterDocument::find(uint32_t id) {

@@ -6,6 +6,7 @@
 // from one key to the next); custom and string values do not vary in time.
 // All members may be called from any thread.
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <optional>
@@ -95,6 +96,16 @@ public:
     bool setCustomValue(uint32_t id, FxValue value);
     bool setStringValue(uint32_t id, std::string value);
 
+    // A slider's or toggle's whole value: its constant and its keys.
+    std::optional<Curve<double>> floatCurve(uint32_t id) const;
+    std::optional<Curve<bool>> boolCurve(uint32_t id) const;
+
+    // Called with the parameter's id after every value a setter stored, on
+    // the setter's thread and outside the document's lock (the project file
+    // learns of changes this way). An empty function stops the calls.
+    using ChangeObserver = std::function<void(uint32_t id)>;
+    void setChangeObserver(ChangeObserver observer);
+
 private:
     struct Entry {
         ParameterSpec spec;
@@ -106,6 +117,10 @@ private:
     // A constant without a key time, else a key at that time.
     template <class T>
     bool setCurve(uint32_t id, std::optional<CMTime> keyTime, T value);
+    template <class T>
+    std::optional<Curve<T>> curve(uint32_t id) const;
+    // Tells the observer, if any, when `stored` is true; answers `stored`.
+    bool notify(uint32_t id, bool stored) const;
 
     Entry* find(uint32_t id);
     const Entry* find(uint32_t id) const;
@@ -114,6 +129,7 @@ private:
     std::vector<CreationCall> calls_;
     std::vector<Entry> entries_;
     std::vector<uint32_t> openGroups_;
+    ChangeObserver observer_;
 };
 
 }  // namespace kv::host

@@ -1,0 +1,86 @@
+#include "host/program/analysis_summary.h"
+
+#include <algorithm>
+
+#include "analysis/motion_types.h"
+#include "platform/cryptokit/sha256.h"
+#include "platform/foundation/double_text.h"
+
+namespace kv::host {
+namespace {
+
+// The ids and keys under which the effect stores its analysis.
+constexpr uint32_t kAnalysisDataParameter = 4;
+constexpr uint32_t kAnalysisHashParameter = 5;
+
+// The data entry `key` of the dictionary a custom parameter holds.
+const NSData* entry(const std::optional<FxValue>& value, const char* key) {
+    const NSDictionary* dictionary = value ? value->dictionary() : nullptr;
+    if (!dictionary) return nullptr;
+    const auto found = dictionary->find(key);
+    return found == dictionary->end() ? nullptr : found->second.data();
+}
+
+std::string secondsText(CMTime time) { return doubleText(CMTimeGetSeconds(time)) + " s"; }
+
+}  // namespace
+
+AnalysisSummary summarizeAnalysis(const ParameterDocument& document) {
+    AnalysisSummary summary;
+    const auto dataValue = document.customValue(kAnalysisDataParameter);
+    const auto hashValue = document.customValue(kAnalysisHashParameter);
+    const NSData* data = entry(dataValue, "AnalysisData");
+    if (!data) return summary;
+    const std::string_view text = textFromData(*data);
+    const NSData* hash = entry(hashValue, "AnalysisHash");
+    summary.hashMatches = hash && textFromData(*hash) == SHA256::hash(text).description();
+
+    auto analysis = decodeMotionAnalysisText(text);
+    if (!analysis) {
+        summary.stored = AnalysisSummary::Stored::unreadable;
+        summary.problem = analysis.error().message;
+        return summary;
+    }
+    summary.stored = AnalysisSummary::Stored::analysis;
+    summary.imageWidth = analysis->imageWidth;
+    summary.imageHeight = analysis->imageHeight;
+    const auto& samples = analysis->motionBounds;
+    summary.samples = int64_t(samples.size());
+    if (samples.empty()) return summary;
+    summary.firstTime = samples.front().time;
+    summary.lastTime = samples.back().time;
+    summary.fewestBoxes = summary.mostBoxes = int64_t(samples.front().bounds.size());
+    int64_t boxes = 0;
+    for (const MotionBounds& sample : samples) {
+        const int64_t count = int64_t(sample.bounds.size());
+        summary.fewestBoxes = std::min(summary.fewestBoxes, count);
+        summary.mostBoxes = std::max(summary.mostBoxes, count);
+        boxes += count;
+    }
+    summary.meanBoxes = double(boxes) / double(samples.size());
+    return summary;
+}
+
+std::string summaryText(const AnalysisSummary& s) {
+    if (s.stored == AnalysisSummary::Stored::nothing) return "Analysis:   none stored\n";
+    std::string text;
+    if (s.stored == AnalysisSummary::Stored::unreadable) {
+        text = "Analysis:   stored, but cannot be decoded: " + s.problem + "\n";
+    } else {
+        text = "Analysis:   " + std::to_string(s.imageWidth) + "x" + std::to_string(s.imageHeight) + ", " +
+               std::to_string(s.samples) + (s.samples == 1 ? " sample" : " samples");
+        if (s.samples > 0) text += " from " + secondsText(s.firstTime) + " to " + secondsText(s.lastTime);
+        text += "\n";
+        if (s.samples > 0) {
+            char mean[32];
+            std::snprintf(mean, sizeof mean, "%.2f", s.meanBoxes);
+            text += "Boxes:      " + std::to_string(s.fewestBoxes) + " to " + std::to_string(s.mostBoxes) +
+                    " a sample, " + mean + " on average\n";
+        }
+    }
+    text += std::string("Hash:       ") + (s.hashMatches ? "matches the stored data" : "does not match the stored data") +
+            "\n";
+    return text;
+}
+
+}  // namespace kv::host

@@ -1,0 +1,325 @@
+#include "host/project_file.h"
+
+#include <functional>
+#include <limits>
+#include <optional>
+#include <vector>
+
+#include "host/atomic_file.h"
+#include "host/base64.h"
+#include "platform/foundation/json_coding.h"
+#include "platform/foundation/log.h"
+
+namespace kv::host {
+namespace {
+
+using json::Reader;
+using json::Value;
+
+constexpr const char* kFormat = "Kestrelvantage host project";
+constexpr int64_t kVersion = 1;
+// Dictionaries inside dictionaries deeper than this are refused rather than
+// followed: no value the effect stores comes near it.
+constexpr int kDeepestValue = 32;
+
+// The kinds that hold a value, by their name in the file.
+constexpr std::pair<ParameterKind, const char*> kKindNames[] = {
+    {ParameterKind::percentSlider, "percentSlider"}, {ParameterKind::floatSlider, "floatSlider"},
+    {ParameterKind::toggle, "toggle"},               {ParameterKind::string, "string"},
+    {ParameterKind::custom, "custom"},
+};
+
+const char* kindName(ParameterKind kind) {
+    for (const auto& [k, name] : kKindNames) {
+        if (k == kind) return name;
+    }
+    return nullptr;
+}
+
+// Times
+
+Value encodeTime(CMTime time) { return Value{{"tv", time.value}, {"ts", time.timescale}}; }
+
+CMTime decodeTime(const Reader& reader) {
+    const int64_t value = reader.int64("tv");
+    const int32_t timescale = reader.int32("ts");
+    if (timescale <= 0) json::fail("ts", "expected a positive timescale");
+    return CMTimeMake(value, timescale);
+}
+
+Value encodeTiming(const EffectTiming& t) {
+    return Value{{"start", encodeTime(t.startTime)},
+                 {"duration", encodeTime(t.duration)},
+                 {"frameDuration", encodeTime(t.frameDuration)},
+                 {"fpsNumerator", t.timelineFpsNumerator},
+                 {"fpsDenominator", t.timelineFpsDenominator}};
+}
+
+uint32_t decodeRate(const Reader& reader, std::string_view key) {
+    const int64_t rate = reader.int64(key);
+    if (rate < 0 || rate > std::numeric_limits<uint32_t>::max()) json::fail(key, "expected a frame rate");
+    return uint32_t(rate);
+}
+
+EffectTiming decodeTiming(const Reader& reader) {
+    EffectTiming t;
+    t.startTime = decodeTime(reader.object("start"));
+    t.duration = decodeTime(reader.object("duration"));
+    t.frameDuration = decodeTime(reader.object("frameDuration"));
+    t.timelineFpsNumerator = decodeRate(reader, "fpsNumerator");
+    t.timelineFpsDenominator = decodeRate(reader, "fpsDenominator");
+    return t;
+}
+
+// Platform objects: each an object with one member named by its class.
+
+Value encodeObject(const FxValue& object) {
+    switch (object.objectClass()) {
+        case FxClass::NSNull: return Value{{"NSNull", nullptr}};
+        case FxClass::NSNumber: {
+            Value number;
+            std::visit(
+                [&](auto n) {
+                    if constexpr (std::is_same_v<decltype(n), double>) {
+                        number = json::finiteNumber(n, "NSNumber");
+                    } else {
+                        number = n;
+                    }
+                },
+                object.number()->value);
+            return Value{{"NSNumber", number}};
+        }
+        case FxClass::NSString: return Value{{"NSString", *object.string()}};
+        case FxClass::NSData: return Value{{"NSData", base64Encode(*object.data())}};
+        case FxClass::NSDictionary: {
+            Value entries = Value::object();
+            for (const auto& [key, entry] : *object.dictionary()) entries[key] = encodeObject(entry);
+            return Value{{"NSDictionary", entries}};
+        }
+    }
+    return Value{{"NSNull", nullptr}};
+}
+
+FxValue decodeObject(const Value& value, std::string_view key, int depth) {
+    if (!value.is_object() || value.size() != 1) json::fail(key, "expected an object of one class");
+    if (depth > kDeepestValue) json::fail(key, "nested too deeply");
+    const auto& [name, inner] = *value.items().begin();
+    if (name == "NSNull") return FxValue();
+    if (name == "NSNumber") {
+        if (inner.is_boolean()) return NSNumber::boolean(inner.get<bool>());
+        if (inner.is_number_float()) return NSNumber::real(inner.get<double>());
+        return NSNumber::integer(Reader::int64(inner, key));
+    }
+    if (name == "NSString") {
+        if (!inner.is_string()) json::fail(key, "expected a string");
+        return inner.get<std::string>();
+    }
+    if (name == "NSData") {
+        const auto data = inner.is_string() ? base64Decode(inner.get_ref<const std::string&>()) : std::nullopt;
+        if (!data) json::fail(key, "expected base64 data");
+        return *data;
+    }
+    if (name == "NSDictionary") {
+        if (!inner.is_object()) json::fail(key, "expected a dictionary");
+        NSDictionary dictionary;
+        for (const auto& [entryKey, entry] : inner.items()) {
+            dictionary.emplace(entryKey, decodeObject(entry, key, depth + 1));
+        }
+        return dictionary;
+    }
+    json::fail(key, "names no class of object");
+}
+
+// Values
+
+template <class T>
+Value encodeCurve(Value parameter, const Curve<T>& curve) {
+    parameter["value"] = curve.constant;
+    Value keys = Value::array();
+    for (const auto& [time, value] : curve.keys) keys.push_back(Value{{"time", encodeTime(time)}, {"value", value}});
+    parameter["keys"] = keys;
+    return parameter;
+}
+
+Value encodeParameter(const ParameterSpec& spec, const ParameterDocument& document) {
+    Value parameter{{"id", spec.id}, {"name", spec.name}, {"kind", kindName(spec.kind)}};
+    switch (spec.kind) {
+        case ParameterKind::percentSlider:
+        case ParameterKind::floatSlider: {
+            Curve<double> curve = document.floatCurve(spec.id).value_or(Curve<double>{});
+            curve.constant = json::finiteNumber(curve.constant, "value");
+            for (auto& [time, value] : curve.keys) value = json::finiteNumber(value, "value");
+            return encodeCurve(std::move(parameter), curve);
+        }
+        case ParameterKind::toggle:
+            return encodeCurve(std::move(parameter), document.boolCurve(spec.id).value_or(Curve<bool>{}));
+        case ParameterKind::string: parameter["value"] = document.stringValue(spec.id).value_or(""); return parameter;
+        default: parameter["value"] = encodeObject(document.customValue(spec.id).value_or(FxValue())); return parameter;
+    }
+}
+
+// One stored value, checked against the document, to be stored into it.
+using Apply = std::function<void(ParameterDocument&)>;
+
+template <class T, class Read>
+Apply decodeCurve(const Reader& reader, uint32_t id, Read read,
+                  bool (ParameterDocument::*setValue)(uint32_t, T),
+                  bool (ParameterDocument::*setKey)(uint32_t, CMTime, T)) {
+    const T constant = read(reader, "value");
+    const auto keys = reader.array("keys", [&](const Reader& key) {
+        return std::pair<CMTime, T>(decodeTime(key.object("time")), read(key, "value"));
+    });
+    return [=](ParameterDocument& document) {
+        (document.*setValue)(id, constant);
+        for (const auto& [time, value] : keys) (document.*setKey)(id, time, value);
+    };
+}
+
+std::optional<Apply> decodeParameter(const Reader& reader, const ParameterDocument& document) {
+    const int64_t storedId = reader.int64("id");
+    if (storedId < 0 || storedId > std::numeric_limits<uint32_t>::max()) json::fail("id", "expected a parameter id");
+    const uint32_t id = uint32_t(storedId);
+    const Value& kindValue = reader.member("kind");
+    const std::string kind = kindValue.is_string() ? kindValue.get<std::string>() : "";
+    const auto spec = document.parameter(id);
+    if (!spec) {
+        NSLog("Project: passed over the value of parameter " + std::to_string(id) +
+              ", which the effect does not have");
+        return std::nullopt;
+    }
+    const char* expected = kindName(spec->kind);
+    if (!expected || kind != expected) {
+        json::fail("kind", "parameter " + std::to_string(id) + " is not a " + kind + " parameter");
+    }
+    auto readNumber = [](const Reader& r, std::string_view key) { return r.number(key); };
+    auto readFlag = [](const Reader& r, std::string_view key) { return r.boolean(key); };
+    switch (spec->kind) {
+        case ParameterKind::percentSlider:
+        case ParameterKind::floatSlider:
+            return decodeCurve<double>(reader, id, readNumber, &ParameterDocument::setFloatValue,
+                                       &ParameterDocument::setFloatKeyframe);
+        case ParameterKind::toggle:
+            return decodeCurve<bool>(reader, id, readFlag, &ParameterDocument::setBoolValue,
+                                     &ParameterDocument::setBoolKeyframe);
+        case ParameterKind::string: {
+            const Value& text = reader.member("value");
+            if (!text.is_string()) json::fail("value", "expected a string");
+            return [id, value = text.get<std::string>()](ParameterDocument& d) { d.setStringValue(id, value); };
+        }
+        default: {
+            const Value& stored = reader.member("value");
+            return [id, value = decodeObject(stored, "value", 0)](ParameterDocument& d) { d.setCustomValue(id, value); };
+        }
+    }
+}
+
+}  // namespace
+
+Result<std::string> encodeProject(const ProjectHeader& header, const ParameterDocument& document) {
+    try {
+        Value parameters = Value::array();
+        for (const ParameterSpec& spec : document.parameters()) {
+            if (kindName(spec.kind)) parameters.push_back(encodeParameter(spec, document));
+        }
+        const Value project{{"format", kFormat},
+                            {"version", kVersion},
+                            {"effect", header.effectClass},
+                            {"media", header.media},
+                            {"timing", encodeTiming(header.timing)},
+                            {"parameters", parameters}};
+        return project.dump(2) + "\n";
+    } catch (const JsonCodingError& e) {
+        return Error{e.what()};
+    }
+}
+
+Result<ProjectHeader> restoreProject(std::string_view text, std::string_view effectClass,
+                                     ParameterDocument& document) {
+    const Value project = Value::parse(text, nullptr, false);
+    if (project.is_discarded()) return Error{"it is not JSON text"};
+    std::vector<Apply> changes;
+    ProjectHeader header;
+    try {
+        const Reader reader(project, "project");
+        const Value& format = reader.member("format");
+        if (!format.is_string() || format.get<std::string>() != kFormat) return Error{"it is not a project file"};
+        if (reader.int64("version") != kVersion) {
+            return Error{"it is of version " + std::to_string(reader.int64("version")) + ", this program reads " +
+                         std::to_string(kVersion)};
+        }
+        const Value& effect = reader.member("effect");
+        if (!effect.is_string() || effect.get<std::string>() != effectClass) {
+            return Error{"it is not a project of the effect " + std::string(effectClass)};
+        }
+        const Value& media = reader.member("media");
+        if (!media.is_string()) json::fail("media", "expected a string");
+        header.effectClass = std::string(effectClass);
+        header.media = media.get<std::string>();
+        header.timing = decodeTiming(reader.object("timing"));
+        for (auto& change : reader.array("parameters", [&](const Reader& p) { return decodeParameter(p, document); })) {
+            if (change) changes.push_back(std::move(*change));
+        }
+    } catch (const JsonCodingError& e) {
+        return Error{e.what()};
+    }
+    for (const Apply& change : changes) change(document);
+    return header;
+}
+
+ProjectFile::ProjectFile(std::filesystem::path path, ProjectHeader header, ParameterDocument& document)
+    : path_(std::move(path)), document_(document), header_(std::move(header)) {
+    document_.setChangeObserver([this](uint32_t) { changed_ = true; });
+}
+
+ProjectFile::~ProjectFile() { document_.setChangeObserver(nullptr); }
+
+Result<std::unique_ptr<ProjectFile>> ProjectFile::open(const std::filesystem::path& path,
+                                                       std::string_view effectClass, ParameterDocument& document) {
+    auto text = readWholeFile(path);
+    if (!text) return Error{"Cannot open the project: " + text.error().message};
+    auto header = restoreProject(*text, effectClass, document);
+    if (!header) {
+        return Error{"The project " + path.string() + " cannot be read (" + header.error().message +
+                     "); it was left as it is."};
+    }
+    return std::unique_ptr<ProjectFile>(new ProjectFile(path, std::move(header).value(), document));
+}
+
+Result<std::unique_ptr<ProjectFile>> ProjectFile::create(const std::filesystem::path& path, ProjectHeader header,
+                                                         ParameterDocument& document) {
+    std::error_code code;
+    if (std::filesystem::exists(path, code)) return Error{"The project " + path.string() + " exists already."};
+    std::unique_ptr<ProjectFile> project(new ProjectFile(path, std::move(header), document));
+    if (auto saved = project->save(); !saved) return saved.error();
+    return project;
+}
+
+ProjectHeader ProjectFile::header() const {
+    std::lock_guard guard(mutex_);
+    return header_;
+}
+
+void ProjectFile::setHeader(ProjectHeader header) {
+    std::lock_guard guard(mutex_);
+    header_ = std::move(header);
+    changed_ = true;
+}
+
+Result<void> ProjectFile::save() {
+    std::lock_guard guard(mutex_);
+    changed_ = false;  // a change made from here on is saved next time
+    auto text = encodeProject(header_, document_);
+    Result<void> written = text ? writeFileAtomically(path_, *text) : Result<void>(text.error());
+    if (!written) {
+        changed_ = true;
+        return Error{"Could not save the project " + path_.string() + ": " + written.error().message};
+    }
+    return {};
+}
+
+Result<void> ProjectFile::saveChanges() {
+    if (!changed_) return {};
+    return save();
+}
+
+}  // namespace kv::host

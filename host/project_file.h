@@ -1,0 +1,84 @@
+#pragma once
+// The project on disk: one effect instance's document as JSON. It holds the
+// value of every parameter the effect created (sliders and toggles with their
+// keys, texts, and custom objects with data coded as base64), where the
+// effect lies on the time line, and the media it was last applied to.
+//
+// The host saves the project whenever the effect has set a value: the
+// changes made during one call of the effect are written together once the
+// call has returned, so the file never holds part of what the effect meant
+// as one change (a new analysis hash without its data). Each save replaces
+// the file atomically. A project that cannot be read is refused and left as
+// it is.
+#include <atomic>
+#include <filesystem>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <string_view>
+
+#include "host/host_services.h"
+#include "host/parameter_document.h"
+#include "platform/foundation/result.h"
+
+namespace kv::host {
+
+// What a project holds beside the parameter values.
+struct ProjectHeader {
+    std::string effectClass;
+    // The video the effect was last applied to; empty when none.
+    std::string media;
+    EffectTiming timing;
+
+    friend bool operator==(const ProjectHeader&, const ProjectHeader&) = default;
+};
+
+// The project's JSON text, or an error when a value cannot be coded (a
+// number that is not finite).
+Result<std::string> encodeProject(const ProjectHeader& header, const ParameterDocument& document);
+
+// Reads a project's text into a document that holds the effect's parameters.
+// Nothing is changed unless the whole text is read: an error for text that is
+// not a project, of another effect or a later version, or a value whose kind
+// does not match its parameter's. Values of parameters the effect no longer
+// has are passed over with a log line.
+Result<ProjectHeader> restoreProject(std::string_view text, std::string_view effectClass,
+                                     ParameterDocument& document);
+
+class ProjectFile {
+public:
+    // The project at `path` read into `document`; an error when there is no
+    // file there or it cannot be read.
+    static Result<std::unique_ptr<ProjectFile>> open(const std::filesystem::path& path,
+                                                     std::string_view effectClass, ParameterDocument& document);
+    // A new project at `path`, written at once; an error when the file exists.
+    static Result<std::unique_ptr<ProjectFile>> create(const std::filesystem::path& path, ProjectHeader header,
+                                                       ParameterDocument& document);
+
+    ~ProjectFile();
+    ProjectFile(const ProjectFile&) = delete;
+    ProjectFile& operator=(const ProjectFile&) = delete;
+
+    const std::filesystem::path& path() const { return path_; }
+    ProjectHeader header() const;
+    // Takes effect with the next save.
+    void setHeader(ProjectHeader header);
+
+    // Writes the project now.
+    Result<void> save();
+    // Writes the project when a value changed since the last save.
+    Result<void> saveChanges();
+
+private:
+    ProjectFile(std::filesystem::path path, ProjectHeader header, ParameterDocument& document);
+
+    std::filesystem::path path_;
+    ParameterDocument& document_;
+    std::atomic<bool> changed_{false};
+    // Serialises saves; the document is read under it, so the last save
+    // holds every change made before it.
+    mutable std::mutex mutex_;
+    ProjectHeader header_;
+};
+
+}  // namespace kv::host
