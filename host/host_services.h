@@ -121,6 +121,8 @@ struct EffectTiming {
     uint32_t timelineFpsNumerator = 30;
     uint32_t timelineFpsDenominator = 1;
     CMTime frameDuration = CMTimeMake(1, 30);
+
+    friend bool operator==(const EffectTiming&, const EffectTiming&) = default;
 };
 
 class TimingService final : public HostService, public FxTimingAPI_v4 {

@@ -35,15 +35,21 @@ public:
     Arguments(std::vector<std::string> args, std::string command)
         : args_(std::move(args)), command_(std::move(command)) {}
 
-    // Walks the arguments; `option` answers false for an unknown option name.
+    // Walks the arguments, handing each option's value to its reader; what
+    // is not an option (or comes after "--") is an operand.
     Result<std::vector<std::string>> walk(
         const std::map<std::string, std::function<Result<void>(const std::string&)>, std::less<>>& valued,
         const std::map<std::string, std::function<void()>, std::less<>>& flags) {
         std::vector<std::string> operands;
+        bool optionsEnded = false;
         for (size_t i = 0; i < args_.size(); ++i) {
             const std::string& arg = args_[i];
-            if (arg.size() < 2 || arg[0] != '-' || arg == "--") {
-                if (arg != "--") operands.push_back(arg);
+            if (arg == "--" && !optionsEnded) {
+                optionsEnded = true;
+                continue;
+            }
+            if (optionsEnded || arg.size() < 2 || arg[0] != '-') {
+                operands.push_back(arg);
                 continue;
             }
             const size_t equals = arg.find('=');

@@ -1,0 +1,80 @@
+#include "host/program/command_line.h"
+
+#include <gtest/gtest.h>
+
+namespace kv::host {
+namespace {
+
+CommandLine parsed(const std::vector<std::string>& arguments) {
+    auto line = parseCommandLine(arguments);
+    EXPECT_TRUE(line.ok()) << (line.ok() ? "" : line.error().message);
+    return line.ok() ? *line : CommandLine{};
+}
+
+std::string refusal(const std::vector<std::string>& arguments) {
+    auto line = parseCommandLine(arguments);
+    EXPECT_FALSE(line.ok());
+    return line.ok() ? "" : line.error().message;
+}
+
+TEST(CommandLineTest, ReadsEachCommandWithItsOptionsInEitherForm) {
+    const auto analyze = std::get<AnalyzeCommand>(
+        parsed({"analyze", "clip.mp4", "--project=p.json", "--start", "1.5", "--duration=2", "--verbose"}).command);
+    EXPECT_EQ(analyze.video, "clip.mp4");
+    EXPECT_FALSE(analyze.synthetic);
+    EXPECT_EQ(analyze.project, "p.json");
+    EXPECT_EQ(analyze.start, 1.5);
+    EXPECT_EQ(analyze.duration, 2.0);
+
+    const auto synthetic = std::get<AnalyzeCommand>(parsed({"analyze", "--synthetic", "-p", "p.json"}).command);
+    EXPECT_TRUE(synthetic.synthetic);
+    EXPECT_FALSE(synthetic.video);
+    EXPECT_EQ(synthetic.start, 0.0);
+    EXPECT_FALSE(synthetic.duration);
+
+    const CommandLine set = parsed({"set", "31=2", "--project", "p.json", "70=true", "--log", "l.txt"});
+    EXPECT_EQ(std::get<SetCommand>(set.command).assignments, (std::vector<std::string>{"31=2", "70=true"}));
+    EXPECT_EQ(set.log.file, "l.txt");
+
+    const auto info = std::get<InfoCommand>(parsed({"info", "--project", "p.json", "--parameters"}).command);
+    EXPECT_TRUE(info.parameters);
+
+    // A video named like an option can still be given after "--".
+    EXPECT_EQ(std::get<AnalyzeCommand>(parsed({"analyze", "-p", "p", "--", "-odd.mp4"}).command).video, "-odd.mp4");
+}
+
+TEST(CommandLineTest, HelpIsGivenForEveryCommandWhateverElseIsThere) {
+    EXPECT_EQ(std::get<HelpCommand>(parsed({"--help"}).command).command, "");
+    EXPECT_EQ(std::get<HelpCommand>(parsed({"help", "set"}).command).command, "set");
+    for (const char* command : {"analyze", "set", "info"}) {
+        EXPECT_EQ(std::get<HelpCommand>(parsed({command, "--help"}).command).command, command);
+        EXPECT_EQ(std::get<HelpCommand>(parsed({command, "-p", "x", "-h"}).command).command, command);
+        EXPECT_NE(helpText(command).find(std::string("Usage: kestrelvantage-host ") + command), std::string::npos);
+    }
+}
+
+TEST(CommandLineTest, SaysWhatIsWrongWithACommandLine) {
+    const std::pair<std::vector<std::string>, std::string> cases[] = {
+        {{}, "no command"},
+        {{"render", "-p", "x"}, "unknown command 'render'"},
+        {{"analyze", "clip.mp4"}, "needs --project FILE"},
+        {{"analyze", "-p", "x"}, "one VIDEO file, or --synthetic"},
+        {{"analyze", "a.mp4", "b.mp4", "-p", "x"}, "one VIDEO file"},
+        {{"analyze", "a.mp4", "--synthetic", "-p", "x"}, "one VIDEO file, or --synthetic"},
+        {{"analyze", "a.mp4", "-p", "x", "--start", "soon"}, "--start needs a number of seconds, not 'soon'"},
+        {{"analyze", "a.mp4", "-p", "x", "--duration", "inf"}, "--duration needs a number"},
+        {{"analyze", "a.mp4", "-p"}, "-p needs a value"},
+        {{"set", "-p", "x"}, "at least one ID=VALUE"},
+        {{"info", "-p", "x", "--start", "1"}, "unknown option --start"},
+        {{"info", "-p", "x", "extra"}, "no operand 'extra'"},
+    };
+    for (const auto& [arguments, expected] : cases) {
+        const std::string message = refusal(arguments);
+        EXPECT_NE(message.find(expected), std::string::npos) << message;
+    }
+    EXPECT_NE(refusal({"info", "-p", "x", "--frobnicate"}).find("see 'kestrelvantage-host info --help'"),
+              std::string::npos);
+}
+
+}  // namespace
+}  // namespace kv::host
