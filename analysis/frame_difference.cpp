@@ -14,6 +14,8 @@
 namespace kv::fd {
 namespace {
 
+constexpr int64_t kParallelPoints = 2000;
+
 std::atomic<const Engine*> gPinnedEngine{nullptr};
 
 // Handed out when the result array cannot be allocated, so callers always get
@@ -29,8 +31,10 @@ size_t scanAll(const Frames& frames, uint8_t* mask, MotionOffsetTile* tiles, siz
     std::unique_ptr<FoundPoint[]> staged(new (std::nothrow) FoundPoint[static_cast<size_t>(rows) * columns]);
     std::unique_ptr<int32_t[]> foundInRow(new (std::nothrow) int32_t[rows]);
     if (!staged || !foundInRow) return 0;
+    // Small frames are not worth waking the other cores for.
+    [[maybe_unused]] const bool parallel = static_cast<int64_t>(rows) * columns >= kParallelPoints;
 #ifdef _OPENMP
-#pragma omp parallel for schedule(dynamic, 1)
+#pragma omp parallel for schedule(dynamic, 1) if (parallel)
 #endif
     for (int32_t n = 0; n < rows; ++n)
         foundInRow[n] = engine.scanRow(frames, kScanMargin + n * kScanStep, &staged[static_cast<size_t>(n) * columns]);

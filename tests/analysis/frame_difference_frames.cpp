@@ -94,10 +94,10 @@ Frame shifted(const Frame& frame, int32_t dx, int32_t dy) {
 std::optional<std::vector<Frame>> decodeFootage(const std::string& path, int32_t width, int32_t height,
                                                 int32_t frameCount, int32_t firstFrame) {
     if (!std::filesystem::exists(path) || std::system("ffmpeg -version >/dev/null 2>&1") != 0) return std::nullopt;
-    const std::string command = "ffmpeg -v error -nostdin -i '" + path + "' -vf 'select=gte(n\\," +
+    const std::string command = "ffmpeg -v fatal -nostdin -i '" + path + "' -vf 'select=gte(n\\," +
                                 std::to_string(firstFrame) + "),scale=" + std::to_string(width) + ":" +
                                 std::to_string(height) + "' -frames:v " + std::to_string(frameCount) +
-                                " -f rawvideo -pix_fmt rgba -";
+                                " -fps_mode passthrough -f rawvideo -pix_fmt rgba -";
     FILE* pipe = popen(command.c_str(), "r");
     if (!pipe) return std::nullopt;
     std::vector<Frame> frames;

@@ -147,8 +147,9 @@ void findBestOffset(const float* f1, const float* f2, uint8_t* mask, uint8_t* sc
 }
 
 std::vector<MotionOffsetTile> takeDifference(const float* f1, const float* f2, uint8_t* mask, int32_t width,
-                                             int32_t height) {
+                                             int32_t height, size_t* passing) {
     std::vector<MotionOffsetTile> records;
+    if (passing) *passing = 0;
     const size_t room = static_cast<size_t>(width / 10) * static_cast<size_t>(height / 10);
     std::vector<uint8_t> scratch(400);
     TileSearchParams params{};
@@ -178,6 +179,7 @@ std::vector<MotionOffsetTile> takeDifference(const float* f1, const float* f2, u
             const float q1 = params.displacedDiffMean / params.displacedEnergyMean;
             if (static_cast<double>(params.ratioFactor) * static_cast<double>(q0) < static_cast<double>(q1)) continue;
             if (params.displacedCount < 1) continue;
+            if (passing) ++*passing;
             if (records.size() == room) continue;
             if (mask != nullptr) tryCorrelateOffset(f1, f2, mask, scratch.data(), params);
             MotionOffsetTile tile;
