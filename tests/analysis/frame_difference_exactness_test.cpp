@@ -45,6 +45,9 @@ TEST(FrameDifferenceExactnessTest, FullResultArrayKeepsTheFirstPointsInScanOrder
     literal::takeDifference(f1.data(), f2.data(), nullptr, f1.width, f1.height, &passing);
     EXPECT_GT(passing, 90u);
     EXPECT_EQ(expectSameAsReference(f1, f2, "textured frame moved whole", true), 90u);
+    // The same on a frame large enough to be scanned on all cores.
+    const Frame large = fdframes::texturedFrame(320, 240, 6);
+    EXPECT_EQ(expectSameAsReference(large, fdframes::shifted(large, -1, 2), "large frame moved whole"), 768u);
 }
 
 TEST(FrameDifferenceExactnessTest, NotANumberAndInfiniteValues) {
