@@ -13,6 +13,14 @@
 
 namespace fdcheck {
 
+// Sanitizer builds run the reference many times slower; the widest sweeps
+// then take a sample of their cases.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+inline constexpr bool kSanitized = true;
+#else
+inline constexpr bool kSanitized = false;
+#endif
+
 // The records before the terminator. Fails the test when the terminator is
 // missing within the array's room or a record has displacedCount < 1.
 std::vector<MotionOffsetTile> realRecords(const fdframes::Frame& f1, const fdframes::Frame& f2,
