@@ -5,9 +5,15 @@
 #include "analysis/frame_difference_engine.h"
 
 #if defined(__x86_64__) && defined(__GNUC__)
+#include <immintrin.h>
+
+// Everything up to the matching pop is compiled for AVX2 and FMA.
+#if defined(__clang__)
+#pragma clang attribute push(__attribute__((target("avx2,fma"))), apply_to = function)
+#else
 #pragma GCC push_options
 #pragma GCC target("avx2,fma")
-#include <immintrin.h>
+#endif
 
 namespace kv::fd::avx2 {
 namespace {
@@ -31,7 +37,12 @@ inline F8 loadRing(const float* at) {
 
 }  // namespace
 }  // namespace kv::fd::avx2
+
+#if defined(__clang__)
+#pragma clang attribute pop
+#else
 #pragma GCC pop_options
+#endif
 
 namespace kv::fd {
 
