@@ -1,7 +1,7 @@
 // The frame differencing, real and plain reference side by side, on frame
 // pairs of 1280x720, 1920x1080 and 3840x2160: real footage scaled to the size,
-// and a frame textured all over with a moving patch (the worst case the issue
-// names; "textured-whole" moves the whole frame, which is heavier still). At
+// and a frame textured all over with a moving patch (the worst case for the
+// scan; "textured-whole" moves the whole frame, which is heavier still). At
 // the end a table gives, per pair, both times and the ratio reference / real.
 #include <benchmark/benchmark.h>
 
