@@ -1,5 +1,6 @@
 #include "host/video/video_clip.h"
 
+#include <climits>
 #include <cmath>
 
 namespace kv::host {
@@ -17,7 +18,11 @@ CMTime inTimescale(CMTime duration, int32_t timescale) {
 }  // namespace
 
 VideoClip::VideoClip(std::unique_ptr<VideoDecoder> decoder, ClipFormat format)
-    : decoder_(std::move(decoder)), format_(format) {}
+    : decoder_(std::move(decoder)), format_(format) {
+    const CMTime step = format_.frameDuration;
+    halfFrame_ = step.timescale <= INT32_MAX / 2 ? CMTimeMake(step.value, step.timescale * 2)
+                                                  : CMTimeMakeWithSeconds(CMTimeGetSeconds(step) / 2, step.timescale);
+}
 
 Result<std::unique_ptr<VideoClip>> VideoClip::open(const std::filesystem::path& path) {
     auto decoder = VideoDecoder::open(path);
@@ -45,7 +50,7 @@ void VideoClip::restartAt(CMTime time) const {
     shown_.reset();
     lookahead_.reset();
     ended_ = false;
-    // From a frame before the time, so that the picture shown at it is read.
+    // From a frame before the time, so that a picture a little early for it is read.
     const CMTime from = CMTimeSubtract(time, format_.frameDuration);
     if (auto set = decoder_->setTimeRange(CMTimeRangeMake(from, kCMTimePositiveInfinity)); !set) {
         if (!error_) error_ = set.error();
@@ -53,7 +58,7 @@ void VideoClip::restartAt(CMTime time) const {
     }
 }
 
-void VideoClip::advanceTo(CMTime time) const {
+void VideoClip::advanceTo(CMTime limit) const {
     for (;;) {
         if (!lookahead_ && !ended_) {
             auto next = decoder_->readFrame();
@@ -66,7 +71,7 @@ void VideoClip::advanceTo(CMTime time) const {
                 lookahead_ = std::move(*next);
             }
         }
-        if (!lookahead_ || CMTimeCompare(lookahead_->time, time) > 0) return;
+        if (!lookahead_ || CMTimeCompare(lookahead_->time, limit) >= 0) return;
         shown_ = std::move(lookahead_);
         lookahead_.reset();
     }
@@ -75,10 +80,12 @@ void VideoClip::advanceTo(CMTime time) const {
 Frame VideoClip::frame(int64_t index) const {
     const CMTime time =
         CMTimeAdd(format_.startTime, CMTimeMake(index * format_.frameDuration.value, format_.frameDuration.timescale));
-    const bool seek = lastIndex_ ? index < *lastIndex_ : index > 0;
+    // Back, or far ahead: seek rather than decode every picture between.
+    constexpr int64_t kFarAhead = 64;
+    const bool seek = lastIndex_ ? index < *lastIndex_ || index > *lastIndex_ + kFarAhead : index > 0;
     if (seek && !error_) restartAt(time);
     const std::optional<CMTime> before = shown_ ? std::optional(shown_->time) : std::nullopt;
-    advanceTo(time);
+    advanceTo(CMTimeAdd(time, halfFrame_));
     if (!shown_ && lookahead_) {
         // A frame asked for before the first picture shows the first picture.
         shown_ = std::move(lookahead_);

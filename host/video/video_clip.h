@@ -1,8 +1,10 @@
 #pragma once
-// A video file as the host's clip: frame i is the picture shown at the clip's
-// start plus i frame durations, decoded with FFmpeg. Frames are best asked
+// A video file as the host's clip: frame i is the picture whose time lies
+// nearest the clip's start plus i frame durations (within half a frame, so
+// that time stamps a little off the frame grid still land on their frame),
+// decoded with FFmpeg. Frames are best asked
 // for in increasing order (the decoder then reads straight on); an earlier
-// frame makes it seek back. Where the file has no picture of its own for a
+// frame, or one far ahead, makes it seek. Where the file has no picture of its own for a
 // frame (a damaged frame that was skipped, a gap in its times), the picture
 // before it is shown again, as a player would. A decoding error that ends
 // the stream is kept for the caller and the last picture stands in for every
@@ -36,12 +38,13 @@ public:
 private:
     explicit VideoClip(std::unique_ptr<VideoDecoder> decoder, ClipFormat format);
 
-    // Reads pictures until the next one lies after `time`.
-    void advanceTo(CMTime time) const;
+    // Reads pictures until the next one lies at or after `limit`.
+    void advanceTo(CMTime limit) const;
     void restartAt(CMTime time) const;
 
     std::unique_ptr<VideoDecoder> decoder_;
     ClipFormat format_;
+    CMTime halfFrame_;
     // Decoding moves on as frames are asked for, behind the const interface.
     mutable std::optional<VideoFrame> shown_;      // the picture at the last time asked for
     mutable std::optional<VideoFrame> lookahead_;  // the picture after it, once read

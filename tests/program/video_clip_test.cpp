@@ -1,0 +1,78 @@
+#include "host/video/video_clip.h"
+
+#include <gtest/gtest.h>
+
+#include "host/video/video_decoder.h"
+#include "platform/foundation/log.h"
+#include "tests/video/video_test_support.h"
+
+namespace kv::host {
+namespace {
+
+using kv::testing::footage;
+
+std::unique_ptr<VideoClip> openClip(const std::filesystem::path& path) {
+    auto clip = VideoClip::open(path);
+    if (!clip.ok()) {
+        ADD_FAILURE() << clip.error().message;
+        return nullptr;
+    }
+    return std::move(clip).value();
+}
+
+TEST(VideoClipTest, FramesAreTheDecodedPicturesAtTheClipsFrameTimes) {
+    const auto path = footage("cup.mp4");
+    KV_SKIP_WITHOUT(path);
+    auto clip = openClip(path);
+    ASSERT_TRUE(clip);
+    const ClipFormat format = clip->format();
+    EXPECT_EQ(format.width, 640);
+    EXPECT_EQ(format.height, 480);
+    EXPECT_EQ(format.frameCount, 217);
+    // 26.777 fps counted in the stream's own ticks of 1/26777 s.
+    EXPECT_EQ(format.frameDuration, CMTimeMake(1000, 26777));
+
+    auto decoder = VideoDecoder::open(path);
+    ASSERT_TRUE(decoder.ok());
+    std::vector<VideoFrame> pictures;
+    for (int i = 0; i < 6; ++i) pictures.push_back(*(*decoder)->readFrame().value());
+    for (int64_t i : {0, 1, 2, 5, 3}) {  // forward, then back: a seek
+        const Frame frame = clip->frame(i);
+        EXPECT_EQ(frame.width, 640);
+        EXPECT_EQ(frame.rgba, pictures[size_t(i)].rgba) << i;
+    }
+    EXPECT_FALSE(clip->error());
+    EXPECT_EQ(clip->repeatedFrames(), 0);
+}
+
+TEST(VideoClipTest, WhereAPictureIsMissingTheOneBeforeIsShownAgain) {
+    const auto path = footage("box.mp4");
+    KV_SKIP_WITHOUT(path);
+    LogCapture log;
+    auto clip = openClip(path);
+    ASSERT_TRUE(clip);
+    const int64_t count = clip->format().frameCount;
+    ASSERT_EQ(count, 456);
+    // The pictures of frames 1 and 2 cannot be decoded: frame 0's stands in.
+    const Frame first = clip->frame(0);
+    EXPECT_EQ(clip->frame(1).rgba, first.rgba);
+    EXPECT_EQ(clip->frame(2).rgba, first.rgba);
+    EXPECT_NE(clip->frame(3).rgba, first.rgba);
+    EXPECT_EQ(clip->repeatedFrames(), 2);
+    // The last picture comes out of order and is dropped; the clip's last
+    // frames are all there.
+    for (int64_t i = count - 3; i < count; ++i) EXPECT_EQ(clip->frame(i).rgba.size(), size_t(640 * 480 * 4));
+    EXPECT_FALSE(clip->error());
+    EXPECT_EQ(log.count("Dropped the frame"), 1u);
+}
+
+TEST(VideoClipTest, AFileThatIsNoVideoIsRefusedWithItsName) {
+    kv::testing::ScratchDirectory scratch;
+    kv::testing::writeBytes(scratch.file("x.mp4"), "no video");
+    const auto refused = VideoClip::open(scratch.file("x.mp4"));
+    ASSERT_FALSE(refused.ok());
+    EXPECT_NE(refused.error().message.find(scratch.file("x.mp4").string()), std::string::npos);
+}
+
+}  // namespace
+}  // namespace kv::host
