@@ -49,9 +49,14 @@ std::optional<StoredAnalysis> storedAnalysis(const std::filesystem::path& projec
     return stored;
 }
 
-bool effectCannotAnalyze(const ProgramResult& result) {
-    return result.status != 0 && (result.err.find("did not respond to its \"Analyze Clip\"") != std::string::npos ||
-                                  result.err.find("is not implemented by the plug-in") != std::string::npos);
+std::string reasonEffectCannotAnalyze() {
+    static const std::string reason = [] {
+        ScratchDirectory scratch;
+        const ProgramResult probe = runInProcess(
+            {"analyze", "--synthetic", "--duration", "0.2", "-p", scratch.file("probe.json").string()});
+        return probe.status == 0 ? std::string() : probe.err;
+    }();
+    return reason;
 }
 
 }  // namespace kv::testing

@@ -1,0 +1,194 @@
+// Analyses of real footage through the program, as a user runs them.
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <thread>
+
+#include "host/video/video_clip.h"
+#include "tests/program/program_test_support.h"
+
+extern char** environ;
+
+namespace kv::testing {
+namespace {
+
+// cup.mp4: 640x480 at 26.777 fps, frames 1000 ticks of 1/26777 s apart.
+constexpr int64_t kTicksPerFrame = 1000;
+constexpr int32_t kTimescale = 26777;
+constexpr double kFrameSeconds = double(kTicksPerFrame) / kTimescale;
+
+std::string seconds(int64_t frames) { return std::to_string(double(frames) * kFrameSeconds); }
+
+// The frame number of a sample's time.
+double frameOf(CMTime time) { return CMTimeGetSeconds(time) / kFrameSeconds; }
+
+ProgramResult analyzeFrames(const std::filesystem::path& project, int64_t first, int64_t count) {
+    return runInProcess({"analyze", footage("cup.mp4").string(), "-p", project.string(), "--start", seconds(first),
+                         "--duration", seconds(count)});
+}
+
+// A stored analysis of the cup clip whose samples lie on every fifth frame
+// of a run that began at frame `runStart`, with boxes inside the image.
+void expectSane(const StoredAnalysis& stored, int64_t runStart) {
+    EXPECT_TRUE(stored.hashMatches);
+    EXPECT_EQ(stored.analysis.imageWidth, 640);
+    EXPECT_EQ(stored.analysis.imageHeight, 480);
+    for (const MotionBounds& sample : stored.analysis.motionBounds) {
+        const double frame = frameOf(sample.time);
+        EXPECT_EQ(std::fmod(frame - double(runStart), 5.0), 0.0) << "sample at frame " << frame;
+        for (const Bounds& b : sample.bounds) {
+            EXPECT_TRUE(0 <= b.minX && b.minX <= b.maxX && b.maxX <= 1) << frame;
+            EXPECT_TRUE(0 <= b.minY && b.minY <= b.maxY && b.maxY <= 1) << frame;
+            EXPECT_GT(b.count, 0) << frame;
+        }
+    }
+}
+
+std::vector<double> sampleFrames(const MotionAnalysis& analysis) {
+    std::vector<double> frames;
+    for (const MotionBounds& sample : analysis.motionBounds) frames.push_back(frameOf(sample.time));
+    return frames;
+}
+
+TEST(AnalysisEndToEndTest, ARealClipGetsASaneAnalysisSampledEveryFifthFrame) {
+    KV_SKIP_WITHOUT(footage("cup.mp4"));
+    KV_SKIP_UNLESS_EFFECT_ANALYZES();
+    ScratchDirectory scratch;
+    const auto project = scratch.file("cup.json");
+    const ProgramResult result = analyzeFrames(project, 0, 45);
+    ASSERT_EQ(result.status, 0) << result.err;
+    EXPECT_NE(result.out.find("Analysed 45 frames"), std::string::npos) << result.out;
+
+    const auto stored = storedAnalysis(project);
+    ASSERT_TRUE(stored);
+    expectSane(*stored, 0);
+    const std::vector<double> frames = sampleFrames(stored->analysis);
+    ASSERT_FALSE(frames.empty());
+    EXPECT_GE(frames.front(), 5.0);
+    EXPECT_LE(frames.back(), 40.0);
+    EXPECT_EQ(stored->analysis.motionBounds.front().time.timescale % kTimescale, 0)
+        << "times in the stream's own ticks";
+
+    const ProgramResult info = runInProcess({"info", "-p", project.string()});
+    ASSERT_EQ(info.status, 0) << info.err;
+    EXPECT_NE(info.out.find("Analysis:   640x480, " + std::to_string(frames.size()) + " samples"), std::string::npos)
+        << info.out;
+    EXPECT_NE(info.out.find("Hash:       matches the stored data"), std::string::npos) << info.out;
+}
+
+TEST(AnalysisEndToEndTest, AnalysingPartOfTheClipAgainKeepsTheSamplesOutsideIt) {
+    KV_SKIP_WITHOUT(footage("cup.mp4"));
+    KV_SKIP_UNLESS_EFFECT_ANALYZES();
+    ScratchDirectory scratch;
+    const auto project = scratch.file("cup.json");
+    ASSERT_EQ(analyzeFrames(project, 0, 60).status, 0);
+    const auto whole = storedAnalysis(project);
+    ASSERT_TRUE(whole);
+
+    const ProgramResult again = analyzeFrames(project, 22, 18);  // frames 22 to 39
+    ASSERT_EQ(again.status, 0) << again.err;
+    const auto mixed = storedAnalysis(project);
+    ASSERT_TRUE(mixed);
+    EXPECT_TRUE(mixed->hashMatches);
+    std::vector<MotionBounds> outside;
+    std::vector<double> inside;
+    for (const MotionBounds& sample : mixed->analysis.motionBounds) {
+        const double frame = frameOf(sample.time);
+        if (frame < 22 || frame >= 40) {
+            outside.push_back(sample);
+        } else {
+            inside.push_back(frame);
+        }
+    }
+    std::vector<MotionBounds> expectedOutside;
+    for (const MotionBounds& sample : whole->analysis.motionBounds) {
+        const double frame = frameOf(sample.time);
+        if (frame < 22 || frame >= 40) expectedOutside.push_back(sample);
+    }
+    EXPECT_EQ(outside, expectedOutside);
+    // The second run samples its own fifth frames: 27, 32, 37.
+    for (double frame : inside) EXPECT_EQ(std::fmod(frame - 22, 5.0), 0.0) << frame;
+}
+
+// Starts the program with its output thrown away.
+pid_t startProgram(const std::vector<std::string>& arguments) {
+    std::vector<std::string> all{KV_HOST_PROGRAM};
+    all.insert(all.end(), arguments.begin(), arguments.end());
+    std::vector<char*> argv;
+    for (std::string& a : all) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+    pid_t pid = -1;
+    const int spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    return spawned == 0 ? pid : -1;
+}
+
+TEST(AnalysisEndToEndTest, AProjectSurvivesAKillInTheMiddleOfAnAnalysis) {
+    KV_SKIP_WITHOUT(footage("cup.mp4"));
+    KV_SKIP_UNLESS_EFFECT_ANALYZES();
+    ScratchDirectory scratch;
+    const auto project = scratch.file("cup.json");
+    const std::vector<std::string> analyze{"analyze", footage("cup.mp4").string(), "-p", project.string(),
+                                           "--duration", seconds(150)};
+    const pid_t child = startProgram(analyze);
+    ASSERT_GT(child, 0);
+
+    // The first partial save puts analysis data into the project; the kill
+    // comes as soon as that is seen.
+    bool saved = false;
+    bool exited = false;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(120);
+    while (!saved && !exited && std::chrono::steady_clock::now() < deadline) {
+        saved = std::filesystem::exists(project) && readBytes(project).find("\"AnalysisData\"") != std::string::npos;
+        int status = 0;
+        exited = !saved && waitpid(child, &status, WNOHANG) == child;
+        if (!saved && !exited) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    if (!exited) {
+        kill(child, SIGKILL);
+        int status = 0;
+        ASSERT_EQ(waitpid(child, &status, 0), child);
+    }
+    ASSERT_TRUE(saved) << "the program saved no analysis before it ended";
+
+    const auto partial = storedAnalysis(project);
+    ASSERT_TRUE(partial) << "the project still holds a readable analysis";
+    EXPECT_TRUE(partial->hashMatches) << "the stored hash is that of the stored data";
+    expectSane(*partial, 0);
+
+    const ProgramResult finished = runInProcess(analyze);
+    ASSERT_EQ(finished.status, 0) << finished.err;
+    const auto whole = storedAnalysis(project);
+    ASSERT_TRUE(whole);
+    expectSane(*whole, 0);
+    EXPECT_GE(whole->analysis.motionBounds.size(), partial->analysis.motionBounds.size());
+    EXPECT_GT(sampleFrames(whole->analysis).back(), 100.0);
+}
+
+TEST(AnalysisEndToEndTest, TheSyntheticClipIsAnalysedWhole) {
+    KV_SKIP_UNLESS_EFFECT_ANALYZES();
+    ScratchDirectory scratch;
+    const auto project = scratch.file("synthetic.json");
+    const ProgramResult result = runInProcess({"analyze", "--synthetic", "-p", project.string()});
+    ASSERT_EQ(result.status, 0) << result.err;
+    EXPECT_NE(result.out.find("Analysed 90 frames (0.0 s to 3.0 s) of synthetic clip"), std::string::npos)
+        << result.out;
+    const auto stored = storedAnalysis(project);
+    ASSERT_TRUE(stored);
+    EXPECT_TRUE(stored->hashMatches);
+    EXPECT_EQ(stored->analysis.imageWidth, 320);
+    EXPECT_FALSE(stored->analysis.motionBounds.empty());
+}
+
+}  // namespace
+}  // namespace kv::testing
