@@ -1,6 +1,7 @@
 #include "host/synthetic_clip.h"
 
 #include <algorithm>
+#include <cmath>
 
 namespace kv::host {
 namespace {
@@ -20,9 +21,8 @@ float cellNoise(uint32_t seed, int64_t cellX, int64_t cellY, uint32_t channel) {
     return float(h >> 8) / float(1u << 24);
 }
 
-// Texture cells: small enough that block matching finds structure anywhere.
+// Background cells: small enough that block matching finds structure anywhere.
 constexpr int64_t kBackgroundCell = 4;
-constexpr int64_t kObjectCell = 3;
 
 int64_t lerp(int64_t from, int64_t to, int64_t step, int64_t steps) {
     return steps <= 0 ? from : from + (to - from) * step / steps;
@@ -54,12 +54,14 @@ Frame SyntheticClip::frame(int64_t index) const {
         for (int64_t x = 0; x < f.width; ++x, pixel += 4) {
             const bool inObject =
                 x >= object.x && x < object.x + object.width && y >= object.y && y < object.y + object.height;
+            // The square's texture moves with it (counted from its corner) and
+            // is smooth, so that block matching can follow it.
+            const double wave =
+                inObject ? 0.5 + 0.5 * std::sin(double(x - object.x) * 0.45) * std::sin(double(y - object.y) * 0.41)
+                         : 0.0;
             for (uint32_t c = 0; c < 3; ++c) {
-                // The square's texture moves with it: cells counted from its corner.
-                pixel[c] = inObject
-                               ? 0.55f + 0.45f * cellNoise(seed + 1, (x - object.x) / kObjectCell,
-                                                            (y - object.y) / kObjectCell, c)
-                               : 0.15f + 0.35f * cellNoise(seed, x / kBackgroundCell, y / kBackgroundCell, c);
+                pixel[c] = inObject ? float(wave * wave * wave) * (1.0f - 0.2f * float(c))
+                                    : 0.15f + 0.35f * cellNoise(seed, x / kBackgroundCell, y / kBackgroundCell, c);
             }
             pixel[3] = 1.0f;
         }
