@@ -175,7 +175,7 @@ TEST(AnalysisEndToEndTest, AProjectSurvivesAKillInTheMiddleOfAnAnalysis) {
     const auto whole = storedAnalysis(project);
     ASSERT_TRUE(whole);
     expectSane(*whole, 0);
-    EXPECT_GE(whole->analysis.motionBounds.size(), partial->analysis.motionBounds.size());
+    EXPECT_LT(partial->analysis.motionBounds.size(), whole->analysis.motionBounds.size()) << "killed midway";
     EXPECT_GT(sampleFrames(whole->analysis).back(), 100.0);
 }
 
