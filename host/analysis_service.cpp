@@ -94,7 +94,7 @@ AnalysisRun AnalysisService::runRequested(FxAnalyzer& effect, const ClipSource& 
                                                                     format.frameDuration.timescale));
             const int64_t index = clipFrameIndexAt(format, time);
             std::shared_ptr<const FxImageTile> tile;
-            if (index >= 0) tile = makeFullFrameTile(makeFrameSurface(clip.frame(index), options.pixelFormat));
+            if (index >= 0) tile = makeFullFrameTile(clip.frameSurface(index, options.pixelFormat));
             run.frameTimes.push_back(time);
             if (!effect.analyzeFrame(tile.get(), time, &(error = NSError{}))) {
                 fail(error);

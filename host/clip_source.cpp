@@ -5,6 +5,10 @@
 
 namespace kv::host {
 
+std::shared_ptr<IOSurface> ClipSource::frameSurface(int64_t index, OSType pixelFormat) const {
+    return makeFrameSurface(frame(index), pixelFormat);
+}
+
 CMTimeRange clipTimeRange(const ClipFormat& format) {
     const CMTime step = format.frameDuration;
     const bool fits = format.frameCount >= 0 && step.value >= 0 &&

@@ -2,6 +2,7 @@
 // Where the host's frames come from: a clip of a fixed frame size and rate,
 // its frames numbered from 0 at the clip's start time.
 #include <cstdint>
+#include <memory>
 
 #include "host/frame_surfaces.h"
 #include "platform/coremedia/cmtime.h"
@@ -22,6 +23,10 @@ public:
     virtual ClipFormat format() const = 0;
     // Frame `index`, 0 <= index < frameCount.
     virtual Frame frame(int64_t index) const = 0;
+    // Frame `index` on a new surface of `pixelFormat` (null when none can be
+    // made), as the host hands it to the effect. Sources that hold their
+    // pictures already may write them straight onto the surface.
+    virtual std::shared_ptr<IOSurface> frameSurface(int64_t index, OSType pixelFormat) const;
 };
 
 // The clip's time range: its start and frameCount frame durations.

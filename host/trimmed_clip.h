@@ -19,6 +19,9 @@ public:
 
     ClipFormat format() const override { return format_; }
     Frame frame(int64_t index) const override { return clip_->frame(first_ + index); }
+    std::shared_ptr<IOSurface> frameSurface(int64_t index, OSType pixelFormat) const override {
+        return clip_->frameSurface(first_ + index, pixelFormat);
+    }
 
 private:
     TrimmedClip(const ClipSource& clip, int64_t first, int64_t count);

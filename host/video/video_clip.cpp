@@ -2,6 +2,7 @@
 
 #include <climits>
 #include <cmath>
+#include <cstring>
 
 namespace kv::host {
 namespace {
@@ -61,23 +62,32 @@ void VideoClip::restartAt(CMTime time) const {
 void VideoClip::advanceTo(CMTime limit) const {
     for (;;) {
         if (!lookahead_ && !ended_) {
-            auto next = decoder_->readFrame();
-            if (!next) {
-                if (!error_) error_ = next.error();
-                ended_ = true;
-            } else if (!*next) {
-                ended_ = true;
-            } else {
-                lookahead_ = std::move(*next);
-            }
+            lookahead_ = readPicture();
+            ended_ = !lookahead_;
         }
         if (!lookahead_ || CMTimeCompare(lookahead_->time, limit) >= 0) return;
+        if (shown_) spare_ = std::move(shown_->rgba);
         shown_ = std::move(lookahead_);
         lookahead_.reset();
     }
 }
 
-Frame VideoClip::frame(int64_t index) const {
+std::optional<VideoFrame> VideoClip::readPicture() const {
+    VideoFrame next;
+    next.rgba = std::move(spare_);
+    spare_.clear();
+    next.rgba.resize(size_t(format_.width) * size_t(format_.height) * 4);
+    auto time = decoder_->readFrame(next.rgba.data(), decoder_->info().packedBytesPerRow());
+    if (!time || !*time) {
+        if (!time && !error_) error_ = time.error();
+        spare_ = std::move(next.rgba);
+        return std::nullopt;
+    }
+    next.time = **time;
+    return next;
+}
+
+const std::vector<float>* VideoClip::picture(int64_t index) const {
     const CMTime time =
         CMTimeAdd(format_.startTime, CMTimeMake(index * format_.frameDuration.value, format_.frameDuration.timescale));
     // Back, or far ahead: seek rather than decode every picture between.
@@ -94,16 +104,34 @@ Frame VideoClip::frame(int64_t index) const {
     const bool sameAsBefore = before && shown_ && CMTimeCompare(shown_->time, *before) == 0;
     if (lastIndex_ && index > *lastIndex_ && sameAsBefore) ++repeated_;
     lastIndex_ = index;
+    return shown_ ? &shown_->rgba : nullptr;
+}
 
+Frame VideoClip::frame(int64_t index) const {
     Frame out{format_.width, format_.height, {}};
-    if (shown_) {
-        out.rgba = shown_->rgba;
+    if (const std::vector<float>* pixels = picture(index)) {
+        out.rgba = *pixels;
     } else {
         // Nothing could be decoded at all: black, so the frame still has its size.
         out.rgba.assign(size_t(format_.width) * size_t(format_.height) * 4, 0.0f);
         for (size_t i = 3; i < out.rgba.size(); i += 4) out.rgba[i] = 1.0f;
     }
     return out;
+}
+
+std::shared_ptr<IOSurface> VideoClip::frameSurface(int64_t index, OSType pixelFormat) const {
+    if (pixelFormat != kCVPixelFormatType_128RGBAFloat) return ClipSource::frameSurface(index, pixelFormat);
+    const std::vector<float>* pixels = picture(index);
+    if (!pixels) return makeFrameSurface(frame(index), pixelFormat);
+    auto surface = IOSurface::create(format_.width, format_.height, pixelFormat);
+    if (!surface) return nullptr;
+    const size_t rowBytes = size_t(format_.width) * 4 * sizeof(float);
+    surface->lockWithOptions(0, nullptr);
+    for (int64_t y = 0; y < format_.height; ++y) {
+        std::memcpy(surface->row(y), reinterpret_cast<const uint8_t*>(pixels->data()) + size_t(y) * rowBytes, rowBytes);
+    }
+    surface->unlockWithOptions(0, nullptr);
+    return surface;
 }
 
 }  // namespace kv::host

@@ -13,6 +13,7 @@
 #include <filesystem>
 #include <memory>
 #include <optional>
+#include <vector>
 
 #include "host/clip_source.h"
 #include "host/video/video_decoder.h"
@@ -28,6 +29,8 @@ public:
 
     ClipFormat format() const override { return format_; }
     Frame frame(int64_t index) const override;
+    // RGBA float surfaces get the picture written straight onto them.
+    std::shared_ptr<IOSurface> frameSurface(int64_t index, OSType pixelFormat) const override;
 
     // The first error the decoder met, if any.
     std::optional<Error> error() const { return error_; }
@@ -38,9 +41,13 @@ public:
 private:
     explicit VideoClip(std::unique_ptr<VideoDecoder> decoder, ClipFormat format);
 
+    // The picture of frame `index`; null when nothing could be decoded.
+    const std::vector<float>* picture(int64_t index) const;
     // Reads pictures until the next one lies at or after `limit`.
     void advanceTo(CMTime limit) const;
     void restartAt(CMTime time) const;
+    // The next picture into a buffer of its own (reused); empty at the end.
+    std::optional<VideoFrame> readPicture() const;
 
     std::unique_ptr<VideoDecoder> decoder_;
     ClipFormat format_;
@@ -48,6 +55,7 @@ private:
     // Decoding moves on as frames are asked for, behind the const interface.
     mutable std::optional<VideoFrame> shown_;      // the picture at the last time asked for
     mutable std::optional<VideoFrame> lookahead_;  // the picture after it, once read
+    mutable std::vector<float> spare_;             // a buffer to decode the next picture into
     mutable bool ended_ = false;
     mutable std::optional<int64_t> lastIndex_;
     mutable std::optional<Error> error_;

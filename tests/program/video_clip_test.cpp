@@ -43,6 +43,15 @@ TEST(VideoClipTest, FramesAreTheDecodedPicturesAtTheClipsFrameTimes) {
     }
     EXPECT_FALSE(clip->error());
     EXPECT_EQ(clip->repeatedFrames(), 0);
+
+    // Surfaces get the same picture, written at the surface's own stride.
+    for (OSType format : {kCVPixelFormatType_128RGBAFloat, kCVPixelFormatType_64RGBAHalf}) {
+        const auto surface = clip->frameSurface(4, format);
+        ASSERT_TRUE(surface);
+        const Frame back = readFrameSurface(*surface);
+        if (format == kCVPixelFormatType_128RGBAFloat) EXPECT_EQ(back.rgba, pictures[4].rgba);
+        EXPECT_EQ(back.width, 640);
+    }
 }
 
 TEST(VideoClipTest, WhereAPictureIsMissingTheOneBeforeIsShownAgain) {
