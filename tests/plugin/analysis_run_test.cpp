@@ -315,9 +315,7 @@ TEST_F(AnalysisRunTest, FailedPartialSaveIsLoggedAndTheNextOneTriesAgain) {
 }
 
 TEST_F(AnalysisRunTest, FailedFinalSaveReachesTheHostAndKeepsTheDetectorsSamples) {
-    const test::MovingSquareClip clip(160, 120, 20);
-    ASSERT_TRUE(setUpRun(test::frameRange(0, 20)));
-    for (int64_t i = 0; i < 20; ++i) feed(clip, i);
+    handInRun(20);
     withholdSetting(true);
     NSError error;
     EXPECT_FALSE(plugin->cleanupAnalysis(&error));

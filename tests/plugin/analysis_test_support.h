@@ -105,6 +105,14 @@ protected:
         return plugin->analyzeFrame(tile.get(), CMTimeMake(index, 30), nullptr);
     }
 
+    // Sets up a run over the first `frames` frames of a moving square and
+    // hands them all in; clean-up is left to the test.
+    void handInRun(int64_t frames) {
+        const MovingSquareClip clip(160, 120, frames);
+        ASSERT_TRUE(setUpRun(frameRange(0, frames)));
+        for (int64_t i = 0; i < frames; ++i) ASSERT_TRUE(feed(clip, i));
+    }
+
     // Asks for a run with the button and lets the host drive it over the clip.
     host::AnalysisRun runWholeClip(const host::ClipSource& clip) {
         instance->pressButton(param::analyzeButton);

@@ -28,9 +28,7 @@ class StoredAnalysisTest : public test::AnalysisTest {
 protected:
     // A run over `frames` frames of a moving square, saved at clean-up.
     void analyze(int64_t frames) {
-        const test::MovingSquareClip clip(160, 120, frames);
-        ASSERT_TRUE(setUpRun(test::frameRange(0, frames)));
-        for (int64_t i = 0; i < frames; ++i) feed(clip, i);
+        handInRun(frames);
         ASSERT_TRUE(plugin->cleanupAnalysis(nullptr));
     }
 };
@@ -59,9 +57,7 @@ TEST_F(StoredAnalysisTest, NewSaveWritesTheHashFirstAndReplacesTheCachedAnalysis
     const std::string oldHash = *storedHash();
     ASSERT_TRUE(plugin->readAnalysisData());
 
-    const test::MovingSquareClip clip(160, 120, 20);
-    ASSERT_TRUE(setUpRun(test::frameRange(0, 20)));
-    for (int64_t i = 0; i < 20; ++i) feed(clip, i);
+    handInRun(20);
     instance->calls().clear();
     ASSERT_TRUE(plugin->cleanupAnalysis(nullptr));
     EXPECT_EQ(instance->calls().calls(),
@@ -103,9 +99,7 @@ TEST_F(StoredAnalysisTest, SaveWithoutTheSettingServiceLeavesTheStoredAnalysisTo
     const std::string data = *storedData();
     ASSERT_TRUE(plugin->readAnalysisData());
 
-    const test::MovingSquareClip clip(160, 120, 20);
-    ASSERT_TRUE(setUpRun(test::frameRange(0, 20)));
-    for (int64_t i = 0; i < 20; ++i) feed(clip, i);
+    handInRun(20);
     withholdSetting(true);
     NSError error;
     EXPECT_FALSE(plugin->cleanupAnalysis(&error));
@@ -140,7 +134,10 @@ TEST_F(StoredAnalysisTest, DataThatIsNoAnalysisIsLoggedAndGivesNone) {
         std::string error;
     } cases[] = {
         {"not json", "not json", "The data is not valid JSON."},
+        {"gr\xc3\xbc\xc3\x9f", "gr\xc3\xbc\xc3\x9f", "The data is not valid JSON."},
         {"\xff\xfe{", "N/A", "The data is not valid JSON."},
+        {"\xed\xa0\x80", "N/A", "The data is not valid JSON."},  // a surrogate
+        {"\xf0\x9f\x98", "N/A", "The data is not valid JSON."},  // cut short
         {R"({"iw":160,"ih":90})", R"({"iw":160,"ih":90})", ""},
     };
     for (const auto& c : cases) {
