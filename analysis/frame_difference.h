@@ -112,22 +112,27 @@ MotionOffsetTile* LowLevel_MotionDetectionTakeDifference(const float* f1, const 
 void LowLevel_ReleaseMotionOffsetTile(MotionOffsetTile* tiles);
 
 /* How unlike the window's upper-left quadrant is to its three neighbouring
- * quadrants, against its own energy. Reads width, halfWindow, row and col. */
+ * quadrants, against its own energy. Reads width, height, halfWindow, row and
+ * col; 0 when the four quadrants do not lie inside the frame. */
 float scoreTileSymmetry(const float* frame, const TileSearchParams* params);
 
 /* Greedy descent over whole-pixel shifts from (0, 0): sets dx, dy and the
- * statistics of the shift found. scratch holds (2 x halfWindow)^2 bytes. */
+ * statistics of the shift found; with a mask, writes the found shift's window
+ * bits there. scratch holds (2 x halfWindow)^2 bytes. */
 void findBestOffset(const float* f1, const float* f2, uint8_t* mask, uint8_t* scratch, TileSearchParams* params);
 
 /* Statistics of the shift (dx, dy) at the point (row, col); all 0 when the
- * shifted window does not fit. scratch holds (2 x halfWindow)^2 bytes. */
+ * shifted window does not fit, or when the point lies closer than
+ * 2 x halfWindow to an edge (nothing is read then). scratch holds
+ * (2 x halfWindow)^2 bytes. */
 void tryCorrelateOffset(const float* f1, const float* f2, uint8_t* mask, uint8_t* scratch,
                         TileSearchParams* params);
 
 /* For qsort: 1 when *a > *b, -1 when *a < *b, otherwise 0 (floats). */
 int floatComparator(const void* a, const void* b);
 
-/* Least and greatest of n floats; the first element when n < 2. */
+/* Least and greatest of n floats; the first element when n is 1; NaN when
+ * there is no element (n < 1 or no array). */
 float minArr(const float* values, int32_t n);
 float maxArr(const float* values, int32_t n);
 

@@ -43,35 +43,41 @@ void MotionDetectContext::prepareAnalysis(CMTimeRange timeRange) {
     if (isBefore(result.lastFrameTime, last)) result.lastFrameTime = last;
 }
 
-void MotionDetectContext::allocateFrames(int64_t width, int64_t height) {
+bool MotionDetectContext::allocateFrames(int64_t width, int64_t height) {
+    if (!isUsableFrameSize(width, height)) {
+        releaseFrames();
+        NSLog("allocateFrames(): Unusable frame size " + std::to_string(width) + "x" + std::to_string(height));
+        return false;
+    }
     const int64_t n = width * height * 4;
     if (n != nElems) {
         nElems = n;
         frames_.reset();
     }
     if (!frames_) {
-        frames_ = std::array<Slot, nFrames>{};
-        // Not cleared: every slot is written before it is read.
-        for (Slot& slot : *frames_) slot.pixels.reset(new float[static_cast<size_t>(nElems)]);
+        try {
+            frames_ = std::array<Slot, nFrames>{};
+            // Not cleared: a slot is read only after a frame was copied into it.
+            for (Slot& slot : *frames_) slot.pixels.reset(new float[static_cast<size_t>(nElems)]);
+        } catch (const std::bad_alloc&) {
+            releaseFrames();
+            NSLog("allocateFrames(): Out of memory for frames of size " + std::to_string(width) + "x" +
+                  std::to_string(height));
+            return false;
+        }
     }
     result.imageWidth = width;
     result.imageHeight = height;
     imageWidth = width;
     imageHeight = height;
+    return true;
 }
 
 MotionBounds MotionDetectContext::detectMotion() {
     MotionBounds sample{currentTime, {}};
-    if (!frames_) return sample;
-    const Slot& earlier = (*frames_)[static_cast<size_t>((frameSel + nFrames - 2) % nFrames)];
-    const Slot& later = (*frames_)[static_cast<size_t>((frameSel + nFrames - 1) % nFrames)];
-    // Only frames of the ring's size can be compared.
-    for (const Slot* slot : {&earlier, &later}) {
-        if (slot->width != imageWidth || slot->height != imageHeight) return sample;
-    }
-
+    if (!pairIsComparable()) return sample;
     const OffsetTiles found{LowLevel_MotionDetectionTakeDifference(
-        earlier.pixels.get(), later.pixels.get(), nullptr, static_cast<int32_t>(imageWidth),
+        slotBefore(2).pixels.get(), slotBefore(1).pixels.get(), nullptr, static_cast<int32_t>(imageWidth),
         static_cast<int32_t>(imageHeight))};
     for (const MotionOffsetTile* tile = found.tiles; tile && tile->displacedCount > 0; ++tile) {
         addMotionRect(sample, tile->displacedCount, tile->x, tile->y, tile->w, tile->h, motionGroupDistanceThreshold);
@@ -83,6 +89,13 @@ MotionBounds MotionDetectContext::detectMotion() {
 }
 
 void MotionDetectContext::analyzeFrames() {
+    if (!pairIsComparable()) {
+        // A frame of the pair was skipped or had another size: finding no
+        // motion here must not remove a stored sample.
+        NSLog("analyzeFrames(): Skipped a pair without two frames of the current size at time " +
+              timeSuffix(currentTime));
+        return;
+    }
     MotionBounds sample = detectMotion();
     NSLog("Number of bounds: " + std::to_string(sample.bounds.size()));
 
@@ -115,44 +128,28 @@ void MotionDetectContext::analyzeFrames() {
 void MotionDetectContext::addFrame(CMTime time, int64_t width, int64_t height, const float* pixels,
                                    size_t bytesPerRow) {
     const int64_t frameNumber = nextAnalyzedFrameNum++;
-    constexpr int64_t kMaxSide = std::numeric_limits<int32_t>::max();
     const size_t packedRow = static_cast<size_t>(std::max<int64_t>(width, 0)) * 4 * sizeof(float);
     if (bytesPerRow == 0) bytesPerRow = packedRow;
-    const bool usable = pixels && width > 0 && height > 0 && width <= kMaxSide && height <= kMaxSide &&
-                        height <= std::numeric_limits<int64_t>::max() / 16 / width && bytesPerRow >= packedRow;
-    if (!usable) {
-        NSLog("addFrame(): Skipped a frame of unusable size " + std::to_string(width) + "x" + std::to_string(height));
+    if (!pixels || bytesPerRow < packedRow) {
+        forgetCopiedFrames();
+        NSLog(pixels ? "addFrame(): Skipped a frame whose rows are shorter than its width"
+                     : "addFrame(): Skipped a frame without pixels");
         return;
     }
 
     currentTime = time;
-    try {
-        allocateFrames(width, height);
-    } catch (const std::bad_alloc&) {
-        frames_.reset();
-        nElems = 0;
-        NSLog("addFrame(): Out of memory for frames of size " + std::to_string(width) + "x" + std::to_string(height));
-        return;
-    }
+    if (!allocateFrames(width, height)) return;
 
     const int64_t every = std::max<int64_t>(analyzeEvery, 1);
     const bool closesPair = frameNumber >= 1 && frameNumber % every == 0;
     if (!closesPair && (frameNumber + 1) % every != 0) return;
 
     copyIntoRing(width, height, pixels, bytesPerRow);
-    if (!closesPair) return;
-    const Slot& earlier = (*frames_)[static_cast<size_t>((frameSel + nFrames - 2) % nFrames)];
-    if (earlier.width != width || earlier.height != height) {
-        // The frame size changed within the pair: there is no earlier frame
-        // of this size to compare with.
-        NSLog("analyzeFrames(): Skipped a pair across a change of frame size at time " + timeSuffix(currentTime));
-        return;
-    }
-    analyzeFrames();
+    if (closesPair) analyzeFrames();
 }
 
 void MotionDetectContext::copyIntoRing(int64_t width, int64_t height, const float* pixels, size_t bytesPerRow) {
-    Slot& slot = (*frames_)[static_cast<size_t>(frameSel)];
+    Slot& slot = slotBefore(0);
     const size_t rowBytes = static_cast<size_t>(width) * 4 * sizeof(float);
     const auto* source = reinterpret_cast<const unsigned char*>(pixels);
     auto* target = reinterpret_cast<unsigned char*>(slot.pixels.get());
@@ -166,7 +163,39 @@ void MotionDetectContext::copyIntoRing(int64_t width, int64_t height, const floa
     }
     slot.width = width;
     slot.height = height;
-    frameSel = (frameSel + 1) % nFrames;
+    frameSel = (ringIndex(frameSel) + 1) % nFrames;
+}
+
+MotionDetectContext::Slot& MotionDetectContext::slotBefore(int64_t k) {
+    return (*frames_)[ringIndex(frameSel + nFrames - k)];
+}
+
+size_t MotionDetectContext::ringIndex(int64_t i) { return static_cast<size_t>(((i % nFrames) + nFrames) % nFrames); }
+
+bool MotionDetectContext::pairIsComparable() {
+    if (!frames_) return false;
+    for (const int64_t k : {2, 1}) {
+        const Slot& slot = slotBefore(k);
+        if (slot.width != imageWidth || slot.height != imageHeight) return false;
+    }
+    return true;
+}
+
+void MotionDetectContext::forgetCopiedFrames() {
+    if (!frames_) return;
+    for (Slot& slot : *frames_) slot.width = slot.height = 0;
+}
+
+void MotionDetectContext::releaseFrames() {
+    frames_.reset();
+    nElems = 0;
+}
+
+bool MotionDetectContext::isUsableFrameSize(int64_t width, int64_t height) {
+    // Each side must fit the differencing's 32-bit sizes, and a frame's bytes a 64-bit count.
+    constexpr int64_t kMaxSide = std::numeric_limits<int32_t>::max();
+    return width > 0 && height > 0 && width <= kMaxSide && height <= kMaxSide &&
+           height <= std::numeric_limits<int64_t>::max() / 16 / width;
 }
 
 void MotionDetectContext::cleanup() {

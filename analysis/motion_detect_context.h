@@ -37,14 +37,16 @@ public:
     void prepareAnalysis(CMTimeRange timeRange);
 
     // Makes sure the ring holds buffers for frames of this size; buffers are
-    // kept when width × height is unchanged.
-    void allocateFrames(int64_t width, int64_t height);
+    // kept when width × height is unchanged. False, with the ring released
+    // and a log line, for a size that cannot be held.
+    bool allocateFrames(int64_t width, int64_t height);
 
     // Compares the last two copied frames and groups what moved.
     MotionBounds detectMotion();
 
     // Detects motion in the last pair and stores, replaces or removes the
-    // sample at the current time.
+    // sample at the current time. A pair that is not two frames of the
+    // current size is skipped with a log line.
     void analyzeFrames();
 
     // Hands in the next frame: `height` rows of `width` RGBA float pixels,
@@ -65,6 +67,14 @@ private:
     };
 
     void copyIntoRing(int64_t width, int64_t height, const float* pixels, size_t bytesPerRow);
+    // The slot k places before the next one to fill: 1 is the frame copied last.
+    Slot& slotBefore(int64_t k);
+    static size_t ringIndex(int64_t i);
+    bool pairIsComparable();
+    // The slots keep their buffers but count as holding no frame.
+    void forgetCopiedFrames();
+    void releaseFrames();
+    static bool isUsableFrameSize(int64_t width, int64_t height);
 
     std::optional<std::array<Slot, nFrames>> frames_;
 };

@@ -29,6 +29,8 @@ json::Value encodeJson(const MotionAnalysis& analysis) {
 CMTime decodeCMTime(const json::Reader& reader) {
     const int64_t value = reader.int64("tv");
     const int32_t timescale = reader.int32("ts");
+    // Every stored time is a valid one; no timescale of 0 or below was ever written.
+    if (timescale <= 0) json::fail("ts", "a timescale must be positive");
     return CMTimeMake(value, timescale);
 }
 

@@ -7,7 +7,7 @@
 namespace kv {
 
 std::string doubleText(double value) {
-    if (std::isnan(value)) return "nan";
+    if (std::isnan(value)) return std::signbit(value) ? "-nan" : "nan";
     if (std::isinf(value)) return value < 0 ? "-inf" : "inf";
     if (value == 0) return std::signbit(value) ? "-0.0" : "0.0";
 

@@ -34,6 +34,7 @@ double finiteNumber(double value, std::string_view key);
 class Reader {
 public:
     Reader(const Value& value, std::string_view name);
+    Reader(Value&&, std::string_view) = delete;  // it keeps a reference to the value
 
     const Value& member(std::string_view key) const;  // present and not null
     Reader object(std::string_view key) const;

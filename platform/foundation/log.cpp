@@ -30,9 +30,11 @@ void writeToStandardError(std::string_view message) {
     localtime_r(&seconds, &local);
     char stamp[64];
     const size_t n = std::strftime(stamp, sizeof stamp, "%Y-%m-%d %H:%M:%S", &local);
-    std::fprintf(stderr, "%.*s.%03lld Kestrelvantage[%d] %.*s\n", static_cast<int>(n), stamp,
-                 static_cast<long long>(millis), static_cast<int>(getpid()), static_cast<int>(message.size()),
-                 message.data());
+    std::fprintf(stderr, "%.*s.%03lld Kestrelvantage[%d] ", static_cast<int>(n), stamp,
+                 static_cast<long long>(millis), static_cast<int>(getpid()));
+    // Written as bytes, so that no character of the message is interpreted or cut.
+    std::fwrite(message.data(), 1, message.size(), stderr);
+    std::fputc('\n', stderr);
 }
 
 }  // namespace

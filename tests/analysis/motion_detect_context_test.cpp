@@ -156,7 +156,7 @@ TEST(MotionDetectContextTest, PairAcrossAChangeOfFrameSizeIsNotCompared) {
     const auto bigger = frameWithSquare(400, 300, 80, 60, 100);
     c.addFrame(frameTime(5), 400, 300, bigger.data());
     EXPECT_EQ(log.count("Number of bounds: "), 0u);
-    EXPECT_EQ(log.count("Skipped a pair across a change of frame size"), 1u);
+    EXPECT_EQ(log.count("Skipped a pair without two frames of the current size at time 5/30"), 1u);
     EXPECT_TRUE(c.result.motionBounds.empty());
 
     // Same area, other shape: the buffers stay, but the pair is still not comparable.
@@ -189,12 +189,41 @@ TEST(MotionDetectContextTest, UnusableFramesAreSkippedButCounted) {
     MotionDetectContext c;
     const auto frame = movingFrame(0);
     c.addFrame(frameTime(0), 0, kHeight, frame.data());
-    c.addFrame(frameTime(1), kWidth, kHeight, nullptr);
-    c.addFrame(frameTime(2), kWidth, kHeight, frame.data(), 16);  // rows shorter than a row of pixels
-    c.addFrame(frameTime(3), int64_t{1} << 40, 8, frame.data());
-    EXPECT_EQ(log.count("Skipped a frame of unusable size"), 4u);
+    c.addFrame(frameTime(1), int64_t{1} << 40, 8, frame.data());
+    c.addFrame(frameTime(2), kWidth, kHeight, nullptr);
+    c.addFrame(frameTime(3), kWidth, kHeight, frame.data(), 16);  // rows shorter than a row of pixels
+    EXPECT_EQ(log.count("allocateFrames(): Unusable frame size 0x240"), 1u);
+    EXPECT_EQ(log.count("allocateFrames(): Unusable frame size 1099511627776x8"), 1u);
+    EXPECT_EQ(log.count("addFrame(): Skipped a frame without pixels"), 1u);
+    EXPECT_EQ(log.count("addFrame(): Skipped a frame whose rows are shorter than its width"), 1u);
     EXPECT_EQ(c.nextAnalyzedFrameNum, 4);
     EXPECT_FALSE(c.hasFrames());
+}
+
+TEST(MotionDetectContextTest, SkippedFrameIsNeverStandInForItsPair) {
+    kv::LogCapture log;
+    MotionDetectContext c;
+    c.result.motionBounds = {sampleAt(10, 30)};
+    const auto still = flatFrame(kWidth, kHeight, 0.3f);
+    for (int i = 0; i <= 10; ++i) c.addFrame(frameTime(i), kWidth, kHeight, i == 9 ? nullptr : still.data());
+    // Frames 4 and 5 were compared; 9 was skipped, so 10 has nothing to be compared with.
+    EXPECT_EQ(log.count("Number of bounds: "), 1u);
+    EXPECT_EQ(log.count("Skipped a pair without two frames of the current size at time 10/30"), 1u);
+    ASSERT_EQ(c.result.motionBounds.size(), 1u);
+    EXPECT_EQ(c.result.motionBounds[0].time, frameTime(10));
+}
+
+TEST(MotionDetectContextTest, PositionSearchWalksBackFromAHintPastTheTarget) {
+    kv::LogCapture log;
+    MotionDetectContext c;
+    c.result.motionBounds = {sampleAt(1, 1), sampleAt(2, 1), sampleAt(3, 1), sampleAt(4, 1)};
+    c.nextResultIndex = 4;
+    for (int i = 0; i <= 5; ++i) c.addFrame(CMTimeMake(2000 + i * 100, 1000), kWidth, kHeight, movingFrame(i).data());
+    ASSERT_EQ(c.result.motionBounds.size(), 5u);
+    EXPECT_EQ(c.result.motionBounds[2].time, CMTimeMake(2500, 1000));
+    EXPECT_EQ(c.nextResultIndex, 2);
+    EXPECT_EQ(log.count("analyzeFrames(): Added result at beginning or middle for time 2500/1000"), 1u);
+    EXPECT_TRUE(kv::isSane(c.result));
 }
 
 TEST(MotionAnalysisOrderTest, IsSaneNeedsStrictlyIncreasingTimes) {

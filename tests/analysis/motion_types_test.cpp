@@ -76,6 +76,8 @@ TEST(MotionTypesTest, SampleDecoding) {
 TEST(MotionTypesTest, TimeDecodingChecksRanges) {
     EXPECT_FALSE(decodeTimeText(R"({"tv":5,"ts":4294967296})").ok());
     EXPECT_FALSE(decodeTimeText(R"({"tv":5.5,"ts":30})").ok());
+    EXPECT_FALSE(decodeTimeText(R"({"tv":5,"ts":0})").ok());
+    EXPECT_FALSE(decodeTimeText(R"({"tv":5,"ts":-30})").ok());
     EXPECT_FALSE(decodeTimeText(R"({"tv":"5","ts":30})").ok());
     EXPECT_EQ(*decodeTimeText(R"({"tv":-9223372036854775808,"ts":2147483647})"),
               CMTimeMake(INT64_MIN, INT32_MAX));

@@ -71,6 +71,10 @@ TEST(CMTimeTest, MakeWithSecondsGivesTheNearestTime) {
     EXPECT_EQ(CMTimeMakeWithSeconds(0.5, 600), CMTimeMake(300, 600));
     const CMTime third = CMTimeMakeWithSeconds(1.0 / 3.0, 1000);
     EXPECT_EQ(third.value, 333);
+    EXPECT_EQ(CMTimeMakeWithSeconds(2.0 / 3.0, 1000).value, 667);
+    // 1.0005 is stored a little below 1.0005: the nearest time is 1000/1000,
+    // though the product rounded to a double would be exactly 1000.5.
+    EXPECT_EQ(CMTimeMakeWithSeconds(1.0005, 1000).value, 1000);
     EXPECT_EQ(CMTimeMakeWithSeconds(-0.0015, 1000).value, -2);
     EXPECT_FALSE(CMTimeIsValid(CMTimeMakeWithSeconds(std::nan(""), 600)));
     EXPECT_TRUE(CMTimeMakeWithSeconds(1e300, 600).flags & kCMTimeFlags_PositiveInfinity);

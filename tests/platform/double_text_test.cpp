@@ -32,6 +32,8 @@ TEST(DoubleTextTest, ExponentFormForVerySmallAndVeryLarge) {
     EXPECT_EQ(kv::doubleText(1.5e-7), "1.5e-07");
     EXPECT_EQ(kv::doubleText(-2.5e-300), "-2.5e-300");
     EXPECT_EQ(kv::doubleText(1e16), "1e+16");
+    EXPECT_EQ(kv::doubleText(9007199254740994.0), "9.007199254740994e+15");
+    EXPECT_EQ(kv::doubleText(9.9999e-05), "9.9999e-05");
     EXPECT_EQ(kv::doubleText(1.2345e20), "1.2345e+20");
     EXPECT_EQ(kv::doubleText(std::numeric_limits<double>::max()), "1.7976931348623157e+308");
     EXPECT_EQ(kv::doubleText(std::numeric_limits<double>::denorm_min()), "5e-324");
@@ -39,6 +41,7 @@ TEST(DoubleTextTest, ExponentFormForVerySmallAndVeryLarge) {
 
 TEST(DoubleTextTest, NonFiniteValues) {
     EXPECT_EQ(kv::doubleText(std::nan("")), "nan");
+    EXPECT_EQ(kv::doubleText(-std::nan("")), "-nan");
     EXPECT_EQ(kv::doubleText(INFINITY), "inf");
     EXPECT_EQ(kv::doubleText(-INFINITY), "-inf");
 }

@@ -1,0 +1,39 @@
+#pragma once
+// Owning handles for FFmpeg's objects and the text of its error codes.
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+#include <libavutil/frame.h>
+}
+
+#include <memory>
+#include <string>
+
+namespace kv::ffmpeg {
+
+struct FormatContextCloser {
+    void operator()(AVFormatContext* c) const { avformat_close_input(&c); }
+};
+struct CodecContextFreer {
+    void operator()(AVCodecContext* c) const { avcodec_free_context(&c); }
+};
+struct PacketFreer {
+    void operator()(AVPacket* p) const { av_packet_free(&p); }
+};
+struct FrameFreer {
+    void operator()(AVFrame* f) const { av_frame_free(&f); }
+};
+
+using FormatContextPtr = std::unique_ptr<AVFormatContext, FormatContextCloser>;
+using CodecContextPtr = std::unique_ptr<AVCodecContext, CodecContextFreer>;
+using PacketPtr = std::unique_ptr<AVPacket, PacketFreer>;
+using FramePtr = std::unique_ptr<AVFrame, FrameFreer>;
+
+// FFmpeg's description of an AVERROR code.
+std::string errorText(int code);
+
+// Sends FFmpeg's own error messages (a damaged slice, say) to the system log
+// and drops its chatter; done once for the process, later calls do nothing.
+void routeLogToSystemLog();
+
+}  // namespace kv::ffmpeg

@@ -1,0 +1,80 @@
+#pragma once
+// Decodes the video stream of a file with FFmpeg into frames of packed RGBA
+// 32-bit floats (display values 0..1, alpha 1), in presentation order, each
+// with its time in the stream's own time base.
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/coremedia/cmtime.h"
+#include "platform/foundation/result.h"
+
+namespace kv {
+
+struct VideoStreamInfo {
+    // The size as stored; frames are decoded at this size whatever the pixel shape.
+    int32_t width = 0;
+    int32_t height = 0;
+    // The shape of a stored pixel (width:height); 1:1 when the file does not say.
+    int32_t sampleAspectNumerator = 1;
+    int32_t sampleAspectDenominator = 1;
+    // The timescale of every frame time (the stream time base's denominator).
+    int32_t timescale = 0;
+    // One frame at the stream's frame rate; invalid when the stream has none.
+    CMTime frameDuration = kCMTimeInvalid;
+    // The first frame's time as the container states it (zero when unknown).
+    CMTime startTime = kCMTimeZero;
+    // The stream's length; invalid when unknown.
+    CMTime duration = kCMTimeInvalid;
+    // The number of frames the container states; empty when it does not.
+    std::optional<int64_t> frameCount;
+    std::string codecName;
+
+    size_t packedBytesPerRow() const { return static_cast<size_t>(width) * 4 * sizeof(float); }
+};
+
+struct VideoFrame {
+    CMTime time;
+    // width × height pixels of R, G, B, A, rows packed.
+    std::vector<float> rgba;
+};
+
+class VideoDecoder {
+public:
+    // Opens `path` and picks its best video stream. Errors name the file and
+    // say why: missing, not a readable video, no video stream, or a codec or
+    // pixel format that cannot be decoded.
+    static Result<std::unique_ptr<VideoDecoder>> open(const std::filesystem::path& path);
+
+    ~VideoDecoder();
+    VideoDecoder(const VideoDecoder&) = delete;
+    VideoDecoder& operator=(const VideoDecoder&) = delete;
+
+    const VideoStreamInfo& info() const;
+
+    // From now on delivers only frames whose time t has start ≤ t < end of
+    // `range` (an infinite duration reaches the end of the stream). Seeks to
+    // the keyframe at or before the start; the frames decoded before the start
+    // are dropped.
+    Result<void> setTimeRange(CMTimeRange range);
+
+    // Decodes the next frame into `rgba` (height rows of width pixels, rows
+    // `bytesPerRow` apart; bytesPerRow ≥ info().packedBytesPerRow()) and gives
+    // its time; empty after the last frame. A damaged frame, or one whose time
+    // does not follow the previous frame's, is skipped with a log line.
+    Result<std::optional<CMTime>> readFrame(float* rgba, size_t bytesPerRow);
+
+    // The same into a new packed frame.
+    Result<std::optional<VideoFrame>> readFrame();
+
+private:
+    struct State;
+    explicit VideoDecoder(std::unique_ptr<State> state);
+    std::unique_ptr<State> state_;
+};
+
+}  // namespace kv
