@@ -9,13 +9,24 @@
 
 #include "analysis/motion_detect_context.h"
 #include "analysis_test_support.h"
-#include "plugin/analysis_run.h"
 
 namespace kv {
 namespace {
 
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
+
+// A clip whose every frame is the first frame of another: nothing moves.
+class StillClip final : public host::ClipSource {
+public:
+    explicit StillClip(const host::ClipSource& clip) : format_(clip.format()), frame_(clip.frame(0)) {}
+    host::ClipFormat format() const override { return format_; }
+    host::Frame frame(int64_t) const override { return frame_; }
+
+private:
+    host::ClipFormat format_;
+    host::Frame frame_;
+};
 
 class AnalysisRunTest : public test::AnalysisTest {
 protected:
@@ -65,33 +76,10 @@ TEST_F(AnalysisRunTest, NinetyFramesSaveAfterFrames30And60And90AndAtCleanup) {
     }
 }
 
-TEST_F(AnalysisRunTest, RunRequestedByTheButtonIsDrivenByTheHostAndCounted) {
-    const test::MovingSquareClip clip(160, 120, 90);
-    LogCapture log;
-    const host::AnalysisRun run = runWholeClip(clip);
-    EXPECT_TRUE(run.started);
-    EXPECT_FALSE(run.error);
-    EXPECT_EQ(run.desiredRange, test::frameRange(0, 90));
-    EXPECT_EQ(run.finalState, kFxAnalysisState_AnalysisCompleted);
-    EXPECT_EQ(test::linesEqualTo(log, "setupAnalysis()"), 1u);
-    EXPECT_EQ(test::linesEqualTo(log, "Done setupAnalysis()"), 1u);
-    EXPECT_EQ(log.count("Analyze frame 89 of 90, "), 1u);
-    EXPECT_EQ(saves(), 4u);
-    expectStoredHashNamesStoredData();
-    EXPECT_EQ(storedAnalysis().motionBounds.size(), 17u);
-
-    const auto locked = counter()->lock();
-    EXPECT_EQ(locked.usage.analyzedFrames.count, 90);
-    EXPECT_EQ(locked.usage.analysisResolution.tried, (std::map<std::string, int64_t, std::less<>>{{"160x120", 90}}));
-    EXPECT_EQ(locked.performance.analysisSpeedFps.firstFlt, 0.0f);
-    EXPECT_THAT(locked.debug.debugMessages, IsEmpty());
-}
-
 TEST_F(AnalysisRunTest, PaddedSurfaceRowsAreReadAtTheirStride) {
     // 150 pixels of 16 bytes is no multiple of 64: every row is padded.
     const test::MovingSquareClip clip(150, 100, 20);
-    const auto surface = host::makeFrameSurface(clip.frame(0), kCVPixelFormatType_128RGBAFloat);
-    ASSERT_GT(surface->bytesPerRow(), 150u * 16u);
+    ASSERT_GT(host::makeFrameSurface(clip.frame(0), kCVPixelFormatType_128RGBAFloat)->bytesPerRow(), 150u * 16u);
 
     MotionDetectContext reference;
     for (int64_t i = 0; i < 20; ++i) {
@@ -101,25 +89,16 @@ TEST_F(AnalysisRunTest, PaddedSurfaceRowsAreReadAtTheirStride) {
     ASSERT_FALSE(reference.result.motionBounds.empty());
 
     ASSERT_TRUE(setUpRun(test::frameRange(0, 20)));
-    for (int64_t i = 0; i < 20; ++i) ASSERT_TRUE(feed(clip, i));
+    for (int64_t i = 0; i < 20; ++i) {
+        const auto tile =
+            host::makeFullFrameTile(host::makeFrameSurface(clip.frame(i), kCVPixelFormatType_128RGBAFloat));
+        ASSERT_TRUE(plugin->analyzeFrame(tile.get(), CMTimeMake(i, 30), nullptr));
+        EXPECT_FALSE(tile->ioSurface()->isLocked());
+    }
     ASSERT_TRUE(plugin->cleanupAnalysis(nullptr));
     const MotionAnalysis stored = storedAnalysis();
     EXPECT_EQ(stored.imageWidth, 150);
     EXPECT_EQ(stored.motionBounds, reference.result.motionBounds);
-}
-
-TEST_F(AnalysisRunTest, SurfaceIsUnlockedAfterItsFrame) {
-    const test::MovingSquareClip clip(16, 12, 1);
-    const auto tile = host::makeFullFrameTile(host::makeFrameSurface(clip.frame(0), kCVPixelFormatType_128RGBAFloat));
-    ASSERT_TRUE(setUpRun(test::frameRange(0, 1)));
-    ASSERT_TRUE(plugin->analyzeFrame(tile.get(), kCMTimeZero, nullptr));
-    EXPECT_FALSE(tile->ioSurface()->isLocked());
-}
-
-TEST(PartialSaveIntervalTest, ThirtyBelow3000FramesElseAHundredth) {
-    const std::map<int64_t, int64_t> expected{{0, 30},     {1, 30},     {2999, 30},    {3000, 30},
-                                              {3099, 30},  {3100, 31},  {100000, 1000}};
-    for (const auto& [frames, every] : expected) EXPECT_EQ(partialSaveInterval(frames), every) << frames;
 }
 
 TEST_F(AnalysisRunTest, SaveEveryFollowsTheRangesFrameCount) {
@@ -139,13 +118,24 @@ TEST_F(AnalysisRunTest, FrameCountIsTheCeilingOfTheRangeOverTheFrameDuration) {
 }
 
 TEST_F(AnalysisRunTest, SecondRunOverPartOfTheClipReplacesOnlyTheSamplesInItsRange) {
+    // The first run is asked for with the button and driven by the host.
     const test::MovingSquareClip clip(160, 120, 90);
-    ASSERT_FALSE(runWholeClip(clip).error);
+    const host::AnalysisRun run = runWholeClip(clip);
+    EXPECT_FALSE(run.error);
+    EXPECT_EQ(run.desiredRange, test::frameRange(0, 90));
+    EXPECT_EQ(run.finalState, kFxAnalysisState_AnalysisCompleted);
+    EXPECT_EQ(saves(), 4u);
+    {
+        const auto locked = counter()->lock();
+        EXPECT_EQ(locked.usage.analyzedFrames.count, 90);
+        EXPECT_EQ(locked.usage.analysisResolution.tried,
+                  (std::map<std::string, int64_t, std::less<>>{{"160x120", 90}}));
+    }
     const MotionAnalysis whole = storedAnalysis();
 
     // Over frames 30 to 59 of a clip where nothing moves, the samples from
     // 1 s up to 2 s go and the others stay; the first partial save keeps them.
-    const test::StillClip still(clip);
+    const StillClip still(clip);
     ASSERT_TRUE(setUpRun(test::frameRange(30, 30)));
     for (int64_t i = 30; i < 60; ++i) ASSERT_TRUE(feed(still, i));
     EXPECT_EQ(saves(), 5u);
@@ -234,8 +224,6 @@ INSTANTIATE_TEST_SUITE_P(
                   {"Unable to retrieve analysis API"}, {}}),
     [](const auto& info) { return std::string(info.param.name); });
 
-TEST_F(AnalysisRunTest, OtherButtonsAreNotAnswered) { EXPECT_FALSE(plugin->performSelector("analyzeClip")); }
-
 TEST_F(AnalysisRunTest, SpeedIsTheAverageSinceTheRunsFirstFrame) {
     const test::MovingSquareClip clip(16, 12, 10);
     ASSERT_TRUE(setUpRun(test::frameRange(0, 90)));
@@ -263,13 +251,18 @@ TEST_F(AnalysisRunTest, SpeedIsTheAverageSinceTheRunsFirstFrame) {
     EXPECT_EQ(log.lines().front(), "Analyze frame 0 of 90, 0.0 fps, 0 frame(/s) in 0.0 s");
 }
 
-TEST_F(AnalysisRunTest, FrameOfAnotherFormatIsSkippedAndNotCounted) {
+TEST_F(AnalysisRunTest, FramesInAnotherFormatOrAbsentAreLoggedAndNotCounted) {
     const test::MovingSquareClip clip(16, 12, 2);
     ASSERT_TRUE(setUpRun(test::frameRange(0, 2)));
     LogCapture log;
     EXPECT_TRUE(feed(clip, 0, kCVPixelFormatType_32BGRA));
-    EXPECT_EQ(log.lines(), (std::vector<std::string>{"Analyze frame 0 of 2, 0.0 fps, 0 frame(/s) in 0.0 s",
-                                                     "Unsupported pixel format received from the host application"}));
+    EXPECT_TRUE(plugin->analyzeFrame(nullptr, kCMTimeZero, nullptr));
+    const FxImageTile noSurface(nullptr, FxRect{}, FxRect{}, 0, std::nullopt);
+    EXPECT_TRUE(plugin->analyzeFrame(&noSurface, kCMTimeZero, nullptr));
+    const std::string firstLine = "Analyze frame 0 of 2, 0.0 fps, 0 frame(/s) in 0.0 s";
+    EXPECT_EQ(log.lines(), (std::vector<std::string>{firstLine,
+                                                     "Unsupported pixel format received from the host application",
+                                                     firstLine, firstLine}));
     {
         const auto locked = counter()->lock();
         EXPECT_EQ(locked.usage.analyzedFrames.count, 0);
@@ -279,20 +272,7 @@ TEST_F(AnalysisRunTest, FrameOfAnotherFormatIsSkippedAndNotCounted) {
     }
     log.clear();
     feed(clip, 1);
-    EXPECT_EQ(log.lines().front(), "Analyze frame 0 of 2, 0.0 fps, 0 frame(/s) in 0.0 s");
-}
-
-TEST_F(AnalysisRunTest, AbsentFrameOnlyLogsItsLine) {
-    ASSERT_TRUE(setUpRun(test::frameRange(0, 2)));
-    LogCapture log;
-    EXPECT_TRUE(plugin->analyzeFrame(nullptr, kCMTimeZero, nullptr));
-    const FxImageTile noSurface(nullptr, FxRect{}, FxRect{}, 0, std::nullopt);
-    EXPECT_TRUE(plugin->analyzeFrame(&noSurface, kCMTimeZero, nullptr));
-    EXPECT_EQ(log.lines(), (std::vector<std::string>{"Analyze frame 0 of 2, 0.0 fps, 0 frame(/s) in 0.0 s",
-                                                     "Analyze frame 0 of 2, 0.0 fps, 0 frame(/s) in 0.0 s"}));
-    const auto locked = counter()->lock();
-    EXPECT_EQ(locked.usage.analyzedFrames.count, 0);
-    EXPECT_THAT(locked.debug.debugMessages, IsEmpty());
+    EXPECT_EQ(log.lines().front(), firstLine);
 }
 
 TEST_F(AnalysisRunTest, FailedPartialSaveIsLoggedAndTheNextOneTriesAgain) {
@@ -314,19 +294,32 @@ TEST_F(AnalysisRunTest, FailedPartialSaveIsLoggedAndTheNextOneTriesAgain) {
               (std::vector<std::string>{"Unable to save partial analysis data after 30 frames"}));
 }
 
-TEST_F(AnalysisRunTest, FailedFinalSaveReachesTheHostAndKeepsTheDetectorsSamples) {
+TEST_F(AnalysisRunTest, FailedFinalSaveReachesTheHostAndLeavesTheStoredAnalysisAsItWas) {
+    handInRun(10);
+    ASSERT_TRUE(plugin->cleanupAnalysis(nullptr));
+    const std::string earlier = *storedData();
+    ASSERT_TRUE(plugin->readAnalysisData());
+
     handInRun(20);
     withholdSetting(true);
     NSError error;
     EXPECT_FALSE(plugin->cleanupAnalysis(&error));
     EXPECT_EQ(error, (NSError{kKestrelvantageErrorDomain, 1, "Could not fetch FxParameterSettingAPI"}));
+    EXPECT_EQ(*storedData(), earlier);
+    expectStoredHashNamesStoredData();
+    // Its cache entry went with the attempt, so it is decoded again.
+    instance->calls().clear();
+    const auto read = plugin->readAnalysisData();
+    EXPECT_EQ(dataReads(), 1u);
+    ASSERT_TRUE(read);
+    EXPECT_EQ(*encodeMotionAnalysisText(*read), earlier);
+
+    // The detector kept its samples for another try.
     withholdSetting(false);
     ASSERT_TRUE(plugin->cleanupAnalysis(nullptr));
     EXPECT_EQ(storedAnalysis().motionBounds.size(), 3u);
-}
 
-TEST_F(AnalysisRunTest, SetUpAfterAFailedFinalSaveDoesNotWait) {
-    ASSERT_TRUE(setUpRun(test::frameRange(0, 20)));
+    // A failed clean-up leaves nothing locked for the next set-up.
     withholdSetting(true);
     EXPECT_FALSE(plugin->cleanupAnalysis(nullptr));
     EXPECT_TRUE(setUpRun(test::frameRange(0, 20)));
@@ -363,20 +356,6 @@ TEST_F(AnalysisRunTest, SetUpRefusesRangesWithoutACountableNumberOfFrames) {
     LogCapture log;
     feed(clip, 0);
     EXPECT_EQ(log.lines().front(), "Analyze frame 10 of 90, 0.0 fps, 10 frame(/s) in 0.0 s");
-}
-
-TEST_F(AnalysisRunTest, HostLearnsOfARefusedSetUp) {
-    // A clip whose frames last no time at all.
-    class TimelessClip final : public host::ClipSource {
-    public:
-        host::ClipFormat format() const override { return {8, 6, 10, CMTimeMake(0, 30), kCMTimeZero}; }
-        host::Frame frame(int64_t) const override { return {8, 6, std::vector<float>(8 * 6 * 4)}; }
-    };
-    const host::AnalysisRun run = runWholeClip(TimelessClip());
-    ASSERT_TRUE(run.error);
-    EXPECT_EQ(run.error->localizedDescription, "The frame duration of the analysis is not a positive time.");
-    EXPECT_TRUE(run.frameTimes.empty());
-    EXPECT_EQ(saves(), 0u);
 }
 
 }  // namespace

@@ -22,18 +22,6 @@
 
 namespace kv::test {
 
-// A clip whose every frame is the first frame of another: nothing moves.
-class StillClip final : public host::ClipSource {
-public:
-    explicit StillClip(const host::ClipSource& clip) : format_(clip.format()), frame_(clip.frame(0)) {}
-    host::ClipFormat format() const override { return format_; }
-    host::Frame frame(int64_t) const override { return frame_; }
-
-private:
-    host::ClipFormat format_;
-    host::Frame frame_;
-};
-
 // A grey clip in which a square with a smooth pattern goes from side to side
 // at 3 pixels a frame: the detector finds its motion in every compared pair
 // of frames at least 150 × 100 pixels in size.
@@ -69,12 +57,6 @@ public:
 private:
     host::ClipFormat format_;
 };
-
-// How many captured lines are exactly `line`.
-inline size_t linesEqualTo(const LogCapture& log, std::string_view line) {
-    const auto lines = log.lines();
-    return size_t(std::count(lines.begin(), lines.end(), line));
-}
 
 // Frames `first` to `first + count` at 1/30 s each.
 inline CMTimeRange frameRange(int64_t first, int64_t count) {

@@ -94,26 +94,6 @@ TEST_F(StoredAnalysisTest, SavingTheSameAnalysisAgainKeepsItCached) {
     EXPECT_EQ(dataReads(), 0u);
 }
 
-TEST_F(StoredAnalysisTest, SaveWithoutTheSettingServiceLeavesTheStoredAnalysisToBeDecodedAgain) {
-    analyze(10);
-    const std::string data = *storedData();
-    ASSERT_TRUE(plugin->readAnalysisData());
-
-    handInRun(20);
-    withholdSetting(true);
-    NSError error;
-    EXPECT_FALSE(plugin->cleanupAnalysis(&error));
-    EXPECT_EQ(error.localizedDescription, "Could not fetch FxParameterSettingAPI");
-    EXPECT_EQ(*storedData(), data);
-    expectStoredHashNamesStoredData();
-
-    instance->calls().clear();
-    const auto read = plugin->readAnalysisData();
-    EXPECT_EQ(dataReads(), 1u);
-    ASSERT_TRUE(read);
-    EXPECT_EQ(jsonOf(*read), data);
-}
-
 TEST_F(StoredAnalysisTest, HashThatDoesNotNameTheDataMissesTheCacheEveryTime) {
     const std::string json = jsonOf(sampleAnalysis(120));
     storeAnalysis(json, "SHA256 digest: 0000");
