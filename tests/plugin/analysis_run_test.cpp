@@ -28,7 +28,7 @@ private:
     host::Frame frame_;
 };
 
-class AnalysisRunTest : public test::AnalysisTest {
+class EffectAnalysisRunTest : public test::AnalysisTest {
 protected:
     // Sets up a run of `rangeFrames` frames, hands in `fed` frames of a small
     // clip and gives the frame numbers after which a save was written.
@@ -45,7 +45,7 @@ protected:
     }
 };
 
-TEST_F(AnalysisRunTest, NinetyFramesSaveAfterFrames30And60And90AndAtCleanup) {
+TEST_F(EffectAnalysisRunTest, NinetyFramesSaveAfterFrames30And60And90AndAtCleanup) {
     const test::MovingSquareClip clip(160, 120, 90);
     ASSERT_TRUE(setUpRun(test::frameRange(0, 90)));
     std::vector<int64_t> savedAfter;
@@ -76,7 +76,7 @@ TEST_F(AnalysisRunTest, NinetyFramesSaveAfterFrames30And60And90AndAtCleanup) {
     }
 }
 
-TEST_F(AnalysisRunTest, PaddedSurfaceRowsAreReadAtTheirStride) {
+TEST_F(EffectAnalysisRunTest, PaddedSurfaceRowsAreReadAtTheirStride) {
     // 150 pixels of 16 bytes is no multiple of 64: every row is padded.
     const test::MovingSquareClip clip(150, 100, 20);
     ASSERT_GT(host::makeFrameSurface(clip.frame(0), kCVPixelFormatType_128RGBAFloat)->bytesPerRow(), 150u * 16u);
@@ -101,14 +101,14 @@ TEST_F(AnalysisRunTest, PaddedSurfaceRowsAreReadAtTheirStride) {
     EXPECT_EQ(stored.motionBounds, reference.result.motionBounds);
 }
 
-TEST_F(AnalysisRunTest, SaveEveryFollowsTheRangesFrameCount) {
+TEST_F(EffectAnalysisRunTest, SaveEveryFollowsTheRangesFrameCount) {
     EXPECT_THAT(saveFramesOf(0, 30), ElementsAre(30));
     EXPECT_THAT(saveFramesOf(2999, 60), ElementsAre(30, 60));
     EXPECT_THAT(saveFramesOf(3000, 60), ElementsAre(30, 60));
     EXPECT_THAT(saveFramesOf(3100, 62), ElementsAre(31, 62));
 }
 
-TEST_F(AnalysisRunTest, FrameCountIsTheCeilingOfTheRangeOverTheFrameDuration) {
+TEST_F(EffectAnalysisRunTest, FrameCountIsTheCeilingOfTheRangeOverTheFrameDuration) {
     const test::MovingSquareClip clip(8, 6, 1);
     LogCapture log;
     // 100.2 frame durations of 1/30 s.
@@ -117,7 +117,7 @@ TEST_F(AnalysisRunTest, FrameCountIsTheCeilingOfTheRangeOverTheFrameDuration) {
     EXPECT_EQ(log.count("Analyze frame 0 of 101, "), 1u);
 }
 
-TEST_F(AnalysisRunTest, SecondRunOverPartOfTheClipReplacesOnlyTheSamplesInItsRange) {
+TEST_F(EffectAnalysisRunTest, SecondRunOverPartOfTheClipReplacesOnlyTheSamplesInItsRange) {
     // The first run is asked for with the button and driven by the host.
     const test::MovingSquareClip clip(160, 120, 90);
     const host::AnalysisRun run = runWholeClip(clip);
@@ -160,7 +160,7 @@ TEST_F(AnalysisRunTest, SecondRunOverPartOfTheClipReplacesOnlyTheSamplesInItsRan
     expectStoredHashNamesStoredData();
 }
 
-TEST_F(AnalysisRunTest, StoredAnalysisThatCannotBeReadGivesARunWithoutEarlierSamples) {
+TEST_F(EffectAnalysisRunTest, StoredAnalysisThatCannotBeReadGivesARunWithoutEarlierSamples) {
     storeAnalysis("{\"iw\":", "SHA256 digest: 00");
     const test::MovingSquareClip clip(32, 24, 10);
     ASSERT_TRUE(setUpRun(test::frameRange(0, 10)));
@@ -224,7 +224,7 @@ INSTANTIATE_TEST_SUITE_P(
                   {"Unable to retrieve analysis API"}, {}}),
     [](const auto& info) { return std::string(info.param.name); });
 
-TEST_F(AnalysisRunTest, SpeedIsTheAverageSinceTheRunsFirstFrame) {
+TEST_F(EffectAnalysisRunTest, SpeedIsTheAverageSinceTheRunsFirstFrame) {
     const test::MovingSquareClip clip(16, 12, 10);
     ASSERT_TRUE(setUpRun(test::frameRange(0, 90)));
     LogCapture log;
@@ -251,7 +251,7 @@ TEST_F(AnalysisRunTest, SpeedIsTheAverageSinceTheRunsFirstFrame) {
     EXPECT_EQ(log.lines().front(), "Analyze frame 0 of 90, 0.0 fps, 0 frame(/s) in 0.0 s");
 }
 
-TEST_F(AnalysisRunTest, FramesInAnotherFormatOrAbsentAreLoggedAndNotCounted) {
+TEST_F(EffectAnalysisRunTest, FramesInAnotherFormatOrAbsentAreLoggedAndNotCounted) {
     const test::MovingSquareClip clip(16, 12, 2);
     ASSERT_TRUE(setUpRun(test::frameRange(0, 2)));
     LogCapture log;
@@ -275,7 +275,7 @@ TEST_F(AnalysisRunTest, FramesInAnotherFormatOrAbsentAreLoggedAndNotCounted) {
     EXPECT_EQ(log.lines().front(), firstLine);
 }
 
-TEST_F(AnalysisRunTest, FailedPartialSaveIsLoggedAndTheNextOneTriesAgain) {
+TEST_F(EffectAnalysisRunTest, FailedPartialSaveIsLoggedAndTheNextOneTriesAgain) {
     const test::MovingSquareClip clip(160, 120, 60);
     ASSERT_TRUE(setUpRun(test::frameRange(0, 60)));
     LogCapture log;
@@ -294,7 +294,7 @@ TEST_F(AnalysisRunTest, FailedPartialSaveIsLoggedAndTheNextOneTriesAgain) {
               (std::vector<std::string>{"Unable to save partial analysis data after 30 frames"}));
 }
 
-TEST_F(AnalysisRunTest, FailedFinalSaveReachesTheHostAndLeavesTheStoredAnalysisAsItWas) {
+TEST_F(EffectAnalysisRunTest, FailedFinalSaveReachesTheHostAndLeavesTheStoredAnalysisAsItWas) {
     handInRun(10);
     ASSERT_TRUE(plugin->cleanupAnalysis(nullptr));
     const std::string earlier = *storedData();
@@ -326,7 +326,7 @@ TEST_F(AnalysisRunTest, FailedFinalSaveReachesTheHostAndLeavesTheStoredAnalysisA
 }
 
 // Ranges that hold no countable number of frames.
-TEST_F(AnalysisRunTest, SetUpRefusesRangesWithoutACountableNumberOfFrames) {
+TEST_F(EffectAnalysisRunTest, SetUpRefusesRangesWithoutACountableNumberOfFrames) {
     const test::MovingSquareClip clip(16, 12, 10);
     ASSERT_TRUE(setUpRun(test::frameRange(0, 90)));
     for (int64_t i = 0; i < 10; ++i) feed(clip, i);
