@@ -38,11 +38,11 @@ bool allEdgesZero(const Bounds& b) { return b.minX == 0 && b.minY == 0 && b.maxX
 
 bool isThin(double minEdge, double maxEdge) { return maxEdge - minEdge <= kDegenerateSize; }
 
-double area(const Bounds& b) { return (b.maxX - b.minX) * (b.maxY - b.minY); }
-
 CGRect rectOf(const Bounds& b) { return CGRectMake(b.minX, b.minY, b.maxX - b.minX, b.maxY - b.minY); }
 
 }  // namespace
+
+double area(const Bounds& b) { return (b.maxX - b.minX) * (b.maxY - b.minY); }
 
 bool isEmpty(const Bounds& b) {
     return b.count == 0 || allEdgesZero(b) || isThin(b.minX, b.maxX) || isThin(b.minY, b.maxY);

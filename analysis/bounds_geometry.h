@@ -16,6 +16,9 @@ namespace kv {
 // A box whose width or height is this or less holds no area.
 inline constexpr double kDegenerateSize = 0.001;
 
+// Width × height, whether the box is empty or not.
+double area(const Bounds& b);
+
 // Empty: count 0, or all four edges 0, or width or height kDegenerateSize or less.
 bool isEmpty(const Bounds& b);
 

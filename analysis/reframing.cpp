@@ -9,9 +9,6 @@ namespace {
 // Seconds from `from` to `to`, as the difference of the two times.
 double secondsBetween(CMTime to, CMTime from) { return CMTimeGetSeconds(CMTimeSubtract(to, from)); }
 
-// The area of a box as the walks measure it, whether it is empty or not.
-double spanArea(const Bounds& b) { return (b.maxX - b.minX) * (b.maxY - b.minY); }
-
 bool touchesMotionBox(const Bounds& b, CGRect motionBox) {
     return CGRectContainsPoint(motionBox, CGPoint{b.minX, b.minY}) ||
            CGRectContainsPoint(motionBox, CGPoint{b.maxX, b.maxY}) ||
@@ -77,12 +74,12 @@ Bounds computeProcessedBounds(CMTime t, const MotionAnalysis& analysis, const Se
             const FrameConfig config = settingsAt(sample.time);
             if (j != a - 1 && !warmingUp) {
                 const double e = secondsBetween(t, sample.time) - dRef;
-                const double area = totalArea(sample.bounds);
-                if (area >= config.minMotionArea && e >= margin) break;
-                if (e >= config.easeTimeSmooth && area >= config.maxMotionArea) break;
+                const double sampleArea = totalArea(sample.bounds);
+                if (sampleArea >= config.minMotionArea && e >= margin) break;
+                if (e >= config.easeTimeSmooth && sampleArea >= config.maxMotionArea) break;
             }
             if (!takeSample(sample, config, region, backward)) continue;
-            if (warmingUp) warmingUp = settingsAt(t).minMotionArea > spanArea(backward);
+            if (warmingUp) warmingUp = settingsAt(t).minMotionArea > area(backward);
         }
     }
 
@@ -91,16 +88,16 @@ Bounds computeProcessedBounds(CMTime t, const MotionAnalysis& analysis, const Se
     // whatever the sample's own area.
     Bounds forward;
     if (a + 1 < n) {
-        const bool enough = settingsAt(t).minMotionArea <= spanArea(backward);
+        const bool enough = settingsAt(t).minMotionArea <= area(backward);
         const double dF = secondsBetween(samples[a + 1].time, t);
         Bounds region = anchorKept;
         for (size_t j = a + 1; j < n; ++j) {
             const MotionBounds& sample = samples[j];
             const FrameConfig config = settingsAt(sample.time);
             const double e = secondsBetween(sample.time, t) - dF;
-            const double area = totalArea(sample.bounds);
-            if ((enough || area >= config.minMotionArea) && e >= margin) break;
-            if (e >= config.easeTimeSmooth && (enough || area >= config.maxMotionArea)) break;
+            const double sampleArea = totalArea(sample.bounds);
+            if ((enough || sampleArea >= config.minMotionArea) && e >= margin) break;
+            if (e >= config.easeTimeSmooth && (enough || sampleArea >= config.maxMotionArea)) break;
             takeSample(sample, config, region, forward);
         }
     }

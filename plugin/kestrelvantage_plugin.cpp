@@ -59,8 +59,7 @@ bool KestrelvantagePlugIn::addParametersWithError(NSError*) {
 }
 
 void KestrelvantagePlugIn::addParameters() {
-    const auto manager = _apiManager.lock();
-    const auto api = manager ? fxAPI<FxParameterCreationAPI_v5>(*manager) : nullptr;
+    const auto api = hostService<FxParameterCreationAPI_v5>();
     if (!api) {
         NSLog("Unable to retrieve parameter creation API; no parameters added");
         return;

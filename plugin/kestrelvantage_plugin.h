@@ -3,20 +3,23 @@
 // name "KestrelvantagePlugIn". One object serves one effect instance; it
 // holds the host's API manager weakly and fetches each host service for one
 // operation at a time.
-#include <chrono>
 #include <cstdint>
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
+#include <string_view>
 
 #include "analysis/frame_config.h"
 #include "analysis/motion_detect_context.h"
 #include "analysis/motion_types.h"
 #include "platform/coremedia/cmtime.h"
+#include "platform/foundation/date.h"
 #include "platform/foundation/result.h"
 #include "platform/fxplug/fx_host_api.h"
 #include "platform/fxplug/fx_plugin.h"
+#include "plugin/stored_analysis.h"
 #include "stats/usage_counter.h"
 
 namespace kv {
@@ -31,7 +34,7 @@ public:
         CMTime analysisFrameDuration = CMTimeMake(30, 1000);
         int64_t frameCount = 0;
         int64_t saveEvery = 10;  // replaced at every set-up
-        std::chrono::system_clock::time_point analysisStartClockTime = std::chrono::system_clock::now();
+        NSDate analysisStartClockTime = NSDate::date();
         int64_t analysisStartFrameNumber = 0;
 
         friend bool operator==(const PluginVars&, const PluginVars&) = default;
@@ -59,9 +62,34 @@ public:
     bool properties(NSDictionary* properties, NSError* error) override;
     bool addParametersWithError(NSError* error) override;
     FxClass classForCustomParameterID(uint32_t parameterID) override;
+    // The "Analyze Clip" button's action is "startAnalysis".
+    bool performSelector(std::string_view selector) override;
+
+    // Analysis entries: the host calls them one after another for a run.
+    bool desiredAnalysisTimeRange(CMTimeRange* desiredRange, CMTimeRange inputTimeRange, NSError* error) override;
+    bool setupAnalysisForTimeRange(CMTimeRange timeRange, CMTime frameDuration, NSError* error) override;
+    bool analyzeFrame(const FxImageTile* frame, CMTime time, NSError* error) override;
+    bool cleanupAnalysis(NSError* error) override;
 
     // Creates the parameter set through the host.
     void addParameters();
+
+    // The analysis run. startAnalysis asks the host to run one; the host then
+    // sets it up, hands in its frames and cleans it up.
+    void startAnalysis();
+    Result<void> setupAnalysis(CMTimeRange timeRange, CMTime frameDuration);
+    void analyzeFrame(const FxImageTile* frame, CMTime time);
+
+    // The stored analysis, kept in the custom parameters "Analysis Data" and
+    // "Analysis Hash". Callers of saveAnalysis hold analysisLock; the readers
+    // may be called from any thread and give none on every failure.
+    Result<void> writeAnalysisParameters(uint32_t parameterID, AnalysisKey key, const NSData& value);
+    Result<void> saveAnalysis();
+    std::optional<std::string> readAnalysisHash();
+    std::optional<MotionAnalysis> readAnalysisData();
+
+    // The usage counters, which the statistics thread reads.
+    std::weak_ptr<Counter> usageCounter() const { return counter; }
 
 private:
     struct ConstructionKey {};
@@ -70,6 +98,14 @@ public:
     KestrelvantagePlugIn(ConstructionKey, std::shared_ptr<PROAPIAccessing> apiManager);
 
 private:
+    // The host's service for API's protocol for one operation; none when the
+    // manager is gone or offers no such service.
+    template <class API>
+    std::shared_ptr<API> hostService() const {
+        const auto manager = _apiManager.lock();
+        return manager ? fxAPI<API>(*manager) : nullptr;
+    }
+
     // Settings per analysis hash, then per time: timescale, then value.
     using ConfigCache = std::map<int64_t, std::map<int64_t, FrameConfig>>;
 

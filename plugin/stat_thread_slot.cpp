@@ -1,13 +1,19 @@
 #include "plugin/stat_thread_slot.h"
 
+#include <exception>
+#include <string>
 #include <utility>
+
+#include "platform/foundation/log.h"
 
 namespace kv {
 
 StatThreadSlot& StatThreadSlot::process() {
     // The statistics thread comes with the statistics upload; until then the
     // first effect object fills the slot and nothing runs.
-    static StatThreadSlot slot([](std::weak_ptr<Counter>) { return std::shared_ptr<void>(); });
+    // Never destroyed: the thread it keeps lives as long as the process.
+    static StatThreadSlot& slot =
+        *new StatThreadSlot([](std::weak_ptr<Counter>) { return std::shared_ptr<void>(); });
     return slot;
 }
 
@@ -16,8 +22,13 @@ StatThreadSlot::StatThreadSlot(Starter starter) : starter_(std::move(starter)) {
 bool StatThreadSlot::fillOnce(const std::weak_ptr<Counter>& counter) {
     std::lock_guard guard(mutex_);
     if (filled_) return false;
-    thread_ = starter_(counter);
+    // Filled even when the start fails: a process starts one thread at most.
     filled_ = true;
+    try {
+        thread_ = starter_(counter);
+    } catch (const std::exception& e) {
+        NSLog(std::string("Unable to start the statistics thread: ") + e.what());
+    }
     return true;
 }
 

@@ -4,6 +4,8 @@
 
 #include <cmath>
 #include <limits>
+#include <utility>
+#include <vector>
 
 #include "platform/foundation/log.h"
 
@@ -11,6 +13,22 @@ namespace {
 
 using kv::Bounds;
 using kv::MotionBounds;
+
+TEST(BoundsGeometryTest, EmptyAtCountZeroOrAWidthOrHeightOfAThousandthOrLess) {
+    const std::vector<std::pair<Bounds, bool>> cases{
+        {{0, 0, 0.001, 0.5, 5}, true},
+        {{0, 0, 0.5, 0.001, 5}, true},
+        {{0, 0, 0.0011, 0.5, 5}, false},
+        {{0, 0, 0.5, 0.0011, 5}, false},
+        {{0.2, 0.2, 0.5, 0.5, 0}, true},
+        {{0.2, 0.2, 0.5, 0.5, -3}, false},  // only a count of 0 is no motion
+        {{0, 0, 0, 0, 5}, true},
+    };
+    for (const auto& [b, empty] : cases) {
+        EXPECT_EQ(kv::isEmpty(b), empty) << b.minX << ", " << b.minY << ", " << b.maxX << ", " << b.maxY << ", "
+                                         << b.count;
+    }
+}
 
 TEST(BoundsGeometryTest, FormUnionIgnoresEmptyAndCopiesIntoEmpty) {
     Bounds b;
@@ -112,19 +130,40 @@ TEST(BoundsGeometryTest, FitInFrameShiftsTheWindowLowEdgeFirstAndLogsIt) {
     EXPECT_DOUBLE_EQ(high.maxY, 1.1);
 }
 
-TEST(MotionGroupingTest, NewGroupsOpenWithCountZeroAndGrowOnlyToTheFirstCorner) {
+TEST(MotionGroupingTest, NewGroupsOpenWithCountZero) {
     MotionBounds sample;
     kv::addMotionRect(sample, 500, 0.5, 0.5, 0.01, 0.01, 0.05);
-    EXPECT_EQ(sample.bounds[0], (Bounds{0.5, 0.5, 0.5 + 0.01, 0.5 + 0.01, 0}));
-    // Only its corner (x + w, y) is within reach; the group grows to (x, y).
-    kv::addMotionRect(sample, 70, 0.4, 0.5, 0.1, 0.3, 0.05);
     ASSERT_EQ(sample.bounds.size(), 1u);
-    EXPECT_EQ(sample.bounds[0], (Bounds{0.4, 0.5, 0.5 + 0.01, 0.5 + 0.01, 70}));
+    EXPECT_EQ(sample.bounds[0], (Bounds{0.5, 0.5, 0.5 + 0.01, 0.5 + 0.01, 0}));
     // Far away: a second group, which the prune then removes with the isolated first.
     kv::addMotionRect(sample, 500, 0.9, 0.9, 0.01, 0.01, 0.05);
     EXPECT_EQ(sample.bounds.size(), 2u);
     kv::pruneGroups(sample, 200);
     EXPECT_TRUE(sample.bounds.empty());
+}
+
+TEST(MotionGroupingTest, AnyOneCornerWithinReachJoinsTheGroup) {
+    struct Case {
+        const char* corner;
+        double x, y, w, h;
+        Bounds grown;
+    };
+    // The group (0.5, 0.5, 0.51, 0.51); each rectangle has only the named corner
+    // within 0.05 of it, and the group grows to the rectangle's (x, y).
+    const double edge = 0.5 + 0.01;
+    const std::vector<Case> cases{
+        {"(x, y)", 0.52, 0.52, 0.2, 0.2, {0.5, 0.5, 0.52, 0.52, 70}},
+        {"(x + w, y)", 0.3, 0.52, 0.19, 0.2, {0.3, 0.5, edge, 0.52, 70}},
+        {"(x + w, y + h)", 0.3, 0.3, 0.19, 0.19, {0.3, 0.3, edge, edge, 70}},
+        {"(x, y + h)", 0.52, 0.3, 0.2, 0.19, {0.5, 0.3, 0.52, edge, 70}},
+    };
+    for (const Case& c : cases) {
+        MotionBounds sample;
+        kv::addMotionRect(sample, 500, 0.5, 0.5, 0.01, 0.01, 0.05);
+        kv::addMotionRect(sample, 70, c.x, c.y, c.w, c.h, 0.05);
+        ASSERT_EQ(sample.bounds.size(), 1u) << c.corner;
+        EXPECT_EQ(sample.bounds[0], c.grown) << c.corner;
+    }
 }
 
 TEST(MotionGroupingTest, RectangleJoinsTheGroupNearestToItsCentre) {

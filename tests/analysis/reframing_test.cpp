@@ -202,6 +202,63 @@ TEST(ProcessedBoundsTest, SettingsAtTheQueryTimeFilterTheAnchorAndThoseAtTDecide
     EXPECT_EQ(noAnchor.count, 500);
 }
 
+// Default settings with easeTimeSmooth and maxMotionArea set at every time,
+// and minMotionArea set at time t only.
+struct StopCase {
+    const char* name;
+    MotionAnalysis analysis;
+    CMTime t;
+    double offset;
+    double margin;
+    double easeTimeSmooth;
+    double maxMotionArea;
+    double minMotionAreaAtT;
+    int64_t count;
+};
+
+TEST(ProcessedBoundsTest, StopTestsAtTheirBoundaries) {
+    const MotionAnalysis everySecond = analysisOf(1, {{0, kLeft}, {1, kLeft}, {2, kLeft}, {3, kLeft}});
+    const Bounds quarter{0.25, 0.25, 0.5, 0.5, 500};  // area exactly 0.0625
+    const MotionAnalysis quarters = analysisOf(1, {{0, quarter}, {1, quarter}, {2, quarter}, {3, quarter}});
+    const CMTime three = CMTimeMake(30, 10);
+    // From the anchor at 3 s the backward walk meets 1 s at e = 1 and 0 s at e = 2.
+    const std::vector<StopCase> cases{
+        {"backward: past easeTimeSmooth, below maxMotionArea", everySecond, three, 0.5, 10, 0.5, 1.0, 0.001, 1500},
+        {"backward: past easeTimeSmooth, at maxMotionArea", everySecond, three, 0.5, 10, 0.5, 0.03, 0.001, 500},
+        {"backward: e equal to the margin", everySecond, three, 0.5, 1, 2.0, 1.0, 0.001, 500},
+        // 0.04 taken is below minMotionArea at t, though above it at every sample.
+        {"backward: warm-up reads minMotionArea at t", everySecond, three, 0.5, 1, 2.0, 1.0, 0.05, 1500},
+        // The backward walk takes 0.0625; with easeTimeSmooth 0 enough stops the forward walk at once.
+        {"forward: enough at areaB equal to minMotionArea", quarters, CMTimeMake(1, 1), 0.5, 10, 0, 1.0, 0.0625,
+         500},
+    };
+    for (const StopCase& c : cases) {
+        const kv::SettingsProvider settings = [&c](CMTime time) {
+            FrameConfig config = defaultSettings();
+            config.easeTimeSmooth = c.easeTimeSmooth;
+            config.maxMotionArea = c.maxMotionArea;
+            if (CMTimeCompare(time, c.t) == 0) config.minMotionArea = c.minMotionAreaAtT;
+            return config;
+        };
+        EXPECT_EQ(kv::computeProcessedBounds(c.t, c.analysis, settings, c.offset, c.margin).count, c.count) << c.name;
+    }
+}
+
+TEST(ProcessedBoundsTest, QueryTimeRoundedPastASampleFiltersTheAnchor) {
+    // t + 0.6 s lies before the sample at 0.8 s, so the anchor is the one at
+    // 0.5 s; in t's timescale 1 the query time rounds up to 1 s, past 0.8 s.
+    const MotionAnalysis analysis = analysisOf(10, {{0, kLeft}, {5, kLeft}, {8, kLeft}, {15, kLeft}});
+    const CMTime t = CMTimeMake(0, 1);
+    const kv::SettingsProvider strictAtOneSecond = [](CMTime time) {
+        FrameConfig config = defaultSettings();
+        if (CMTimeCompare(time, CMTimeMake(1, 1)) == 0) config.minMovedPixels = 100000;
+        return config;
+    };
+    EXPECT_EQ(kv::computeProcessedBounds(t, analysis, defaultsAt, 0.6, 4).count, 1500);
+    // The anchor keeps nothing: only the forward clip of 0.8 s against 1.5 s remains.
+    EXPECT_EQ(kv::computeProcessedBounds(t, analysis, strictAtOneSecond, 0.6, 4).count, 500);
+}
+
 struct CropCase {
     Bounds bounds;
     double aspectWidth, aspectHeight, minScale, maxScale;

@@ -2,12 +2,16 @@
 
 #include <atomic>
 #include <cstdlib>
+#include <memory>
+#include <stdexcept>
 #include <thread>
 #include <vector>
 
 #include "effect_test_support.h"
 #include "platform/fxplug/fx_principal.h"
 #include "plugin/stat_thread_slot.h"
+#include "platform/foundation/log.h"
+#include "stats/usage_counter.h"
 
 namespace kv {
 namespace {
@@ -132,3 +136,22 @@ TEST(EffectObjectConcurrencyTest, EffectObjectsMadeAtOnceStartOneThread) {
 
 }  // namespace
 }  // namespace kv
+
+namespace {
+
+TEST(EffectObjectTest, SlotStaysFilledWhenTheThreadCannotStart) {
+    kv::LogCapture log;
+    int starts = 0;
+    kv::StatThreadSlot slot([&](std::weak_ptr<kv::Counter>) -> std::shared_ptr<void> {
+        ++starts;
+        throw std::runtime_error("no threads left");
+    });
+    const auto counter = std::make_shared<kv::Counter>();
+    EXPECT_TRUE(slot.fillOnce(counter));
+    EXPECT_TRUE(slot.filled());
+    EXPECT_FALSE(slot.fillOnce(counter));
+    EXPECT_EQ(starts, 1);
+    EXPECT_EQ(log.count("Unable to start the statistics thread: no threads left"), 1u);
+}
+
+}  // namespace

@@ -1,0 +1,42 @@
+#include "platform/foundation/date.h"
+
+#include <chrono>
+#include <mutex>
+#include <utility>
+
+namespace {
+
+std::mutex& sourceMutex() {
+    static std::mutex m;
+    return m;
+}
+
+kv::DateSource& currentSource() {
+    static kv::DateSource source;
+    return source;
+}
+
+NSDate systemDate() {
+    using namespace std::chrono;
+    return NSDate{duration<double>(system_clock::now().time_since_epoch()).count()};
+}
+
+}  // namespace
+
+NSDate NSDate::date() {
+    kv::DateSource source;
+    {
+        std::lock_guard lock(sourceMutex());
+        source = currentSource();
+    }
+    return source ? source() : systemDate();
+}
+
+namespace kv {
+
+DateSource setDateSource(DateSource source) {
+    std::lock_guard lock(sourceMutex());
+    return std::exchange(currentSource(), std::move(source));
+}
+
+}  // namespace kv

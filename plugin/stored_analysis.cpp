@@ -1,0 +1,152 @@
+// The effect's stored analysis: saving the detector's result into the two
+// custom parameters, reading it back, and the cache of decoded analyses.
+// hashLock and configLock are taken one at a time and never across a host
+// call, so readers on render threads never wait on the host.
+#include "plugin/stored_analysis.h"
+
+#include "platform/cryptokit/sha256.h"
+#include "platform/foundation/log.h"
+#include "plugin/kestrelvantage_plugin.h"
+#include "plugin/parameter_set.h"
+
+namespace kv {
+namespace {
+
+// The entry's bytes; null when the entry is missing or holds no data.
+const NSData* dataEntry(const NSDictionary& dictionary, AnalysisKey key) {
+    const auto entry = dictionary.find(analysisKeyText(key));
+    return entry == dictionary.end() ? nullptr : entry->second.data();
+}
+
+// Strict UTF-8: no overlong forms, no surrogates, nothing above U+10FFFF.
+bool isValidUtf8(std::string_view text) {
+    size_t i = 0;
+    while (i < text.size()) {
+        const auto lead = static_cast<unsigned char>(text[i]);
+        int length;
+        char32_t point;
+        if (lead < 0x80) {
+            ++i;
+            continue;
+        } else if ((lead & 0xE0) == 0xC0) {
+            length = 2, point = lead & 0x1F;
+        } else if ((lead & 0xF0) == 0xE0) {
+            length = 3, point = lead & 0x0F;
+        } else if ((lead & 0xF8) == 0xF0) {
+            length = 4, point = lead & 0x07;
+        } else {
+            return false;
+        }
+        if (text.size() - i < size_t(length)) return false;
+        for (int k = 1; k < length; ++k) {
+            const auto next = static_cast<unsigned char>(text[i + size_t(k)]);
+            if ((next & 0xC0) != 0x80) return false;
+            point = (point << 6) | (next & 0x3F);
+        }
+        static constexpr char32_t kSmallest[] = {0, 0, 0x80, 0x800, 0x10000};
+        if (point < kSmallest[length] || point > 0x10FFFF || (point >= 0xD800 && point <= 0xDFFF)) return false;
+        i += size_t(length);
+    }
+    return true;
+}
+
+}  // namespace
+
+std::string_view analysisKeyText(AnalysisKey key) {
+    switch (key) {
+        case AnalysisKey::FrameDuration: return "FrameDuration";
+        case AnalysisKey::AnalysisData: return "AnalysisData";
+        case AnalysisKey::FrameCountAnalyzed: return "FrameCountAnalyzed";
+        case AnalysisKey::AnalysisHash: return "AnalysisHash";
+    }
+    return "";
+}
+
+std::string analysisHashText(std::string_view bytes) { return SHA256::hash(bytes).description(); }
+
+Result<void> KestrelvantagePlugIn::writeAnalysisParameters(uint32_t parameterID, AnalysisKey key,
+                                                           const NSData& value) {
+    const NSDictionary entry{{std::string(analysisKeyText(key)), FxValue(value)}};
+    const auto api = hostService<FxParameterSettingAPI_v5>();
+    if (!api) return SaveError::apiError("Could not fetch FxParameterSettingAPI").error();
+    // A refusal by the host goes unnoticed, as with every setter.
+    api->setCustomParameterValue(FxValue(entry), parameterID, kCMTimeZero);
+    return {};
+}
+
+// The hash goes first: a reader that finds the new hash but still the old
+// data decodes that data and caches it under the data's own hash, so no
+// reader ever pairs a hash with an analysis it does not name.
+Result<void> KestrelvantagePlugIn::saveAnalysis() {
+    const auto json = encodeMotionAnalysisText(context.result);
+    if (!json) return json.error();
+    const std::string hash = analysisHashText(*json);
+
+    if (const auto old = readAnalysisHash()) {
+        {
+            std::lock_guard guard(hashLock);
+            hashMap.erase(*old);
+            hashMap.insert_or_assign(hash, context.result);
+        }
+        std::lock_guard guard(configLock);
+        configMap.erase(*old);
+    }
+
+    if (auto written = writeAnalysisParameters(param::analysisHash, AnalysisKey::AnalysisHash, dataFromText(hash));
+        !written) {
+        return written;
+    }
+    return writeAnalysisParameters(param::analysisData, AnalysisKey::AnalysisData, dataFromText(*json));
+}
+
+std::optional<std::string> KestrelvantagePlugIn::readAnalysisHash() {
+    const auto api = hostService<FxParameterRetrievalAPI_v6>();
+    if (!api) return std::nullopt;
+    std::optional<FxValue> value;
+    api->getCustomParameterValue(&value, param::analysisHash, storedAnalysisReadTime());
+    const NSDictionary* dictionary = value ? value->dictionary() : nullptr;
+    const NSData* bytes = dictionary ? dataEntry(*dictionary, AnalysisKey::AnalysisHash) : nullptr;
+    if (!bytes || !isValidUtf8(textFromData(*bytes))) return std::nullopt;
+    return std::string(textFromData(*bytes));
+}
+
+std::optional<MotionAnalysis> KestrelvantagePlugIn::readAnalysisData() {
+    if (const auto hash = readAnalysisHash()) {
+        std::lock_guard guard(hashLock);
+        if (const auto cached = hashMap.find(*hash); cached != hashMap.end()) return cached->second;
+    }
+
+    const auto api = hostService<FxParameterRetrievalAPI_v6>();
+    std::optional<FxValue> value;
+    if (api) api->getCustomParameterValue(&value, param::analysisData, storedAnalysisReadTime());
+    if (!value) {
+        NSLog("Well, p is nil");
+        return std::nullopt;
+    }
+    const NSDictionary* dictionary = value->dictionary();
+    if (!dictionary) {
+        NSLog("No JSON result");
+        return std::nullopt;
+    }
+    const NSData* bytes = dataEntry(*dictionary, AnalysisKey::AnalysisData);
+    if (!bytes) {
+        NSLog("No result key");
+        return std::nullopt;
+    }
+
+    const std::string_view text = textFromData(*bytes);
+    auto decoded = decodeMotionAnalysisText(text);
+    if (!decoded) {
+        NSLog("JSON: " + (isValidUtf8(text) ? std::string(text) : std::string("N/A")));
+        NSLog("Error decoding JSON: " + decoded.error().message);
+        return std::nullopt;
+    }
+    // Cached under the hash of what was decoded: the stored hash may not
+    // name these bytes.
+    const std::string hash = analysisHashText(text);
+    std::lock_guard guard(hashLock);
+    hashMap.insert_or_assign(hash, *decoded);
+    return std::move(decoded).value();
+}
+
+}  // namespace kv
