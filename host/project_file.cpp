@@ -103,7 +103,9 @@ Value encodeObject(const FxValue& object) {
 FxValue decodeObject(const Value& value, std::string_view key, int depth) {
     if (!value.is_object() || value.size() != 1) json::fail(key, "expected an object of one class");
     if (depth > kDeepestValue) json::fail(key, "nested too deeply");
-    const auto& [name, inner] = *value.items().begin();
+    const auto only = value.begin();
+    const std::string& name = only.key();
+    const Value& inner = only.value();
     if (name == "NSNull") return FxValue();
     if (name == "NSNumber") {
         if (inner.is_boolean()) return NSNumber::boolean(inner.get<bool>());
