@@ -49,7 +49,9 @@ TEST(VideoClipTest, FramesAreTheDecodedPicturesAtTheClipsFrameTimes) {
         const auto surface = clip->frameSurface(4, format);
         ASSERT_TRUE(surface);
         const Frame back = readFrameSurface(*surface);
-        if (format == kCVPixelFormatType_128RGBAFloat) EXPECT_EQ(back.rgba, pictures[4].rgba);
+        if (format == kCVPixelFormatType_128RGBAFloat) {
+            EXPECT_EQ(back.rgba, pictures[4].rgba);
+        }
         EXPECT_EQ(back.width, 640);
     }
 }
