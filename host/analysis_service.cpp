@@ -1,15 +1,30 @@
 #include "host/analysis_service.h"
 
-#include <cmath>
+#include <optional>
 
 namespace kv::host {
 namespace {
 
 constexpr const char* kHostErrorDomain = "FxHostErrorDomain";
 // More frames than any clip has; a range that asks for more is refused.
-constexpr double kMaxFrames = 1e8;
+constexpr int64_t kMaxFrames = 100'000'000;
 
 NSError hostError(int64_t code, std::string text) { return NSError{kHostErrorDomain, code, std::move(text)}; }
+
+// The frames a host shows in a range: the exact ceiling of duration ÷ frame
+// duration, so that no frame is driven twice or left out by rounding.
+std::optional<int64_t> wholeFramesIn(CMTime duration, CMTime frameDuration) {
+    if (!CMTimeIsNumeric(duration) || !CMTimeIsNumeric(frameDuration) || frameDuration.value <= 0 ||
+        duration.value < 0) {
+        return std::nullopt;
+    }
+    using Int128 = __int128;
+    const Int128 num = Int128(duration.value) * frameDuration.timescale;
+    const Int128 den = Int128(duration.timescale) * frameDuration.value;
+    const Int128 frames = (num + den - 1) / den;
+    if (frames > kMaxFrames) return std::nullopt;
+    return static_cast<int64_t>(frames);
+}
 
 }  // namespace
 
@@ -79,19 +94,15 @@ AnalysisRun AnalysisService::runRequested(FxAnalyzer& effect, const ClipSource& 
     }
 
     if (setUp) {
-        const double frames =
-            std::ceil(CMTimeGetSeconds(desired.duration) / CMTimeGetSeconds(format.frameDuration));
-        if (!(frames >= 0 && frames <= kMaxFrames)) {
-            fail(hostError(3, "The analysis range holds no whole number of frames."));
-        }
-        const int64_t count = interrupted ? 0 : int64_t(frames);
-        for (int64_t i = 0; i < count; ++i) {
+        const std::optional<int64_t> frames = wholeFramesIn(desired.duration, format.frameDuration);
+        if (!frames) fail(hostError(3, "The analysis range holds no whole number of frames."));
+        const int64_t count = interrupted ? 0 : *frames;
+        CMTime time = desired.start;
+        for (int64_t i = 0; i < count; ++i, time = CMTimeAdd(time, format.frameDuration)) {
             if (options.interruptAfterFrames && i >= *options.interruptAfterFrames) {
                 interrupted = true;
                 break;
             }
-            const CMTime time = CMTimeAdd(desired.start, CMTimeMake(i * format.frameDuration.value,
-                                                                    format.frameDuration.timescale));
             const int64_t index = clipFrameIndexAt(format, time);
             std::shared_ptr<const FxImageTile> tile;
             if (index >= 0) tile = makeFullFrameTile(clip.frameSurface(index, options.pixelFormat));

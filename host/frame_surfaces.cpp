@@ -9,6 +9,7 @@ namespace kv::host {
 namespace {
 
 uint8_t toByte(float value) {
+    if (!(value >= 0.0f)) value = 0.0f;  // NaN too: no byte stands for it
     const float scaled = std::nearbyint(std::clamp(value, 0.0f, 1.0f) * 255.0f);
     return uint8_t(scaled);
 }

@@ -29,16 +29,16 @@ void CallLog::clear() {
 
 namespace {
 
-ParameterSpec makeSpec(ParameterKind kind, const std::string& name = {}, uint32_t id = 0, FxParameterFlags flags = 0,
+ParameterDefinition define(ParameterKind kind, const std::string& name = {}, uint32_t id = 0, FxParameterFlags flags = 0,
                        DefaultValue defaultValue = {}, SliderRange range = {}) {
-    ParameterSpec spec;
-    spec.kind = kind;
-    spec.name = name;
-    spec.id = id;
-    spec.flags = flags;
-    spec.defaultValue = std::move(defaultValue);
-    spec.range = range;
-    return spec;
+    ParameterDefinition definition;
+    definition.kind = kind;
+    definition.name = name;
+    definition.id = id;
+    definition.flags = flags;
+    definition.defaultValue = std::move(defaultValue);
+    definition.range = range;
+    return definition;
 }
 
 }  // namespace
@@ -48,36 +48,36 @@ void ParameterCreationService::refuseParameter(uint32_t parameterID) {
     refused_.insert(parameterID);
 }
 
-bool ParameterCreationService::create(const char* selector, ParameterSpec spec) {
-    log_.record(HostCall{selector, spec.id, kCMTimeInvalid});
+bool ParameterCreationService::create(const char* selector, ParameterDefinition definition) {
+    log_.record(HostCall{selector, definition.id, kCMTimeInvalid});
     bool refuse = refusing();
-    if (spec.kind != ParameterKind::groupEnd) {
+    if (definition.kind != ParameterKind::groupEnd) {
         std::lock_guard guard(mutex_);
-        refuse = refuse || refused_.count(spec.id) > 0;
+        refuse = refuse || refused_.count(definition.id) > 0;
     }
-    return document_.create(std::move(spec), refuse);
+    return document_.create(std::move(definition), refuse);
 }
 
 bool ParameterCreationService::startParameterSubGroup(const std::string& name, uint32_t parameterID,
                                                       FxParameterFlags flags) {
-    return create("startParameterSubGroup", makeSpec(ParameterKind::groupStart, name, parameterID, flags));
+    return create("startParameterSubGroup", define(ParameterKind::groupStart, name, parameterID, flags));
 }
 
 bool ParameterCreationService::endParameterSubGroup() {
-    return create("endParameterSubGroup", makeSpec(ParameterKind::groupEnd));
+    return create("endParameterSubGroup", define(ParameterKind::groupEnd));
 }
 
 bool ParameterCreationService::addPushButtonWithName(const std::string& name, uint32_t parameterID,
                                                      const SEL& selector, FxParameterFlags flags) {
-    ParameterSpec spec = makeSpec(ParameterKind::pushButton, name, parameterID, flags);
-    spec.selector = selector;
-    return create("addPushButtonWithName", std::move(spec));
+    ParameterDefinition definition = define(ParameterKind::pushButton, name, parameterID, flags);
+    definition.selector = selector;
+    return create("addPushButtonWithName", std::move(definition));
 }
 
 bool ParameterCreationService::addCustomParameterWithName(const std::string& name, uint32_t parameterID,
                                                           const FxValue& defaultValue, FxParameterFlags flags) {
     return create("addCustomParameterWithName",
-                  makeSpec(ParameterKind::custom, name, parameterID, flags, defaultValue));
+                  define(ParameterKind::custom, name, parameterID, flags, defaultValue));
 }
 
 bool ParameterCreationService::addPercentSliderWithName(const std::string& name, uint32_t parameterID,
@@ -85,7 +85,7 @@ bool ParameterCreationService::addPercentSliderWithName(const std::string& name,
                                                         double sliderMin, double sliderMax, double delta,
                                                         FxParameterFlags flags) {
     return create("addPercentSliderWithName",
-                  makeSpec(ParameterKind::percentSlider, name, parameterID, flags, defaultValue,
+                  define(ParameterKind::percentSlider, name, parameterID, flags, defaultValue,
                                 SliderRange{parameterMin, parameterMax, sliderMin, sliderMax, delta}));
 }
 
@@ -94,20 +94,20 @@ bool ParameterCreationService::addFloatSliderWithName(const std::string& name, u
                                                       double sliderMin, double sliderMax, double delta,
                                                       FxParameterFlags flags) {
     return create("addFloatSliderWithName",
-                  makeSpec(ParameterKind::floatSlider, name, parameterID, flags, defaultValue,
+                  define(ParameterKind::floatSlider, name, parameterID, flags, defaultValue,
                                 SliderRange{parameterMin, parameterMax, sliderMin, sliderMax, delta}));
 }
 
 bool ParameterCreationService::addToggleButtonWithName(const std::string& name, uint32_t parameterID,
                                                        bool defaultValue, FxParameterFlags flags) {
     return create("addToggleButtonWithName",
-                  makeSpec(ParameterKind::toggle, name, parameterID, flags, defaultValue));
+                  define(ParameterKind::toggle, name, parameterID, flags, defaultValue));
 }
 
 bool ParameterCreationService::addStringParameterWithName(const std::string& name, uint32_t parameterID,
                                                           const std::string& defaultValue, FxParameterFlags flags) {
     return create("addStringParameterWithName",
-                  makeSpec(ParameterKind::string, name, parameterID, flags, defaultValue));
+                  define(ParameterKind::string, name, parameterID, flags, defaultValue));
 }
 
 // Retrieval

@@ -84,7 +84,7 @@ public:
                                     FxParameterFlags flags) override;
 
 private:
-    bool create(const char* selector, ParameterSpec spec);
+    bool create(const char* selector, ParameterDefinition definition);
 
     std::mutex mutex_;
     std::set<uint32_t> refused_;

@@ -29,40 +29,42 @@ T valueAt(const Curve<T>& curve, CMTime time) {
 
 // The parameter's default, or T's zero when it is of another kind.
 template <class T>
-T defaultOf(const ParameterSpec& spec) {
-    const T* value = std::get_if<T>(&spec.defaultValue);
+T defaultOf(const ParameterDefinition& definition) {
+    const T* value = std::get_if<T>(&definition.defaultValue);
     return value ? *value : T{};
 }
 
 }  // namespace
 
-bool ParameterDocument::create(ParameterSpec spec, bool refuse) {
+bool ParameterDocument::create(ParameterDefinition definition, bool refuse) {
     std::lock_guard guard(mutex_);
-    const bool isEnd = spec.kind == ParameterKind::groupEnd;
-    spec.group = openGroups_.empty() ? std::nullopt : std::optional(openGroups_.back());
+    const bool isStart = definition.kind == ParameterKind::groupStart;
+    const bool isEnd = definition.kind == ParameterKind::groupEnd;
+    // A parameter belongs to the innermost group whose start was accepted.
+    const auto innermost = std::find_if(openGroups_.rbegin(), openGroups_.rend(),
+                                        [](const std::optional<uint32_t>& group) { return group.has_value(); });
+    definition.group = innermost == openGroups_.rend() ? std::nullopt : *innermost;
     bool accepted = !refuse;
     if (isEnd) {
-        accepted = accepted && !openGroups_.empty();
+        // An end closes the last start, accepted or not; it is accepted when that start was.
+        accepted = accepted && !openGroups_.empty() && openGroups_.back().has_value();
+        if (!openGroups_.empty()) openGroups_.pop_back();
     } else {
-        accepted = accepted && find(spec.id) == nullptr;
+        accepted = accepted && find(definition.id) == nullptr;
     }
-    calls_.push_back(CreationCall{spec, accepted});
-    if (!accepted) return false;
+    calls_.push_back(CreationCall{definition, accepted});
+    if (isStart) openGroups_.push_back(accepted ? std::optional(definition.id) : std::nullopt);
+    if (!accepted || isEnd) return accepted;
 
-    if (isEnd) {
-        openGroups_.pop_back();
-        return true;
-    }
-    Entry entry{spec, std::monostate{}};
-    switch (spec.kind) {
+    Entry entry{definition, std::monostate{}};
+    switch (definition.kind) {
         case ParameterKind::percentSlider:
         case ParameterKind::floatSlider:
-            entry.value = Curve<double>{defaultOf<double>(spec), {}};
+            entry.value = Curve<double>{defaultOf<double>(definition), {}};
             break;
-        case ParameterKind::toggle: entry.value = Curve<bool>{defaultOf<bool>(spec), {}}; break;
-        case ParameterKind::custom: entry.value = std::optional<FxValue>(defaultOf<FxValue>(spec)); break;
-        case ParameterKind::string: entry.value = defaultOf<std::string>(spec); break;
-        case ParameterKind::groupStart: openGroups_.push_back(spec.id); break;
+        case ParameterKind::toggle: entry.value = Curve<bool>{defaultOf<bool>(definition), {}}; break;
+        case ParameterKind::custom: entry.value = std::optional<FxValue>(defaultOf<FxValue>(definition)); break;
+        case ParameterKind::string: entry.value = defaultOf<std::string>(definition); break;
         default: break;
     }
     entries_.push_back(std::move(entry));
@@ -74,18 +76,18 @@ std::vector<CreationCall> ParameterDocument::creationCalls() const {
     return calls_;
 }
 
-std::vector<ParameterSpec> ParameterDocument::parameters() const {
+std::vector<ParameterDefinition> ParameterDocument::parameters() const {
     std::lock_guard guard(mutex_);
-    std::vector<ParameterSpec> out;
-    for (const Entry& entry : entries_) out.push_back(entry.spec);
+    std::vector<ParameterDefinition> out;
+    for (const Entry& entry : entries_) out.push_back(entry.definition);
     return out;
 }
 
-std::optional<ParameterSpec> ParameterDocument::parameter(uint32_t id) const {
+std::optional<ParameterDefinition> ParameterDocument::parameter(uint32_t id) const {
     std::lock_guard guard(mutex_);
     const Entry* entry = find(id);
     if (!entry) return std::nullopt;
-    return entry->spec;
+    return entry->definition;
 }
 
 template <class T>
@@ -199,7 +201,7 @@ bool ParameterDocument::setStringValue(uint32_t id, std::string value) {
 }
 
 ParameterDocument::Entry* ParameterDocument::find(uint32_t id) {
-    auto found = std::find_if(entries_.begin(), entries_.end(), [id](const Entry& e) { return e.spec.id == id; });
+    auto found = std::find_if(entries_.begin(), entries_.end(), [id](const Entry& e) { return e.definition.id == id; });
     return found == entries_.end() ? nullptr : &*found;
 }
 

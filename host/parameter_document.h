@@ -38,7 +38,7 @@ using DefaultValue = std::variant<std::monostate, double, bool, std::string, FxV
 
 // One parameter as its creation call described it. `group` is the group it
 // lies in (none at the top level); a group end names the group it closes.
-struct ParameterSpec {
+struct ParameterDefinition {
     ParameterKind kind = ParameterKind::groupStart;
     std::string name;
     uint32_t id = 0;
@@ -48,11 +48,11 @@ struct ParameterSpec {
     SEL selector;
     std::optional<uint32_t> group;
 
-    friend bool operator==(const ParameterSpec&, const ParameterSpec&) = default;
+    friend bool operator==(const ParameterDefinition&, const ParameterDefinition&) = default;
 };
 
 struct CreationCall {
-    ParameterSpec parameter;
+    ParameterDefinition parameter;
     bool accepted = false;
 };
 
@@ -73,12 +73,12 @@ public:
     // Records the call; adds the parameter unless `refuse` is set, its id is
     // already taken, or it ends a group when none is open. Answers whether it
     // was added.
-    bool create(ParameterSpec spec, bool refuse);
+    bool create(ParameterDefinition definition, bool refuse);
 
     std::vector<CreationCall> creationCalls() const;
     // The parameters made, in creation order (group ends not included).
-    std::vector<ParameterSpec> parameters() const;
-    std::optional<ParameterSpec> parameter(uint32_t id) const;
+    std::vector<ParameterDefinition> parameters() const;
+    std::optional<ParameterDefinition> parameter(uint32_t id) const;
 
     // Values at a time; none when there is no such parameter of that kind.
     std::optional<double> floatValue(uint32_t id, CMTime time) const;
@@ -108,7 +108,7 @@ public:
 
 private:
     struct Entry {
-        ParameterSpec spec;
+        ParameterDefinition definition;
         std::variant<std::monostate, Curve<double>, Curve<bool>, std::optional<FxValue>, std::string> value;
     };
 
@@ -128,7 +128,8 @@ private:
     mutable std::mutex mutex_;
     std::vector<CreationCall> calls_;
     std::vector<Entry> entries_;
-    std::vector<uint32_t> openGroups_;
+    // Open groups, innermost last; none for a start the host refused.
+    std::vector<std::optional<uint32_t>> openGroups_;
     ChangeObserver observer_;
 };
 

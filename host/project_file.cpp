@@ -143,20 +143,20 @@ Value encodeCurve(Value parameter, const Curve<T>& curve) {
     return parameter;
 }
 
-Value encodeParameter(const ParameterSpec& spec, const ParameterDocument& document) {
-    Value parameter{{"id", spec.id}, {"name", spec.name}, {"kind", kindName(spec.kind)}};
-    switch (spec.kind) {
+Value encodeParameter(const ParameterDefinition& definition, const ParameterDocument& document) {
+    Value parameter{{"id", definition.id}, {"name", definition.name}, {"kind", kindName(definition.kind)}};
+    switch (definition.kind) {
         case ParameterKind::percentSlider:
         case ParameterKind::floatSlider: {
-            Curve<double> curve = document.floatCurve(spec.id).value_or(Curve<double>{});
+            Curve<double> curve = document.floatCurve(definition.id).value_or(Curve<double>{});
             curve.constant = json::finiteNumber(curve.constant, "value");
             for (auto& [time, value] : curve.keys) value = json::finiteNumber(value, "value");
             return encodeCurve(std::move(parameter), curve);
         }
         case ParameterKind::toggle:
-            return encodeCurve(std::move(parameter), document.boolCurve(spec.id).value_or(Curve<bool>{}));
-        case ParameterKind::string: parameter["value"] = document.stringValue(spec.id).value_or(""); return parameter;
-        default: parameter["value"] = encodeObject(document.customValue(spec.id).value_or(FxValue())); return parameter;
+            return encodeCurve(std::move(parameter), document.boolCurve(definition.id).value_or(Curve<bool>{}));
+        case ParameterKind::string: parameter["value"] = document.stringValue(definition.id).value_or(""); return parameter;
+        default: parameter["value"] = encodeObject(document.customValue(definition.id).value_or(FxValue())); return parameter;
     }
 }
 
@@ -183,19 +183,19 @@ std::optional<Apply> decodeParameter(const Reader& reader, const ParameterDocume
     const uint32_t id = uint32_t(storedId);
     const Value& kindValue = reader.member("kind");
     const std::string kind = kindValue.is_string() ? kindValue.get<std::string>() : "";
-    const auto spec = document.parameter(id);
-    if (!spec) {
+    const auto definition = document.parameter(id);
+    if (!definition) {
         NSLog("Project: passed over the value of parameter " + std::to_string(id) +
               ", which the effect does not have");
         return std::nullopt;
     }
-    const char* expected = kindName(spec->kind);
+    const char* expected = kindName(definition->kind);
     if (!expected || kind != expected) {
         json::fail("kind", "parameter " + std::to_string(id) + " is not a " + kind + " parameter");
     }
     auto readNumber = [](const Reader& r, std::string_view key) { return r.number(key); };
     auto readFlag = [](const Reader& r, std::string_view key) { return r.boolean(key); };
-    switch (spec->kind) {
+    switch (definition->kind) {
         case ParameterKind::percentSlider:
         case ParameterKind::floatSlider:
             return decodeCurve<double>(reader, id, readNumber, &ParameterDocument::setFloatValue,
@@ -220,8 +220,8 @@ std::optional<Apply> decodeParameter(const Reader& reader, const ParameterDocume
 Result<std::string> encodeProject(const ProjectHeader& header, const ParameterDocument& document) {
     try {
         Value parameters = Value::array();
-        for (const ParameterSpec& spec : document.parameters()) {
-            if (kindName(spec.kind)) parameters.push_back(encodeParameter(spec, document));
+        for (const ParameterDefinition& definition : document.parameters()) {
+            if (kindName(definition.kind)) parameters.push_back(encodeParameter(definition, document));
         }
         const Value project{{"format", kFormat},
                             {"version", kVersion},

@@ -38,7 +38,7 @@ std::string objectText(const FxValue& value) {
     return "";
 }
 
-std::string parameterValueText(const ParameterSpec& p, const ParameterDocument& document) {
+std::string parameterValueText(const ParameterDefinition& p, const ParameterDocument& document) {
     switch (p.kind) {
         case ParameterKind::percentSlider:
         case ParameterKind::floatSlider: {
@@ -74,7 +74,7 @@ int runCommand(const InfoCommand& command, const CommandContext& context) {
                 << summaryText(summarizeAnalysis(session.document()));
     if (command.parameters) {
         context.out << "\nParameters:\n";
-        for (const ParameterSpec& p : session.document().parameters()) {
+        for (const ParameterDefinition& p : session.document().parameters()) {
             if (p.kind == ParameterKind::groupStart) continue;
             char id[16];
             std::snprintf(id, sizeof id, "%5u", p.id);

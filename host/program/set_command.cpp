@@ -16,11 +16,11 @@ constexpr FxParameterFlags kFxParameterFlag_IGNORE_MINMAX = 1u << 8;
 using Value = std::variant<double, bool, std::string>;
 
 struct Assignment {
-    ParameterSpec parameter;
+    ParameterDefinition parameter;
     Value value;
 };
 
-std::string nameOf(const ParameterSpec& p) { return std::to_string(p.id) + " (" + p.name + ")"; }
+std::string nameOf(const ParameterDefinition& p) { return std::to_string(p.id) + " (" + p.name + ")"; }
 
 std::optional<double> number(std::string text, bool percent) {
     double scale = 1;

@@ -131,6 +131,17 @@ TEST_F(AnalysisRunTest, TimesOutsideTheClipComeWithoutAFrame) {
                                                         "frame 34 none", "cleanup"}));
 }
 
+TEST_F(AnalysisRunTest, FrameCountIsExactWhereSecondsWouldRoundUp) {
+    // 5/24 s ÷ 1/24 s is 5.000000000000001 in doubles: still five frames.
+    SyntheticClipSettings settings;
+    settings.format = ClipFormat{8, 6, 5, CMTimeMake(1, 24), CMTimeMake(0, 24)};
+    instance->pressButton(10);
+    instance->runRequestedAnalysis(SyntheticClip(settings));
+    EXPECT_EQ(effect->events,
+              (std::vector<std::string>{"desired", "setup 1/24", "frame 0 RGfA 8x6", "frame 1 RGfA 8x6",
+                                        "frame 2 RGfA 8x6", "frame 3 RGfA 8x6", "frame 4 RGfA 8x6", "cleanup"}));
+}
+
 TEST_F(AnalysisRunTest, InterruptedRunStillCleansUp) {
     instance->pressButton(10);
     AnalysisRunOptions options;

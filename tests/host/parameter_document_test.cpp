@@ -5,20 +5,20 @@
 namespace kv::host {
 namespace {
 
-ParameterSpec slider(uint32_t id, double value) {
-    ParameterSpec spec;
-    spec.kind = ParameterKind::floatSlider;
-    spec.id = id;
-    spec.defaultValue = value;
-    return spec;
+ParameterDefinition slider(uint32_t id, double value) {
+    ParameterDefinition definition;
+    definition.kind = ParameterKind::floatSlider;
+    definition.id = id;
+    definition.defaultValue = value;
+    return definition;
 }
 
-ParameterSpec of(ParameterKind kind, uint32_t id, DefaultValue value = {}) {
-    ParameterSpec spec;
-    spec.kind = kind;
-    spec.id = id;
-    spec.defaultValue = std::move(value);
-    return spec;
+ParameterDefinition of(ParameterKind kind, uint32_t id, DefaultValue value = {}) {
+    ParameterDefinition definition;
+    definition.kind = kind;
+    definition.id = id;
+    definition.defaultValue = std::move(value);
+    return definition;
 }
 
 CMTime at(int64_t frames) { return CMTimeMake(frames, 30); }
@@ -88,6 +88,21 @@ TEST(ParameterDocumentTest, GroupsNestAndEveryCallIsRecorded) {
     EXPECT_EQ(calls[5].parameter.id, 32u);
     EXPECT_EQ(calls[6].parameter.group, 105u);  // the end names the group it closes
     EXPECT_EQ(document.parameters().size(), 5u);
+}
+
+TEST(ParameterDocumentTest, RefusedGroupStartLeavesItsParametersInTheEnclosingGroup) {
+    ParameterDocument document;
+    document.create(of(ParameterKind::groupStart, 1), false);
+    EXPECT_FALSE(document.create(of(ParameterKind::groupStart, 2), true));
+    document.create(slider(31, 1.0), false);
+    EXPECT_FALSE(document.create(of(ParameterKind::groupEnd, 0), false));  // closes the refused start
+    document.create(slider(32, 1.0), false);
+    EXPECT_TRUE(document.create(of(ParameterKind::groupEnd, 0), false));
+    document.create(slider(33, 1.0), false);
+
+    EXPECT_EQ(document.parameter(31)->group, 1u);
+    EXPECT_EQ(document.parameter(32)->group, 1u);
+    EXPECT_EQ(document.parameter(33)->group, std::nullopt);
 }
 
 }  // namespace

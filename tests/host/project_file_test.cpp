@@ -15,13 +15,13 @@
 namespace kv::host {
 namespace {
 
-ParameterSpec of(ParameterKind kind, uint32_t id, DefaultValue value = {}) {
-    ParameterSpec spec;
-    spec.kind = kind;
-    spec.id = id;
-    spec.name = "p" + std::to_string(id);
-    spec.defaultValue = std::move(value);
-    return spec;
+ParameterDefinition of(ParameterKind kind, uint32_t id, DefaultValue value = {}) {
+    ParameterDefinition definition;
+    definition.kind = kind;
+    definition.id = id;
+    definition.name = "p" + std::to_string(id);
+    definition.defaultValue = std::move(value);
+    return definition;
 }
 
 // A document with one parameter of every kind that holds a value, plus a

@@ -113,7 +113,7 @@ void expectTable(const std::vector<CreationCall>& calls, const std::string& vers
     ASSERT_EQ(calls.size(), kExpected.size());
     for (size_t i = 0; i < calls.size(); ++i) {
         const Expected& want = kExpected[i];
-        const host::ParameterSpec& got = calls[i].parameter;
+        const host::ParameterDefinition& got = calls[i].parameter;
         SCOPED_TRACE("row " + std::to_string(i) + " (" + want.name + ")");
         EXPECT_EQ(got.kind, want.kind);
         EXPECT_EQ(got.id, want.id);

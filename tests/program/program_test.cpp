@@ -133,11 +133,11 @@ TEST_F(ProgramTest, TheSystemLogGoesToTheFileAsked) {
 host::AnalysisSummary summaryOf(const std::string& analysis, const std::string& hash) {
     host::ParameterDocument document;
     for (uint32_t id : {4u, 5u}) {
-        host::ParameterSpec spec;
-        spec.kind = host::ParameterKind::custom;
-        spec.id = id;
-        spec.defaultValue = FxValue(NSDictionary{});
-        document.create(spec, false);
+        host::ParameterDefinition definition;
+        definition.kind = host::ParameterKind::custom;
+        definition.id = id;
+        definition.defaultValue = FxValue(NSDictionary{});
+        document.create(definition, false);
     }
     document.setCustomValue(4, NSDictionary{{"AnalysisData", dataFromText(analysis)}});
     document.setCustomValue(5, NSDictionary{{"AnalysisHash", dataFromText(hash)}});
