@@ -153,13 +153,16 @@ void MotionDetectContext::copyIntoRing(int64_t width, int64_t height, const floa
     const size_t rowBytes = static_cast<size_t>(width) * 4 * sizeof(float);
     const auto* source = reinterpret_cast<const unsigned char*>(pixels);
     auto* target = reinterpret_cast<unsigned char*>(slot.pixels.get());
-    if (bytesPerRow == rowBytes) {
-        std::memcpy(target, source, rowBytes * static_cast<size_t>(height));
-    } else {
-        for (int64_t row = 0; row < height; ++row) {
-            std::memcpy(target + static_cast<size_t>(row) * rowBytes, source + static_cast<size_t>(row) * bytesPerRow,
-                        rowBytes);
-        }
+    // A large frame is copied by all cores: one core cannot use the memory's
+    // whole bandwidth, and the copy would otherwise cost as much as the comparison.
+    constexpr size_t kParallelCopyBytes = size_t{4} << 20;
+    const bool parallel = rowBytes * static_cast<size_t>(height) >= kParallelCopyBytes;
+#ifdef _OPENMP
+#pragma omp parallel for schedule(static) if (parallel)
+#endif
+    for (int64_t row = 0; row < height; ++row) {
+        std::memcpy(target + static_cast<size_t>(row) * rowBytes, source + static_cast<size_t>(row) * bytesPerRow,
+                    rowBytes);
     }
     slot.width = width;
     slot.height = height;
