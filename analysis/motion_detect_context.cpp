@@ -156,7 +156,7 @@ void MotionDetectContext::copyIntoRing(int64_t width, int64_t height, const floa
     // A large frame is copied by all cores: one core cannot use the memory's
     // whole bandwidth, and the copy would otherwise cost as much as the comparison.
     constexpr size_t kParallelCopyBytes = size_t{4} << 20;
-    const bool parallel = rowBytes * static_cast<size_t>(height) >= kParallelCopyBytes;
+    [[maybe_unused]] const bool parallel = rowBytes * static_cast<size_t>(height) >= kParallelCopyBytes;
 #ifdef _OPENMP
 #pragma omp parallel for schedule(static) if (parallel)
 #endif
