@@ -1,10 +1,10 @@
 #include "stats/stat_io.h"
 
-#include <mutex>
 #include <utility>
 
 #include "platform/foundation/json_encoder.h"
 #include "platform/foundation/log.h"
+#include "platform/foundation/process_setting.h"
 #include "platform/foundation/standard_output.h"
 #include "platform/foundation/utf8.h"
 #include "stats/auth_token.h"
@@ -12,14 +12,9 @@
 namespace kv {
 namespace {
 
-struct EndpointSlot {
-    std::mutex mutex;
-    std::string url = KV_STATISTICS_ENDPOINT;
-};
-
-EndpointSlot& endpoint() {
-    static EndpointSlot& slot = *new EndpointSlot;
-    return slot;
+ProcessSetting<std::string>& endpoint() {
+    static auto& url = *new ProcessSetting<std::string>(KV_STATISTICS_ENDPOINT);
+    return url;
 }
 
 // The one encoder of every upload, made on first use.
@@ -32,15 +27,9 @@ constexpr double kRequestTimeout = 60;
 
 }  // namespace
 
-std::string statisticsEndpoint() {
-    std::lock_guard lock(endpoint().mutex);
-    return endpoint().url;
-}
+std::string statisticsEndpoint() { return endpoint().get(); }
 
-std::string setStatisticsEndpoint(std::string url) {
-    std::lock_guard lock(endpoint().mutex);
-    return std::exchange(endpoint().url, std::move(url));
-}
+std::string setStatisticsEndpoint(std::string url) { return endpoint().exchange(std::move(url)); }
 
 Message makeUsageMessage(uint64_t installation) {
     Message message;

@@ -3,25 +3,17 @@
 #include <sys/utsname.h>
 
 #include <cstdlib>
-#include <mutex>
 #include <string_view>
 #include <utility>
 
+#include "platform/foundation/process_setting.h"
+
 namespace {
 
-struct DescriptionSlot {
-    std::mutex mutex;
-    std::optional<kv::HostDescription> description;
-};
-
-DescriptionSlot& slot() {
-    static DescriptionSlot& s = *new DescriptionSlot;
-    return s;
-}
-
-std::optional<kv::HostDescription> replacement() {
-    std::lock_guard lock(slot().mutex);
-    return slot().description;
+// What tests put in place of the system's readings; none: the system's.
+kv::ProcessSetting<std::optional<kv::HostDescription>>& replacement() {
+    static auto& description = *new kv::ProcessSetting<std::optional<kv::HostDescription>>;
+    return description;
 }
 
 std::optional<utsname> systemName() {
@@ -45,33 +37,28 @@ std::string localeFromEnvironment() {
 }  // namespace
 
 std::string NSProcessInfo::operatingSystemVersionString() const {
-    if (auto description = replacement()) return description->operatingSystemVersion;
+    if (auto description = replacement().get()) return description->operatingSystemVersion;
     const auto name = systemName();
     if (!name) return "";
     return std::string(name->sysname) + " " + name->release;
 }
 
 NSLocale NSLocale::currentLocale() {
-    if (auto description = replacement()) return NSLocale(description->localeIdentifier);
+    if (auto description = replacement().get()) return NSLocale(description->localeIdentifier);
     return NSLocale(localeFromEnvironment());
 }
 
 namespace kv {
 
 std::string unameMachine() {
-    if (auto description = replacement()) return description->machine;
+    if (auto description = replacement().get()) return description->machine;
     const auto name = systemName();
     return name ? std::string(name->machine) : std::string();
 }
 
-ScopedHostDescription::ScopedHostDescription(HostDescription description) {
-    std::lock_guard lock(slot().mutex);
-    previous_ = std::exchange(slot().description, std::move(description));
-}
+ScopedHostDescription::ScopedHostDescription(HostDescription description)
+    : previous_(replacement().exchange(std::move(description))) {}
 
-ScopedHostDescription::~ScopedHostDescription() {
-    std::lock_guard lock(slot().mutex);
-    slot().description = std::move(previous_);
-}
+ScopedHostDescription::~ScopedHostDescription() { replacement().exchange(std::move(previous_)); }
 
 }  // namespace kv

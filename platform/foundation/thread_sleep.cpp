@@ -2,32 +2,23 @@
 
 #include <chrono>
 #include <cmath>
-#include <mutex>
 #include <thread>
 #include <utility>
 
+#include "platform/foundation/process_setting.h"
+
 namespace {
 
-struct SleeperSlot {
-    std::mutex mutex;
-    kv::Sleeper sleeper;
-};
-
 // Never destroyed: a thread may sleep through the end of the process.
-SleeperSlot& slot() {
-    static SleeperSlot& s = *new SleeperSlot;
-    return s;
+kv::ProcessSetting<kv::Sleeper>& installedSleeper() {
+    static auto& sleeper = *new kv::ProcessSetting<kv::Sleeper>;
+    return sleeper;
 }
 
 }  // namespace
 
 void NSThread::sleepForTimeInterval(double seconds) {
-    kv::Sleeper sleeper;
-    {
-        std::lock_guard lock(slot().mutex);
-        sleeper = slot().sleeper;
-    }
-    if (sleeper) {
+    if (const kv::Sleeper sleeper = installedSleeper().get()) {
         sleeper(seconds);
         return;
     }
@@ -37,9 +28,6 @@ void NSThread::sleepForTimeInterval(double seconds) {
 
 namespace kv {
 
-Sleeper setSleeper(Sleeper sleeper) {
-    std::lock_guard lock(slot().mutex);
-    return std::exchange(slot().sleeper, std::move(sleeper));
-}
+Sleeper setSleeper(Sleeper sleeper) { return installedSleeper().exchange(std::move(sleeper)); }
 
 }  // namespace kv

@@ -7,6 +7,8 @@
 #include <cmath>
 #include <string_view>
 
+#include "platform/foundation/process_setting.h"
+
 namespace {
 
 bool sameFieldName(std::string_view a, std::string_view b) {
@@ -15,19 +17,10 @@ bool sameFieldName(std::string_view a, std::string_view b) {
     });
 }
 
-struct TrustSlot {
-    std::mutex mutex;
-    std::string pemFile;
-};
-
-TrustSlot& trust() {
-    static TrustSlot& slot = *new TrustSlot;
-    return slot;
-}
-
-std::string trustedCertificatesFile() {
-    std::lock_guard lock(trust().mutex);
-    return trust().pemFile;
+// The certificates servers are verified against; empty: the system's.
+kv::ProcessSetting<std::string>& trustedCertificates() {
+    static auto& pemFile = *new kv::ProcessSetting<std::string>;
+    return pemFile;
 }
 
 URLError errorFor(CURLcode code) {
@@ -110,7 +103,7 @@ Exchange perform(const URLRequest& request) {
     std::unique_ptr<curl_slist, decltype(&curl_slist_free_all)> headerList(fields, curl_slist_free_all);
 
     Received received;
-    const std::string trusted = trustedCertificatesFile();
+    const std::string trusted = trustedCertificates().get();
     const double timeout = std::isfinite(request.timeoutInterval) && request.timeoutInterval > 0
                                ? std::min(request.timeoutInterval, 86400.0)
                                : 60.0;
@@ -216,9 +209,6 @@ void NSURLSession::runQueue() {
 
 namespace kv {
 
-std::string setTrustedCertificatesFile(std::string pemFile) {
-    std::lock_guard lock(trust().mutex);
-    return std::exchange(trust().pemFile, std::move(pemFile));
-}
+std::string setTrustedCertificatesFile(std::string pemFile) { return trustedCertificates().exchange(std::move(pemFile)); }
 
 }  // namespace kv

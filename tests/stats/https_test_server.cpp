@@ -9,9 +9,6 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdlib>
-#include <fstream>
-#include <iterator>
-#include <sstream>
 #include <thread>
 
 #include <nlohmann/json.hpp>
@@ -64,15 +61,6 @@ os.rename(os.path.join(directory, 'port.tmp'), os.path.join(directory, 'port'))
 server.serve_forever()
 )PY";
 
-std::string readFile(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
-
-void writeFile(const std::filesystem::path& path, std::string_view bytes) {
-    std::ofstream(path, std::ios::binary).write(bytes.data(), std::streamsize(bytes.size()));
-}
-
 std::string fromHex(std::string_view hex) {
     std::string bytes;
     for (size_t i = 0; i + 1 < hex.size(); i += 2) bytes += char(std::stoi(std::string(hex.substr(i, 2)), nullptr, 16));
@@ -91,25 +79,9 @@ std::optional<std::string> ReceivedRequest::header(std::string_view name) const 
     return std::nullopt;
 }
 
-ScratchDirectory::ScratchDirectory() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "kv-stats-XXXXXX").string();
-    if (::mkdtemp(pattern.data())) path_ = pattern;
-}
-
-ScratchDirectory::~ScratchDirectory() {
-    std::error_code ignored;
-    if (!path_.empty()) std::filesystem::remove_all(path_, ignored);
-}
-
 HttpsTestServer::HttpsTestServer() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "kv-https-XXXXXX").string();
-    if (!::mkdtemp(pattern.data())) {
-        failure_ = "no temporary directory";
-        return;
-    }
-    directory_ = pattern;
-    certificate_ = directory_ / "certificate.pem";
-    const auto key = directory_ / "key.pem";
+    certificate_ = directory_.file("certificate.pem");
+    const auto key = directory_.file("key.pem");
     const std::string makeCertificate =
         "openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -days 2 -subj /CN=127.0.0.1"
         " -addext subjectAltName=IP:127.0.0.1 -keyout '" + key.string() + "' -out '" + certificate_.string() +
@@ -118,11 +90,11 @@ HttpsTestServer::HttpsTestServer() {
         failure_ = "openssl could not make a certificate";
         return;
     }
-    writeFile(directory_ / "server.py", kServerScript);
+    testing::writeBytes(directory_.file("server.py"), kServerScript);
     answer(200, "ok");
 
-    const std::string script = (directory_ / "server.py").string();
-    const std::string directory = directory_.string();
+    const std::string script = directory_.file("server.py").string();
+    const std::string directory = directory_.file("").string();
     const std::string certificate = certificate_.string();
     const std::string keyFile = key.string();
     std::vector<char*> argv{const_cast<char*>("python3"), const_cast<char*>(script.c_str()),
@@ -135,7 +107,7 @@ HttpsTestServer::HttpsTestServer() {
     }
     pid_ = pid;
     for (int i = 0; i < 2000 && port_ == 0; ++i) {
-        const std::string port = readFile(directory_ / "port");
+        const std::string port = testing::readBytes(directory_.file("port"));
         if (!port.empty()) {
             port_ = std::stoi(port);
         } else if (::waitpid(pid_, nullptr, WNOHANG) == pid_) {
@@ -153,13 +125,11 @@ HttpsTestServer::~HttpsTestServer() {
         ::kill(pid_, SIGTERM);
         ::waitpid(pid_, nullptr, 0);
     }
-    std::error_code ignored;
-    if (!directory_.empty()) std::filesystem::remove_all(directory_, ignored);
 }
 
 void HttpsTestServer::answer(int status, std::string_view body) {
-    writeFile(directory_ / "body", body);
-    writeFile(directory_ / "status", std::to_string(status));
+    testing::writeBytes(directory_.file("body"), std::string(body));
+    testing::writeBytes(directory_.file("status"), std::to_string(status));
 }
 
 std::string HttpsTestServer::url(std::string_view path) const {
@@ -168,7 +138,7 @@ std::string HttpsTestServer::url(std::string_view path) const {
 
 bool HttpsTestServer::waitForRequests(size_t count, std::chrono::milliseconds timeout) const {
     const auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (!std::filesystem::exists(directory_ / ("request-" + std::to_string(count - 1) + ".json"))) {
+    while (!std::filesystem::exists(directory_.file("request-" + std::to_string(count - 1) + ".json"))) {
         if (std::chrono::steady_clock::now() > deadline) return false;
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
@@ -178,9 +148,9 @@ bool HttpsTestServer::waitForRequests(size_t count, std::chrono::milliseconds ti
 std::vector<ReceivedRequest> HttpsTestServer::requests() const {
     std::vector<ReceivedRequest> requests;
     for (size_t i = 0;; ++i) {
-        const auto path = directory_ / ("request-" + std::to_string(i) + ".json");
+        const auto path = directory_.file("request-" + std::to_string(i) + ".json");
         if (!std::filesystem::exists(path)) return requests;
-        const auto record = nlohmann::json::parse(readFile(path));
+        const auto record = nlohmann::json::parse(testing::readBytes(path));
         ReceivedRequest request{record["method"], record["path"], {}, fromHex(record["body"].get<std::string>())};
         for (const auto& header : record["headers"]) request.headers.emplace_back(header[0], header[1]);
         requests.push_back(std::move(request));

@@ -4,11 +4,13 @@
 // Every POST is recorded and answered with the status and body set last.
 #include <chrono>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "platform/foundation/url_session.h"
+#include "tests/video/video_test_support.h"
 
 namespace kv::test {
 
@@ -43,25 +45,11 @@ public:
     std::vector<ReceivedRequest> requests() const;
 
 private:
-    std::filesystem::path directory_;
+    testing::ScratchDirectory directory_;
     std::filesystem::path certificate_;
     std::string failure_;
     int port_ = 0;
     int pid_ = -1;
-};
-
-// A file path of its own for each test, in a directory removed afterwards.
-class ScratchDirectory {
-public:
-    ScratchDirectory();
-    ~ScratchDirectory();
-    ScratchDirectory(const ScratchDirectory&) = delete;
-    ScratchDirectory& operator=(const ScratchDirectory&) = delete;
-    std::filesystem::path file(std::string_view name) const { return path_ / name; }
-    const std::filesystem::path& path() const { return path_; }
-
-private:
-    std::filesystem::path path_;
 };
 
 }  // namespace kv::test

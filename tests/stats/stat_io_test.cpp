@@ -41,7 +41,7 @@ protected:
     // Sends `message` and waits for the completion's first line.
     void send(const Message& message, std::string_view completion) {
         ASSERT_TRUE(IO::sendMessage(message).ok());
-        ASSERT_TRUE(world.out.waitForLineStartingWith(completion, 20s)) << testing::PrintToString(world.out.lines());
+        ASSERT_TRUE(world.out.waitForLineStartingWith(completion, 20s)) << ::testing::PrintToString(world.out.lines());
     }
 
     test::HttpsTestServer server;

@@ -42,12 +42,12 @@ public:
         if (!previousDate_) previousDate_ = std::move(previous);
     }
 
-    const ScratchDirectory& scratch() const { return scratch_; }
+    const testing::ScratchDirectory& scratch() const { return scratch_; }
     LogCapture log;
     StandardOutputCapture out;
 
 private:
-    ScratchDirectory scratch_;
+    testing::ScratchDirectory scratch_;
     ScopedStandardUserDefaults defaults_;
     ScopedHostDescription host_;
     ScopedMainBundleInfo bundle_;
