@@ -1,6 +1,5 @@
 // The platform pieces the statistics upload stands on: text checks, JSON
-// encoding with absent members, HMAC-SHA-1, user defaults, host
-// description, sleeping and standard output.
+// encoding with absent members, user defaults and the host description.
 #include <gtest/gtest.h>
 
 #include <stdlib.h>
@@ -9,19 +8,13 @@
 #include <filesystem>
 #include <fstream>
 #include <limits>
-#include <thread>
 
-#include "platform/cryptokit/hmac_sha1.h"
 #include "platform/foundation/json_encoder.h"
 #include "platform/foundation/process_info.h"
-#include "platform/foundation/standard_output.h"
-#include "platform/foundation/thread_sleep.h"
 #include "platform/foundation/user_defaults.h"
 #include "platform/foundation/utf8.h"
 
 namespace {
-
-using namespace std::chrono_literals;
 
 TEST(Utf8Test, AcceptsWellFormedTextOnly) {
     for (const char* good : {"", "abc", "\xC3\xA9", "\xE2\x80\x99", "\xF0\x9F\x98\x80", "\xF4\x8F\xBF\xBF"}) {
@@ -49,23 +42,6 @@ TEST(JsonEncoderTest, AbsentMembersAreLeftOutAndFloatsWrittenShortest) {
     for (const float f : {0.1f, 1.0f / 3, 3.4028235e38f, 1e-45f, -2.5f}) {
         EXPECT_EQ(std::strtof(JSONEncoder::text(kv::json::floatNumber(f, "k")).c_str(), nullptr), f);
     }
-}
-
-TEST(HmacSha1Test, MatchesTheStandardsTestCases) {
-    const auto hex = [](const HMACSHA1::Code& code) {
-        std::string text;
-        for (const uint8_t b : code) text += "0123456789abcdef"[b >> 4], text += "0123456789abcdef"[b & 15];
-        return text;
-    };
-    const auto bytes = [](std::string_view s) { return std::vector<uint8_t>(s.begin(), s.end()); };
-    EXPECT_EQ(hex(*HMACSHA1::authenticate(std::vector<uint8_t>(20, 0x0b), bytes("Hi There"))),
-              "b617318655057264e28bc0b6fb378c8ef146be00");
-    EXPECT_EQ(hex(*HMACSHA1::authenticate(bytes("Jefe"), bytes("what do ya want for nothing?"))),
-              "effcdf6ae5eb2fa2d27416d5f184df9c259a7c79");
-    EXPECT_EQ(hex(*HMACSHA1::authenticate(std::vector<uint8_t>(80, 0xaa),
-                                          bytes("Test Using Larger Than Block-Size Key - Hash Key First"))),
-              "aa4ae5e15272d00e95705637ce8a3b55ed402112");
-    EXPECT_TRUE(HMACSHA1::authenticate({}, {}));
 }
 
 class UserDefaultsTest : public ::testing::Test {
@@ -149,23 +125,6 @@ TEST(ProcessInfoTest, LocaleComesFromTheEnvironmentWithoutItsCodeSet) {
     EXPECT_EQ(kv::unameMachine(), "m");
     EXPECT_EQ(NSLocale::currentLocale().localeIdentifier(), "l");
     EXPECT_EQ(NSProcessInfo::processInfo().operatingSystemVersionString(), "o");
-}
-
-TEST(StandardOutputConcurrencyTest, LinesFromOtherThreadsAreCapturedAndAwaited) {
-    kv::StandardOutputCapture out;
-    std::vector<double> slept;
-    const kv::Sleeper previous = kv::setSleeper([&](double s) { slept.push_back(s); });
-    std::thread writer([] {
-        NSThread::sleepForTimeInterval(600);
-        kv::printLine("from a thread");
-    });
-    EXPECT_TRUE(out.waitForLineStartingWith("from a", 20s));
-    writer.join();
-    kv::setSleeper(previous);
-    EXPECT_EQ(slept, std::vector<double>{600});
-    EXPECT_EQ(out.lines(), std::vector<std::string>{"from a thread"});
-    EXPECT_FALSE(out.waitForLineStartingWith("never", 1ms));
-    NSThread::sleepForTimeInterval(-1);  // the real sleep: nothing to wait for
 }
 
 }  // namespace
