@@ -10,7 +10,6 @@
 #include <vector>
 
 #include "platform/foundation/json_coding.h"
-#include "platform/foundation/result.h"
 #include "stats/usage_counter.h"
 
 namespace kv {

@@ -3,13 +3,11 @@
 // settings: compact text, members in the order written, optional members
 // left out when they hold no value (never written as null), and a number
 // that is not finite fails the whole encoding.
-#include <map>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <type_traits>
 #include <utility>
-#include <vector>
 
 #include "platform/foundation/json_coding.h"
 
