@@ -28,7 +28,7 @@ TEST_F(PluginStateConcurrencyTest, StatesWhileSettingsChangeAndAnAnalysisIsSaved
             for (int64_t frame = r; !done || frame < 30; frame += 3) {
                 std::optional<NSData> data;
                 NSError error;
-                const CMTime at = CMTimeMake(frame % 90, 30);
+                const CMTime at = CMTimeMake(frame % 45, 30);
                 const bool answered = instance->effect()->pluginState(&data, at, kFxQuality_HIGH, &error);
                 if (!answered || (data && !decodePluginStateText(textFromData(*data)).ok())) ++failures;
                 ++answers;
@@ -43,7 +43,7 @@ TEST_F(PluginStateConcurrencyTest, StatesWhileSettingsChangeAndAnAnalysisIsSaved
         }
     });
 
-    const test::MovingSquareClip clip(160, 120, 90);
+    const test::MovingSquareClip clip(160, 120, 45);  // saved after 30 frames and at the end
     const host::AnalysisRun run = runWholeClip(clip);
     done = true;
     for (auto& renderer : renderers) renderer.join();
@@ -52,8 +52,9 @@ TEST_F(PluginStateConcurrencyTest, StatesWhileSettingsChangeAndAnAnalysisIsSaved
     ASSERT_FALSE(run.error);
     EXPECT_EQ(failures, 0);
     EXPECT_GE(answers, 90);
+    EXPECT_EQ(saves(), 2u);
     const double lastEdit = *instance->document().floatValue(param::brightness, kCMTimeZero);
-    for (int64_t frame = 0; frame < 90; ++frame) {
+    for (int64_t frame = 0; frame < 45; ++frame) {
         const PluginState last = state(CMTimeMake(frame, 30));
         ASSERT_EQ(last.config.brightness, lastEdit) << frame;
         ASSERT_EQ(last.processedBounds.bounds.size(), 1u);

@@ -199,6 +199,9 @@ TEST_F(PluginStateTest, ShowsTheSampleInForceAndDropsAStaleOne) {
     const CMTime late = CMTimeMake(38, 30);
     EXPECT_EQ(state(late).motion, (MotionBounds{late, {}}));
     EXPECT_EQ(linesEqualTo(log, second), 1u);
+    // An analysis run sets the period: 5 frames of 2/30 s make it 1/3 s.
+    ASSERT_TRUE(setUpRun(test::frameRange(0, 90), CMTimeMake(2, 30)));
+    EXPECT_EQ(state(late).motion, analysis.motionBounds[1]);
 
     // No samples at all: an empty sample at the render time, "[]" logged.
     storeMotionAnalysis(MotionAnalysis{});
@@ -347,16 +350,6 @@ TEST(PerFrameArithmeticTest, EdgesFollowAHermiteCurveThroughTheKnots) {
     EXPECT_EQ(interpolateCropBox(c.pan, c.zoom, {-1, 1, 3}, 0.0), box(0.125, 0.25, 0.25, 0.5, 600));
     // Knots together: every weight 1, halfway between knots 1 and 2.
     EXPECT_EQ(interpolateCropBox(c.pan, c.zoom, {1, 1, 1}, 1.0), box(0.375, 0.25, 0.5, 0.5, 600));
-}
-
-TEST(PerFrameArithmeticTest, TheFittedBoxIsShiftedIntoTheFrame) {
-    LogCapture log;
-    CropCase c;
-    for (auto& b : c.zoom) b = box(0, 0, 0.5, 0.75, 1);
-    // Centre (0.2265625, 0.375), grown to 0.5 × 0.75: shifted right to the
-    // edge, which is set to minus the margin of 0.
-    EXPECT_EQ(interpolateCropBox(c.pan, c.zoom, {-1, 1, 3}, 0.5), box(0, 0, 0.5, 0.75, 600));
-    EXPECT_EQ(log.lines(), std::vector<std::string>{"result -0.0, 0.0, 0.5, 0.75, cx 0.25, cy 0.375"});
 }
 
 TEST(PerFrameArithmeticTest, AnyUnusableBoundsGiveTheZeroBox) {
