@@ -80,7 +80,9 @@ FrameConfig KestrelvantagePlugIn::readFrameConfig(ConfigCache& cache, CMTime tim
     const auto api = hostService<FxParameterRetrievalAPI_v6>();
     if (!api) return config;
     // An unanswered read leaves the starting value.
-    for (const FloatSetting& setting : kFloatSettings) api->getFloatValue(&(config.*setting.field), setting.parameterID, time);
+    for (const FloatSetting& setting : kFloatSettings) {
+        api->getFloatValue(&(config.*setting.field), setting.parameterID, time);
+    }
 
     auto& inner = cache[timescale];
     if (inner.size() >= kMaxCachedSettingsPerTimescale) inner.clear();

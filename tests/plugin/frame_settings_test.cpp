@@ -72,7 +72,8 @@ TEST_F(FrameSettingsTest, AFullTimescaleIsEmptiedBeforeItsNextNewTime) {
     // A stored time is answered from the cache; a new one empties the full map.
     EXPECT_EQ(plugin->readFrameConfig(cache, CMTimeMake(3599, 30)), FrameConfig{});
     EXPECT_EQ(floatReads(), 0u);
-    EXPECT_EQ(plugin->readFrameConfig(cache, CMTimeMake(3600, 30)), test::documentSettings(instance->document(), CMTimeMake(3600, 30)));
+    const CMTime next = CMTimeMake(3600, 30);
+    EXPECT_EQ(plugin->readFrameConfig(cache, next), test::documentSettings(instance->document(), next));
     ASSERT_EQ(cache[30].size(), 1u);
     EXPECT_EQ(cache[30].begin()->first, 3600);
     EXPECT_EQ(cache[60].size(), 1u);

@@ -227,20 +227,24 @@ SmoothedBounds smoothedBounds(const MotionAnalysis& analysis, const FrameConfig&
     return out;
 }
 
-TEST_F(PluginStateTest, WithoutSmoothingTheCropIsThePanBoxAtTheZoomSize) {
-    const MotionAnalysis analysis = test::movingBoxAnalysis(30);
+TEST_F(PluginStateTest, TheCropBlendsTheSixSmoothedBoundsAroundTheKnots) {
+    const MotionAnalysis analysis = test::movingBoxAnalysis(40);
     storeMotionAnalysis(analysis);
-    instance->timing().setTiming({CMTimeMake(15, 30), CMTimeMake(150, 30), 30, 1, CMTimeMake(1, 30)});
+    const CMTime start = CMTimeMake(15, 30);
+    instance->timing().setTiming({start, CMTimeMake(300, 30), 30, 1, CMTimeMake(1, 30)});
     LogCapture log;
-    change(param::easeTimeSmooth, 0.0);
-    change(param::easeTimeMarginPan, 0.2);
-    change(param::easeTimeMarginZoom, 1.5);
-    const CMTime at = CMTimeMake(60, 30);
-    const FrameConfig config = test::documentSettings(instance->document(), at);
-    const double t = 1.5;  // seconds from the effect's start
+    change(param::easeTimeMarginPan, 0.5);
+    const CMTime at = CMTimeMake(90, 30);  // t 2.5 s: knots 1, 3 and 5 s with the default spacing of 2 s
+    SmoothedBounds six = smoothedBounds(analysis, test::documentSettings(instance->document(), at), start, {1, 3, 5});
+    const Bounds blended = interpolateCropBox(six.pan, six.zoom, {1, 3, 5}, 2.5);
+    ASSERT_NE(blended, Bounds{});
+    EXPECT_EQ(state(at).processedBounds, (MotionBounds{at, {blended}}));
 
-    const SmoothedBounds six = smoothedBounds(analysis, config, CMTimeMake(15, 30), {t, t, t});
-    ASSERT_EQ(six.pan[0], six.pan[2]);
+    // Without smoothing all three knots are t: the pan box at t, at the size
+    // of the zoom box.
+    change(param::easeTimeSmooth, 0.0);
+    change(param::easeTimeMarginZoom, 1.5);
+    six = smoothedBounds(analysis, test::documentSettings(instance->document(), at), start, {2.5, 2.5, 2.5});
     ASSERT_NE(six.pan[1], six.zoom[1]);
     Bounds expected = six.pan[1];
     expected.count = 3 * six.pan[1].count;
@@ -248,21 +252,6 @@ TEST_F(PluginStateTest, WithoutSmoothingTheCropIsThePanBoxAtTheZoomSize) {
     log.clear();
     EXPECT_EQ(state(at).processedBounds, (MotionBounds{at, {expected}}));
     EXPECT_EQ(linesStartingWith(log, "result ").size(), 1u);  // the fitted box
-}
-
-TEST_F(PluginStateTest, BetweenKnotsTheCropBlendsTheSixSmoothedBounds) {
-    const MotionAnalysis analysis = test::movingBoxAnalysis(40);
-    storeMotionAnalysis(analysis);
-    instance->timing().setTiming({CMTimeMake(0, 30), CMTimeMake(300, 30), 30, 1, CMTimeMake(1, 30)});
-    LogCapture quiet;
-    change(param::easeTimeMarginPan, 0.5);
-    const CMTime at = CMTimeMake(75, 30);  // t 2.5 s: knots 1, 3 and 5 s with the default spacing of 2 s
-    const FrameConfig config = test::documentSettings(instance->document(), at);
-
-    const SmoothedBounds six = smoothedBounds(analysis, config, CMTimeMake(0, 30), {1.0, 3.0, 5.0});
-    const Bounds expected = interpolateCropBox(six.pan, six.zoom, {1.0, 3.0, 5.0}, 2.5);
-    ASSERT_NE(expected, Bounds{});
-    EXPECT_EQ(state(at).processedBounds, (MotionBounds{at, {expected}}));
 }
 
 TEST_F(PluginStateTest, NoFollowedMotionGivesOneZeroBox) {
@@ -301,7 +290,9 @@ public:
         host_.startTimeForEffect(startTime);
     }
     void durationTimeForEffect(CMTime* duration) override { host_.durationTimeForEffect(duration); }
-    uint32_t timelineFpsNumeratorForEffect(const FxPlugIn* e) override { return host_.timelineFpsNumeratorForEffect(e); }
+    uint32_t timelineFpsNumeratorForEffect(const FxPlugIn* e) override {
+        return host_.timelineFpsNumeratorForEffect(e);
+    }
     uint32_t timelineFpsDenominatorForEffect(const FxPlugIn* e) override {
         return host_.timelineFpsDenominatorForEffect(e);
     }

@@ -119,7 +119,9 @@ protected:
     }
 
     // A hash with no readable analysis beside it.
-    void storeHashOnly(const std::string& hash) { store(param::analysisHash, AnalysisKey::AnalysisHash, dataFromText(hash)); }
+    void storeHashOnly(const std::string& hash) {
+        store(param::analysisHash, AnalysisKey::AnalysisHash, dataFromText(hash));
+    }
     void forgetHash() { ASSERT_TRUE(instance->document().setCustomValue(param::analysisHash, NSDictionary{})); }
 
     // The host changes a setting and tells the effect, as it does for every edit.
