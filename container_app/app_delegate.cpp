@@ -34,14 +34,15 @@ void AppDelegate::setUpMessageWindow() {
     msgLabel_->setBezeled(false);
     containerView_->addView(msgLabel_, NSStackViewGravityCenter);
 
-    okButton_ = NSButton::buttonWithTitle("OK - Close This Window", shared_from_this(),
-                                          SEL("okClicked:", &AppDelegate::okClicked));
+    // Targets are held weakly; a delegate that nothing shares is no target.
+    const std::shared_ptr<NSObject> self = weak_from_this().lock();
+    okButton_ = NSButton::buttonWithTitle("OK - Close This Window", self, SEL("okClicked:", &AppDelegate::okClicked));
     containerView_->addView(okButton_, NSStackViewGravityCenter);
 
     if (window_ != nullptr) {
         // Closing the window ends the application, as the button does.
         if (const auto closeButton = window_->standardWindowButton(NSWindowCloseButton)) {
-            closeButton->setTarget(shared_from_this());
+            closeButton->setTarget(self);
             closeButton->setAction(SEL("okClicked:", &AppDelegate::okClicked));
         }
         window_->contentView()->addSubview(containerView_);

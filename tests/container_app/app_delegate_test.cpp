@@ -157,6 +157,17 @@ TEST_F(ContainerAppTest, ShownNoticeIsCentredAboveTheButtonAndFillsTheWindow) {
     const float below = 200 - (buttonBounds.origin.y + buttonBounds.size.height);
     EXPECT_NEAR(labelBounds.origin.y, below, 1);
     EXPECT_EQ(gtk_label_get_text(GTK_LABEL(gtk_widget_get_first_child(label))), delegate->msgReady());
+
+    // A larger window: the notice keeps its size and floats in the middle.
+    gtk_window_set_default_size(delegate->window()->gtkWindow(), 600, 400);
+    ASSERT_TRUE(testing::spinEventsUntil([&] { return gtk_widget_get_height(window) == 400; }));
+    ASSERT_TRUE(testing::spinEventsUntil([&] {
+        return gtk_widget_compute_bounds(stack, window, &stackBounds) && stackBounds.origin.x == 100;
+    }));
+    EXPECT_EQ(delegate->containerView()->frame(), NSMakeRect(100, 100, 400, 200));
+    EXPECT_FLOAT_EQ(stackBounds.origin.y, 100);
+    EXPECT_FLOAT_EQ(stackBounds.size.width, 400);
+    EXPECT_FLOAT_EQ(stackBounds.size.height, 200);
 }
 
 TEST_F(ContainerAppTest, TheButtonLogsAndEndsTheApplication) {

@@ -53,6 +53,33 @@ TEST_F(AppKitTest, FloatingViewKeepsItsSizeAndSharesTheChangeOfItsMargins) {
     EXPECT_EQ(floating->frame().size, (NSSize{400, 200}));
 }
 
+TEST_F(AppKitTest, WidgetsLieWhereTheFramesSayWithYCountedFromTheBottom) {
+    auto content = std::make_shared<NSView>(NSMakeRect(0, 0, 200, 100));
+    auto child = std::make_shared<NSView>(NSMakeRect(10, 20, 50, 30));
+    child->setAutoresizingMask(NSViewMaxXMargin | NSViewMaxYMargin);  // pinned to the bottom left
+    content->addSubview(child);
+    const auto layOut = [&](int width, int height) {
+        int unused = 0;
+        gtk_widget_measure(content->widget(), GTK_ORIENTATION_HORIZONTAL, -1, &unused, nullptr, nullptr, nullptr);
+        gtk_widget_measure(content->widget(), GTK_ORIENTATION_VERTICAL, -1, &unused, nullptr, nullptr, nullptr);
+        const GtkAllocation all{0, 0, width, height};
+        gtk_widget_size_allocate(content->widget(), &all, -1);
+        graphene_rect_t bounds;
+        EXPECT_TRUE(gtk_widget_compute_bounds(child->widget(), content->widget(), &bounds));
+        return bounds;
+    };
+    graphene_rect_t bounds = layOut(200, 100);
+    EXPECT_FLOAT_EQ(bounds.origin.x, 10);
+    EXPECT_FLOAT_EQ(bounds.origin.y, 100 - 20 - 30);
+    EXPECT_FLOAT_EQ(bounds.size.width, 50);
+    EXPECT_FLOAT_EQ(bounds.size.height, 30);
+    // Laid out larger, the content view takes the size; the child stays at the bottom left.
+    bounds = layOut(300, 160);
+    EXPECT_EQ(content->frame(), NSMakeRect(0, 0, 300, 160));
+    EXPECT_EQ(child->frame(), NSMakeRect(10, 20, 50, 30));
+    EXPECT_FLOAT_EQ(bounds.origin.y, 160 - 20 - 30);
+}
+
 TEST_F(AppKitTest, SubviewsMoveBetweenSuperviewsAndLeaveWithThem) {
     auto first = std::make_shared<NSView>(NSMakeRect(0, 0, 100, 100));
     auto second = std::make_shared<NSView>(NSMakeRect(0, 0, 100, 100));
