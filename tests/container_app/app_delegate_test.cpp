@@ -214,16 +214,5 @@ TEST_F(ContainerAppTest, WithoutAWindowItShowsNothingAndKeepsRunning) {
     EXPECT_TRUE(log.lines().empty());
 }
 
-TEST_F(ContainerAppTest, SettingUpAgainReplacesTheThreadAndTheNotice) {
-    const auto delegate = loadProgramInterface();
-    delegate->setUpMessageWindow();
-    const std::weak_ptr<DebugThread> firstThread = delegate->myDebugThread();
-    const auto firstStack = delegate->containerView();
-    delegate->setUpMessageWindow();
-    EXPECT_NE(delegate->myDebugThread(), firstThread.lock());
-    EXPECT_TRUE(testing::spinEventsUntil([&] { return firstThread.expired(); }));
-    EXPECT_NE(delegate->containerView(), firstStack);
-}
-
 }  // namespace
 }  // namespace kv
