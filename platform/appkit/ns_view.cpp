@@ -25,7 +25,13 @@ struct NSViewWidgetAccess {
 
 namespace {
 
-int toPixels(double points) { return static_cast<int>(std::lround(points)); }
+// Whole pixels; frames far off any screen are held to a range the toolkit
+// takes, and a frame edge that is not a number counts as 0.
+int toPixels(double points) {
+    constexpr double kFarthest = 1'000'000;
+    if (std::isnan(points)) return 0;
+    return static_cast<int>(std::lround(std::clamp(points, -kFarthest, kFarthest)));
+}
 
 void measureViewWidget(GtkWidget* widget, GtkOrientation orientation, int forSize, int* minimum,
                        int* natural, int* minimumBaseline, int* naturalBaseline) {

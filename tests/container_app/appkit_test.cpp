@@ -78,6 +78,10 @@ TEST_F(AppKitTest, WidgetsLieWhereTheFramesSayWithYCountedFromTheBottom) {
     EXPECT_EQ(content->frame(), NSMakeRect(0, 0, 300, 160));
     EXPECT_EQ(child->frame(), NSMakeRect(10, 20, 50, 30));
     EXPECT_FLOAT_EQ(bounds.origin.y, 160 - 20 - 30);
+
+    child->setFrame(NSMakeRect(NAN, 1e300, -5, INFINITY));  // placed somewhere, never a fault
+    bounds = layOut(300, 160);
+    EXPECT_FLOAT_EQ(bounds.size.width, 0);
 }
 
 TEST_F(AppKitTest, SubviewsMoveBetweenSuperviewsAndLeaveWithThem) {
