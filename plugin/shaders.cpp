@@ -54,9 +54,8 @@ void fragmentShader(const FragmentSpan& span, const ArgumentTable& arguments) {
     // Without a texture coordinate among the vertex values there is nothing to sample.
     const metal::TexelView* source =
         span.varyingCount >= 2 ? arguments.texture(kFragmentTextureSource) : nullptr;
-    const float* coordinate = span.varyings;
-    for (int32_t i = 0; i < span.count; ++i, out += 4, coordinate += span.varyingCount) {
-        if (source) source->sample(coordinate[0], coordinate[1], out);  // else stays transparent black
+    if (source) source->sampleSpan(span.varyings, span.varyingCount, span.count, out);  // else transparent black
+    for (int32_t i = 0; i < span.count; ++i, out += 4) {
         out[0] *= brightness;
         out[1] *= brightness;
         out[2] *= brightness;

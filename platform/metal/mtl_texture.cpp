@@ -96,33 +96,67 @@ void storeTexels(MTLPixelFormat pixelFormat, const float* rgba, size_t count, ui
     }
 }
 
-void TexelView::sample(float u, float v, float rgba[4]) const {
-    const float x = u * float(width) - 0.5f;
-    const float y = v * float(height) - 0.5f;
-    if (!(x > -1.0f && x < float(width) && y > -1.0f && y < float(height))) {
+namespace {
+
+constexpr float kTransparent[4] = {0.0f, 0.0f, 0.0f, 0.0f};
+
+// The filtered texel at (u, v); see TexelView::sample.
+inline void filter(const TexelView& view, float u, float v, float* rgba) {
+    const float x = u * float(view.width) - 0.5f;
+    const float y = v * float(view.height) - 0.5f;
+    if (!(x > -1.0f && x < float(view.width) && y > -1.0f && y < float(view.height))) {
         rgba[0] = rgba[1] = rgba[2] = rgba[3] = 0.0f;
         return;
     }
-    const float left = std::floor(x);
-    const float top = std::floor(y);
-    const float fx = x - left;
-    const float fy = y - top;
-    const int32_t x0 = int32_t(left);
-    const int32_t y0 = int32_t(top);
-    static constexpr float kBorder[4] = {0.0f, 0.0f, 0.0f, 0.0f};
-    const auto tap = [&](int32_t tx, int32_t ty) -> const float* {
-        if (tx < 0 || ty < 0 || tx >= width || ty >= height) return kBorder;
-        return texels + size_t(ty) * rowStride + size_t(tx) * 4;
-    };
-    const float* t00 = tap(x0, y0);
-    const float* t10 = tap(x0 + 1, y0);
-    const float* t01 = tap(x0, y0 + 1);
-    const float* t11 = tap(x0 + 1, y0 + 1);
-    for (int c = 0; c < 4; ++c) {
-        const float upper = t00[c] * (1.0f - fx) + t10[c] * fx;
-        const float lower = t01[c] * (1.0f - fx) + t11[c] * fx;
-        rgba[c] = upper * (1.0f - fy) + lower * fy;
+    // floor(x) and floor(y), exactly, for values this close to the texture.
+    int32_t x0 = int32_t(x);
+    int32_t y0 = int32_t(y);
+    if (float(x0) > x) --x0;
+    if (float(y0) > y) --y0;
+    const float fx = x - float(x0);
+    const float fy = y - float(y0);
+    const bool inside = x0 >= 0 && y0 >= 0 && x0 + 1 < view.width && y0 + 1 < view.height;
+    const float* t00;
+    const float* t10;
+    const float* t01;
+    const float* t11;
+    if (inside) {
+        t00 = view.texels + size_t(y0) * view.rowStride + size_t(x0) * 4;
+        t10 = t00 + 4;
+        t01 = t00 + view.rowStride;
+        t11 = t01 + 4;
+    } else {
+        const auto tap = [&](int32_t tx, int32_t ty) -> const float* {
+            if (tx < 0 || ty < 0 || tx >= view.width || ty >= view.height) return kTransparent;
+            return view.texels + size_t(ty) * view.rowStride + size_t(tx) * 4;
+        };
+        t00 = tap(x0, y0);
+        t10 = tap(x0 + 1, y0);
+        t01 = tap(x0, y0 + 1);
+        t11 = tap(x0 + 1, y0 + 1);
     }
+    // The four channels side by side: each lane does the same operations, in
+    // the same order, as it would alone.
+    using Channels = float __attribute__((vector_size(16)));
+    const auto load = [](const float* texel) {
+        Channels channels;
+        std::memcpy(&channels, texel, sizeof(channels));
+        return channels;
+    };
+    const float gx = 1.0f - fx;
+    const float gy = 1.0f - fy;
+    const Channels upper = load(t00) * gx + load(t10) * fx;
+    const Channels lower = load(t01) * gx + load(t11) * fx;
+    const Channels result = upper * gy + lower * fy;
+    std::memcpy(rgba, &result, sizeof(result));
+}
+
+}  // namespace
+
+void TexelView::sample(float u, float v, float rgba[4]) const { filter(*this, u, v, rgba); }
+
+void TexelView::sampleSpan(const float* coordinates, size_t stride, int32_t count, float* rgba) const {
+    for (int32_t i = 0; i < count; ++i, coordinates += stride, rgba += 4) filter(*this, coordinates[0], coordinates[1], rgba);
 }
 
 TexelView texelView(const MTLTexture& texture, std::vector<float>& staging) {

@@ -81,6 +81,9 @@ struct TexelView {
     // the texture read transparent black, so coordinates far outside it, or
     // not numbers, give transparent black.
     void sample(float u, float v, float rgba[4]) const;
+    // `sample` for `count` pixels at once: the coordinates of pixel i at
+    // coordinates[i · stride], its colour at rgba[i · 4].
+    void sampleSpan(const float* coordinates, size_t stride, int32_t count, float* rgba) const;
 };
 
 // A view of the texture's texels: its own memory for float RGBA, otherwise
