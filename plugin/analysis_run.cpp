@@ -129,6 +129,7 @@ Result<void> KestrelvantagePlugIn::setupAnalysis(CMTimeRange timeRange, CMTime f
     const int64_t n = *frameCount;
     misc.startFrameTime = timeRange.start;
     misc.analysisFrameDuration = frameDuration;
+    analysisFrameSeconds = CMTimeGetSeconds(frameDuration);
 
     // The run continues the stored analysis and replaces its samples inside
     // the range.

@@ -31,7 +31,7 @@ std::shared_ptr<KestrelvantagePlugIn> KestrelvantagePlugIn::init() { return null
 // Only then is the manager kept, and the process's statistics thread started
 // when this is the first effect object.
 KestrelvantagePlugIn::KestrelvantagePlugIn(ConstructionKey, std::shared_ptr<PROAPIAccessing> apiManager)
-    : counter(std::make_shared<Counter>()) {
+    : analysisFrameSeconds(CMTimeGetSeconds(misc.analysisFrameDuration)), counter(std::make_shared<Counter>()) {
     _apiManager = apiManager;
     StatThreadSlot::process().fillOnce(counter);
 }

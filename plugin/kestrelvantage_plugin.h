@@ -3,6 +3,7 @@
 // name "KestrelvantagePlugIn". One object serves one effect instance; it
 // holds the host's API manager weakly and fetches each host service for one
 // operation at a time.
+#include <atomic>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -88,6 +89,26 @@ public:
     std::optional<std::string> readAnalysisHash();
     std::optional<MotionAnalysis> readAnalysisData();
 
+    // Settings cached for one analysis: per timescale, then per time value.
+    using ConfigCache = std::map<int64_t, std::map<int64_t, FrameConfig>>;
+
+    // The framing settings at `time`: from `cache` when it holds them, else
+    // read from the host and kept in `cache`. Takes no lock: the cache is the
+    // caller's own copy.
+    FrameConfig readFrameConfig(ConfigCache& cache, CMTime time);
+    // Empties the cached settings of the analysis `hash`, or of every
+    // analysis when none is given.
+    void clearConfigCache(const std::optional<std::string>& hash);
+    // Any change empties the cached settings of the current analysis.
+    bool parameterChanged(uint32_t parameterID, CMTime time, NSError* error) override;
+    // Brings the "Plugin version" parameter up to the running version.
+    void refreshStringParameters();
+
+    // The state of the frame at `renderTime`, as JSON in `pluginState`.
+    bool pluginState(std::optional<NSData>* pluginState, CMTime renderTime, FxQuality quality,
+                     NSError* error) override;
+    Result<void> pluginState(std::optional<NSData>* place, CMTime renderTime);
+
     // Rendering: the output rectangle, the source tile of a destination tile,
     // and the render of one frame from the state data of the state call.
     bool destinationImageRect(FxRect* destinationImageRect, const FxImageTiles& sourceImages,
@@ -119,8 +140,16 @@ private:
         return manager ? fxAPI<API>(*manager) : nullptr;
     }
 
-    // Settings per analysis hash, then per time: timescale, then value.
-    using ConfigCache = std::map<int64_t, std::map<int64_t, FrameConfig>>;
+    // A per-frame state call works on its own copy of an analysis's cached
+    // settings and puts it back when done. The put-back is dropped when
+    // cached settings were dropped meanwhile, so a change of the parameters
+    // is never undone by a frame that read them before it.
+    struct ConfigCacheCopy {
+        ConfigCache cache;
+        uint64_t generation = 0;
+    };
+    ConfigCacheCopy takeConfigCache(const std::string& hash);
+    void putBackConfigCache(const std::string& hash, ConfigCacheCopy copy);
 
     std::weak_ptr<PROAPIAccessing> _apiManager;
     std::mutex analysisLock;
@@ -128,8 +157,12 @@ private:
     std::map<std::string, MotionAnalysis> hashMap;
     std::mutex configLock;
     std::map<std::string, ConfigCache> configMap;
+    uint64_t configGeneration = 0;  // under configLock; counts the drops of cached settings
     PluginVars misc;
     MotionDetectContext context;
+    // Seconds of misc.analysisFrameDuration, which the per-frame state reads
+    // without analysisLock while a run may be setting it.
+    std::atomic<double> analysisFrameSeconds;
     std::shared_ptr<Counter> counter;  // the statistics thread holds it weakly
 };
 

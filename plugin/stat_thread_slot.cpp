@@ -5,15 +5,14 @@
 #include <utility>
 
 #include "platform/foundation/log.h"
+#include "stats/stat_thread.h"
 
 namespace kv {
 
 StatThreadSlot& StatThreadSlot::process() {
-    // The statistics thread comes with the statistics upload; until then the
-    // first effect object fills the slot and nothing runs.
     // Never destroyed: the thread it keeps lives as long as the process.
-    static StatThreadSlot& slot =
-        *new StatThreadSlot([](std::weak_ptr<Counter>) { return std::shared_ptr<void>(); });
+    static StatThreadSlot& slot = *new StatThreadSlot(
+        [](std::weak_ptr<Counter> counter) -> std::shared_ptr<void> { return startStatThread(std::move(counter)); });
     return slot;
 }
 

@@ -90,6 +90,7 @@ Result<void> KestrelvantagePlugIn::saveAnalysis() {
         }
         std::lock_guard guard(configLock);
         configMap.erase(*old);
+        ++configGeneration;
     }
 
     if (auto written = writeAnalysisParameters(param::analysisHash, AnalysisKey::AnalysisHash, dataFromText(hash));

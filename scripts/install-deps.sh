@@ -9,7 +9,7 @@ packages=(
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   nlohmann-json3-dev libssl-dev libcurl4-openssl-dev
   libavformat-dev libavcodec-dev libswscale-dev libavutil-dev ffmpeg
-  libgtk-4-dev xvfb xauth
+  libgtk-4-dev xvfb xauth libxtst-dev
   python3 openssl
 )
 

@@ -1,0 +1,128 @@
+#include "platform/foundation/user_defaults.h"
+
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <system_error>
+#include <utility>
+
+#include <unistd.h>
+
+#include "platform/foundation/json_coding.h"
+
+namespace {
+
+struct StandardSlot {
+    std::mutex mutex;
+    std::shared_ptr<NSUserDefaults> defaults;
+};
+
+// Never destroyed: the statistics thread may use the defaults while the
+// process ends.
+StandardSlot& standardSlot() {
+    static StandardSlot& slot = *new StandardSlot;
+    return slot;
+}
+
+// The string entries of the file; an unreadable or malformed file holds none.
+std::map<std::string, std::string, std::less<>> readValues(const std::filesystem::path& file) {
+    std::map<std::string, std::string, std::less<>> values;
+    if (file.empty()) return values;
+    std::ifstream in(file, std::ios::binary);
+    if (!in) return values;
+    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const auto document = kv::json::Value::parse(text, nullptr, false);
+    if (!document.is_object()) return values;
+    for (const auto& [key, value] : document.items()) {
+        if (value.is_string()) values.emplace(key, value.get<std::string>());
+    }
+    return values;
+}
+
+// The bytes go to a temporary file beside `file`, which is then renamed
+// over it: readers see the old contents or the new ones, never a mix.
+bool replaceFile(const std::filesystem::path& file, const std::string& bytes) {
+    std::error_code ignored;
+    std::filesystem::create_directories(file.parent_path(), ignored);
+    std::filesystem::path temporary = file;
+    temporary += ".tmp-" + std::to_string(::getpid());
+    {
+        std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
+        out.write(bytes.data(), std::streamsize(bytes.size()));
+        out.flush();
+        if (!out) {
+            std::filesystem::remove(temporary, ignored);
+            return false;
+        }
+    }
+    std::error_code renamed;
+    std::filesystem::rename(temporary, file, renamed);
+    if (renamed) std::filesystem::remove(temporary, ignored);
+    return !renamed;
+}
+
+}  // namespace
+
+NSUserDefaults::NSUserDefaults(std::filesystem::path file) : file_(std::move(file)), values_(readValues(file_)) {}
+
+std::shared_ptr<NSUserDefaults> NSUserDefaults::standardUserDefaults() {
+    StandardSlot& slot = standardSlot();
+    std::lock_guard lock(slot.mutex);
+    if (!slot.defaults) slot.defaults = std::make_shared<NSUserDefaults>(kv::standardUserDefaultsFile());
+    return slot.defaults;
+}
+
+std::optional<std::string> NSUserDefaults::stringForKey(std::string_view key) const {
+    std::lock_guard lock(mutex_);
+    const auto entry = values_.find(key);
+    if (entry == values_.end()) return std::nullopt;
+    return entry->second;
+}
+
+void NSUserDefaults::setObject(std::string value, std::string_view key) {
+    std::lock_guard lock(mutex_);
+    values_.insert_or_assign(std::string(key), std::move(value));
+    unsaved_ = true;
+    writeLocked();
+}
+
+bool NSUserDefaults::synchronize() {
+    std::lock_guard lock(mutex_);
+    return writeLocked();
+}
+
+bool NSUserDefaults::writeLocked() {
+    if (!unsaved_) return true;
+    if (file_.empty()) return false;
+    kv::json::Value document = kv::json::Value::object();
+    for (const auto& [key, value] : values_) document[key] = value;
+    const std::string bytes = document.dump(2, ' ', false, kv::json::Value::error_handler_t::replace) + "\n";
+    unsaved_ = !replaceFile(file_, bytes);
+    return !unsaved_;
+}
+
+namespace kv {
+
+std::filesystem::path standardUserDefaultsFile() {
+    const std::filesystem::path relative = std::filesystem::path("kestrelvantage") / "user-defaults.json";
+    const char* config = std::getenv("XDG_CONFIG_HOME");
+    if (config && std::filesystem::path(config).is_absolute()) return std::filesystem::path(config) / relative;
+    const char* home = std::getenv("HOME");
+    if (home && std::filesystem::path(home).is_absolute()) return std::filesystem::path(home) / ".config" / relative;
+    return {};
+}
+
+ScopedStandardUserDefaults::ScopedStandardUserDefaults(std::filesystem::path file) {
+    auto defaults = std::make_shared<NSUserDefaults>(std::move(file));
+    StandardSlot& slot = standardSlot();
+    std::lock_guard lock(slot.mutex);
+    previous_ = std::exchange(slot.defaults, std::move(defaults));
+}
+
+ScopedStandardUserDefaults::~ScopedStandardUserDefaults() {
+    StandardSlot& slot = standardSlot();
+    std::lock_guard lock(slot.mutex);
+    slot.defaults = std::move(previous_);
+}
+
+}  // namespace kv

@@ -1,0 +1,113 @@
+// The container program itself, started as the user starts it, in a window
+// on a virtual display: it shows its notice and ends with status 0 when its
+// button is pressed or its window is closed.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <thread>
+
+#include "tests/container_app/child_process.h"
+#include "tests/container_app/display_session.h"
+#include "tests/container_app/x_client.h"
+
+namespace kv::testing {
+namespace {
+
+const std::filesystem::path kProgram = KV_CONTAINER_PROGRAM;
+constexpr double kWaitSeconds = 20;  // a start under the sanitizers is slow
+
+bool waitFor(const std::function<bool()>& done) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(kWaitSeconds);
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > deadline) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return true;
+}
+
+// Dark pixels of text in the rows [top, bottom).
+int darkPixels(const Screenshot& shot, int top, int bottom) {
+    int count = 0;
+    for (int y = std::max(0, top); y < std::min(bottom, shot.height); ++y) {
+        for (int x = 0; x < shot.width; ++x) count += shot.at(x, y).luma() < 100;
+    }
+    return count;
+}
+
+// The window is drawn: a light background, the notice's text in the upper
+// half and the button's title in the lowest quarter.
+bool noticeDrawn(const Screenshot& shot) {
+    return shot.height > 0 && shot.at(2, shot.height - 2).luma() > 200 && darkPixels(shot, 0, shot.height / 2) > 100 &&
+           darkPixels(shot, shot.height * 3 / 4, shot.height) > 50;
+}
+
+class ContainerProgramTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        const VirtualDisplay& display = virtualDisplay();
+        if (display.name.empty()) GTEST_SKIP() << "no X display for window tests (Xvfb cannot start): " << display.whyNot;
+        x_ = std::make_unique<XClient>(display.name);
+        ASSERT_TRUE(x_->connected());
+        program_ = std::make_unique<ChildProcess>(
+            kProgram, std::map<std::string, std::string>{{"DISPLAY", display.name},
+                                                         {"WAYLAND_DISPLAY", ""},
+                                                         {"GDK_BACKEND", "x11"},
+                                                         {"GSK_RENDERER", "cairo"},
+                                                         {"GTK_A11Y", "none"}});
+        ASSERT_TRUE(program_->started());
+        ASSERT_TRUE(waitFor([&] { return (window_ = x_->findWindow("Kestrelvantage")).has_value() || !program_->running(); }))
+            << "no window appeared";
+        ASSERT_TRUE(window_.has_value()) << "the program ended early: " << program_->standardError();
+        ASSERT_TRUE(waitFor([&] { return noticeDrawn(shot_ = x_->capture(*window_)); })) << "the notice was not drawn";
+    }
+
+    void expectEndsWithTheLogLine() {
+        EXPECT_EQ(program_->waitForExit(kWaitSeconds), 0) << program_->standardError();
+        EXPECT_NE(program_->standardError().find("] Wrapper application closed.\n"), std::string::npos)
+            << program_->standardError();
+    }
+
+    std::unique_ptr<XClient> x_;
+    std::unique_ptr<ChildProcess> program_;
+    std::optional<Window> window_;
+    Screenshot shot_;
+};
+
+TEST_F(ContainerProgramTest, ShowsTheNoticeAndEndsWhenItsButtonIsPressed) {
+    shot_.save(std::filesystem::path(KV_TEST_OUTPUT_DIR) / "container-window.ppm");
+    EXPECT_EQ(shot_.width, 400);
+    EXPECT_EQ(shot_.height, 200);
+    EXPECT_EQ(x_->title(*window_), "Kestrelvantage");
+    // The button is the lowest thing drawn in the middle column: find its
+    // bottom edge from below and press a little above it.
+    const Pixel background = shot_.at(2, shot_.height - 2);
+    int buttonBottom = shot_.height - 1;
+    while (buttonBottom > 0 && shot_.at(shot_.width / 2, buttonBottom) == background) --buttonBottom;
+    ASSERT_GT(buttonBottom, shot_.height * 3 / 4);
+    EXPECT_TRUE(program_->running());
+    x_->click(*window_, shot_.width / 2, buttonBottom - 10);
+    expectEndsWithTheLogLine();
+}
+
+TEST_F(ContainerProgramTest, EndsWhenItsWindowIsClosed) {
+    x_->requestClose(*window_);
+    expectEndsWithTheLogLine();
+}
+
+TEST(ContainerProgramStartTest, WithoutADisplayItSaysSoAndFails) {
+    ChildProcess program(kProgram, {{"DISPLAY", ""}, {"WAYLAND_DISPLAY", ""}, {"GDK_BACKEND", "x11"}});
+    ASSERT_TRUE(program.started());
+    EXPECT_EQ(program.waitForExit(kWaitSeconds), 1);
+    EXPECT_NE(program.standardError().find("cannot open a display"), std::string::npos) << program.standardError();
+}
+
+TEST(ContainerProgramStartTest, BundleCarriesTheEffectService) {
+    const auto service = kProgram.parent_path().parent_path() / "PlugIns" / "Kestrelvantage_XPC_Service";
+    struct stat info{};
+    ASSERT_EQ(stat(service.c_str(), &info), 0) << service;
+    EXPECT_TRUE(info.st_mode & S_IXUSR);
+}
+
+}  // namespace
+}  // namespace kv::testing
