@@ -13,7 +13,7 @@
 namespace kv::host {
 
 // The GPU the stand-in host places every image on.
-inline constexpr uint64_t kHostDeviceRegistryID = 0x1000;
+inline constexpr uint64_t kHostDeviceRegistryID = kSoftwareGPURegistryID;
 
 // Packed frames: width × height pixels of red, green, blue, alpha floats.
 struct Frame {

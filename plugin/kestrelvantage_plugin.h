@@ -109,6 +109,19 @@ public:
                      NSError* error) override;
     Result<void> pluginState(std::optional<NSData>* place, CMTime renderTime);
 
+    // Rendering: the output rectangle, the source tile of a destination tile,
+    // and the render of one frame from the state data of the state call.
+    bool destinationImageRect(FxRect* destinationImageRect, const FxImageTiles& sourceImages,
+                              const FxImageTile& destinationImage, const NSData* pluginState, CMTime renderTime,
+                              NSError* error) override;
+    bool sourceTileRect(FxRect* sourceTileRect, uint32_t sourceImageIndex, const FxImageTiles& sourceImages,
+                        FxRect destinationTileRect, const FxImageTile& destinationImage, const NSData* pluginState,
+                        CMTime renderTime, NSError* error) override;
+    bool renderDestinationImage(const FxImageTile& destinationImage, const FxImageTiles& sourceImages,
+                                const NSData* pluginState, CMTime renderTime, NSError* error) override;
+    Result<void> renderDestinationImage(const FxImageTile& destinationImage, const FxImageTiles& sourceImages,
+                                        const NSData* pluginState, CMTime renderTime);
+
     // The usage counters, which the statistics thread reads.
     std::weak_ptr<Counter> usageCounter() const { return counter; }
 

@@ -10,3 +10,12 @@ FxMatrix44 FxMatrix44::scale(double sx, double sy) {
     m.matrix_[1][1] = sy;
     return m;
 }
+
+std::shared_ptr<MTLTexture> FxImageTile::metalTextureForDevice(const std::shared_ptr<MTLDevice>& device) const {
+    if (!device || !ioSurface_) return nullptr;
+    MTLTextureDescriptor descriptor = MTLTextureDescriptor::texture2DDescriptor(
+        kv::metal::textureFormatOfSurface(ioSurface_->pixelFormat()), NSUInteger(ioSurface_->width()),
+        NSUInteger(ioSurface_->height()));
+    descriptor.usage = MTLTextureUsageShaderRead | MTLTextureUsageRenderTarget;
+    return device->newTextureWithDescriptor(descriptor, ioSurface_, 0);
+}

@@ -9,6 +9,7 @@
 #include <optional>
 
 #include "platform/iosurface/iosurface.h"
+#include "platform/metal/mtl_device.h"
 
 // A pixel rectangle: left and bottom inclusive, right and top exclusive.
 struct FxRect {
@@ -53,6 +54,9 @@ public:
     FxRect tilePixelBounds() const { return tilePixelBounds_; }
     uint64_t deviceRegistryID() const { return deviceRegistryID_; }
     const std::optional<FxMatrix44>& pixelTransform() const { return pixelTransform_; }
+    // The tile's surface as a texture of `device`, for reading and as a
+    // render target; null without a device or a surface.
+    std::shared_ptr<MTLTexture> metalTextureForDevice(const std::shared_ptr<MTLDevice>& device) const;
 
 private:
     std::shared_ptr<IOSurface> ioSurface_;

@@ -1,0 +1,185 @@
+#include "platform/metal/mtl_texture.h"
+
+#include <cmath>
+#include <cstring>
+
+MTLTextureDescriptor MTLTextureDescriptor::texture2DDescriptor(MTLPixelFormat pixelFormat, NSUInteger width,
+                                                               NSUInteger height) {
+    MTLTextureDescriptor descriptor;
+    descriptor.pixelFormat = pixelFormat;
+    descriptor.width = width;
+    descriptor.height = height;
+    return descriptor;
+}
+
+std::shared_ptr<MTLTexture> MTLTexture::overSurface(const MTLTextureDescriptor& descriptor,
+                                                    std::shared_ptr<IOSurface> surface, uint64_t deviceRegistryID) {
+    if (!surface || kv::metal::textureFormatOfSurface(surface->pixelFormat()) != descriptor.pixelFormat ||
+        descriptor.width == 0 || descriptor.height == 0 || descriptor.width > NSUInteger(surface->width()) ||
+        descriptor.height > NSUInteger(surface->height())) {
+        return nullptr;
+    }
+    return std::shared_ptr<MTLTexture>(new MTLTexture(descriptor, std::move(surface), deviceRegistryID));
+}
+
+MTLTexture::MTLTexture(const MTLTextureDescriptor& descriptor, std::shared_ptr<IOSurface> surface,
+                       uint64_t deviceRegistryID)
+    : pixelFormat_(descriptor.pixelFormat),
+      width_(descriptor.width),
+      height_(descriptor.height),
+      usage_(descriptor.usage),
+      deviceRegistryID_(deviceRegistryID),
+      surface_(std::move(surface)) {}
+
+namespace kv::metal {
+namespace {
+
+uint8_t unorm8(float value) {
+    if (!(value > 0.0f)) return 0;  // NaN too
+    if (value >= 1.0f) return 255;
+    return uint8_t(std::nearbyint(value * 255.0f));
+}
+
+// Surface order of a BGRA texel: which RGBA channel sits at each byte.
+constexpr int kBGRAChannel[4] = {2, 1, 0, 3};
+
+}  // namespace
+
+MTLPixelFormat textureFormatOfSurface(OSType surfaceFormat) {
+    switch (surfaceFormat) {
+        case kCVPixelFormatType_128RGBAFloat: return MTLPixelFormatRGBA32Float;
+        case kCVPixelFormatType_64RGBAHalf: return MTLPixelFormatRGBA16Float;
+        case kCVPixelFormatType_32BGRA: return MTLPixelFormatBGRA8Unorm;
+        default: return MTLPixelFormatInvalid;
+    }
+}
+
+size_t bytesPerTexel(MTLPixelFormat pixelFormat) {
+    switch (pixelFormat) {
+        case MTLPixelFormatRGBA32Float: return 16;
+        case MTLPixelFormatRGBA16Float: return 8;
+        case MTLPixelFormatBGRA8Unorm: return 4;
+        default: return 0;
+    }
+}
+
+void loadTexels(MTLPixelFormat pixelFormat, const uint8_t* stored, size_t count, float* rgba) {
+    const size_t values = count * 4;
+    if (pixelFormat == MTLPixelFormatRGBA32Float) {
+        std::memcpy(rgba, stored, values * sizeof(float));
+    } else if (pixelFormat == MTLPixelFormatRGBA16Float) {
+        for (size_t i = 0; i < values; ++i) {
+            _Float16 half;
+            std::memcpy(&half, stored + i * 2, 2);
+            rgba[i] = float(half);
+        }
+    } else if (pixelFormat == MTLPixelFormatBGRA8Unorm) {
+        for (size_t p = 0; p < count; ++p) {
+            for (int c = 0; c < 4; ++c) rgba[p * 4 + size_t(kBGRAChannel[c])] = float(stored[p * 4 + size_t(c)]) / 255.0f;
+        }
+    }
+}
+
+void storeTexels(MTLPixelFormat pixelFormat, const float* rgba, size_t count, uint8_t* stored) {
+    const size_t values = count * 4;
+    if (pixelFormat == MTLPixelFormatRGBA32Float) {
+        std::memcpy(stored, rgba, values * sizeof(float));
+    } else if (pixelFormat == MTLPixelFormatRGBA16Float) {
+        for (size_t i = 0; i < values; ++i) {
+            const _Float16 half = _Float16(rgba[i]);
+            std::memcpy(stored + i * 2, &half, 2);
+        }
+    } else if (pixelFormat == MTLPixelFormatBGRA8Unorm) {
+        for (size_t p = 0; p < count; ++p) {
+            for (int c = 0; c < 4; ++c) stored[p * 4 + size_t(c)] = unorm8(rgba[p * 4 + size_t(kBGRAChannel[c])]);
+        }
+    }
+}
+
+namespace {
+
+constexpr float kTransparent[4] = {0.0f, 0.0f, 0.0f, 0.0f};
+
+// The filtered texel at (u, v); see TexelView::sample.
+inline void filter(const TexelView& view, float u, float v, float* rgba) {
+    const float x = u * float(view.width) - 0.5f;
+    const float y = v * float(view.height) - 0.5f;
+    if (!(x > -1.0f && x < float(view.width) && y > -1.0f && y < float(view.height))) {
+        rgba[0] = rgba[1] = rgba[2] = rgba[3] = 0.0f;
+        return;
+    }
+    // floor(x) and floor(y), exactly, for values this close to the texture.
+    int32_t x0 = int32_t(x);
+    int32_t y0 = int32_t(y);
+    if (float(x0) > x) --x0;
+    if (float(y0) > y) --y0;
+    const float fx = x - float(x0);
+    const float fy = y - float(y0);
+    const bool inside = x0 >= 0 && y0 >= 0 && x0 + 1 < view.width && y0 + 1 < view.height;
+    const float* t00;
+    const float* t10;
+    const float* t01;
+    const float* t11;
+    if (inside) {
+        t00 = view.texels + size_t(y0) * view.rowStride + size_t(x0) * 4;
+        t10 = t00 + 4;
+        t01 = t00 + view.rowStride;
+        t11 = t01 + 4;
+    } else {
+        const auto tap = [&](int32_t tx, int32_t ty) -> const float* {
+            if (tx < 0 || ty < 0 || tx >= view.width || ty >= view.height) return kTransparent;
+            return view.texels + size_t(ty) * view.rowStride + size_t(tx) * 4;
+        };
+        t00 = tap(x0, y0);
+        t10 = tap(x0 + 1, y0);
+        t01 = tap(x0, y0 + 1);
+        t11 = tap(x0 + 1, y0 + 1);
+    }
+    // The four channels side by side: each lane does the same operations, in
+    // the same order, as it would alone.
+    using Channels = float __attribute__((vector_size(16)));
+    const auto load = [](const float* texel) {
+        Channels channels;
+        std::memcpy(&channels, texel, sizeof(channels));
+        return channels;
+    };
+    const float gx = 1.0f - fx;
+    const float gy = 1.0f - fy;
+    const Channels upper = load(t00) * gx + load(t10) * fx;
+    const Channels lower = load(t01) * gx + load(t11) * fx;
+    const Channels result = upper * gy + lower * fy;
+    std::memcpy(rgba, &result, sizeof(result));
+}
+
+}  // namespace
+
+void TexelView::sample(float u, float v, float rgba[4]) const { filter(*this, u, v, rgba); }
+
+void TexelView::sampleSpan(const float* coordinates, size_t stride, int32_t count, float* rgba) const {
+    for (int32_t i = 0; i < count; ++i, coordinates += stride, rgba += 4) filter(*this, coordinates[0], coordinates[1], rgba);
+}
+
+TexelView texelView(const MTLTexture& texture, std::vector<float>& staging) {
+    TexelView view;
+    view.width = int32_t(texture.width());
+    view.height = int32_t(texture.height());
+    if (texture.pixelFormat() == MTLPixelFormatRGBA32Float) {
+        view.texels = reinterpret_cast<const float*>(texture.row(0));
+        view.rowStride = texture.iosurface()->bytesPerRow() / sizeof(float);
+        return view;
+    }
+    view.rowStride = size_t(view.width) * 4;
+    staging.resize(view.rowStride * size_t(view.height));
+    const int64_t rows = view.height;
+#ifdef _OPENMP
+#pragma omp parallel for schedule(static) if (rows * view.width > 65536)
+#endif
+    for (int64_t y = 0; y < rows; ++y) {
+        loadTexels(texture.pixelFormat(), texture.row(NSUInteger(y)), size_t(view.width),
+                   staging.data() + size_t(y) * view.rowStride);
+    }
+    view.texels = staging.data();
+    return view;
+}
+
+}  // namespace kv::metal
