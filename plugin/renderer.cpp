@@ -231,7 +231,9 @@ Result<void> KestrelvantagePlugIn::renderDestinationImage(const FxImageTile& des
     const float windowY = reframed ? float(blendY) : 0.5f;
     const float halfExtent = reframed ? float(0.5 / blendScale) : 0.5f;
 
-    const auto [width, height] = tileSize(destinationImage.tilePixelBounds());
+    const std::pair<int32_t, int32_t> destinationSize = tileSize(destinationImage.tilePixelBounds());
+    const int32_t width = destinationSize.first;
+    const int32_t height = destinationSize.second;
     const float halfWidth = float(width) * 0.5f;
     const float negativeHalfWidth = float(-int64_t(width)) * 0.5f;
     const float halfHeight = float(height) * 0.5f;

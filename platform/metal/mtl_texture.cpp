@@ -1,5 +1,7 @@
 #include "platform/metal/mtl_texture.h"
 
+#include "platform/iosurface/pixel_values.h"
+
 #include <cmath>
 #include <cstring>
 
@@ -34,11 +36,6 @@ MTLTexture::MTLTexture(const MTLTextureDescriptor& descriptor, std::shared_ptr<I
 namespace kv::metal {
 namespace {
 
-uint8_t unorm8(float value) {
-    if (!(value > 0.0f)) return 0;  // NaN too
-    if (value >= 1.0f) return 255;
-    return uint8_t(std::nearbyint(value * 255.0f));
-}
 
 // Surface order of a BGRA texel: which RGBA channel sits at each byte.
 constexpr int kBGRAChannel[4] = {2, 1, 0, 3};
@@ -69,9 +66,9 @@ void loadTexels(MTLPixelFormat pixelFormat, const uint8_t* stored, size_t count,
         std::memcpy(rgba, stored, values * sizeof(float));
     } else if (pixelFormat == MTLPixelFormatRGBA16Float) {
         for (size_t i = 0; i < values; ++i) {
-            _Float16 half;
+            uint16_t half;
             std::memcpy(&half, stored + i * 2, 2);
-            rgba[i] = float(half);
+            rgba[i] = kv::floatFromHalf(half);
         }
     } else if (pixelFormat == MTLPixelFormatBGRA8Unorm) {
         for (size_t p = 0; p < count; ++p) {
@@ -86,12 +83,12 @@ void storeTexels(MTLPixelFormat pixelFormat, const float* rgba, size_t count, ui
         std::memcpy(stored, rgba, values * sizeof(float));
     } else if (pixelFormat == MTLPixelFormatRGBA16Float) {
         for (size_t i = 0; i < values; ++i) {
-            const _Float16 half = _Float16(rgba[i]);
+            const uint16_t half = kv::halfFromFloat(rgba[i]);
             std::memcpy(stored + i * 2, &half, 2);
         }
     } else if (pixelFormat == MTLPixelFormatBGRA8Unorm) {
         for (size_t p = 0; p < count; ++p) {
-            for (int c = 0; c < 4; ++c) stored[p * 4 + size_t(c)] = unorm8(rgba[p * 4 + size_t(kBGRAChannel[c])]);
+            for (int c = 0; c < 4; ++c) stored[p * 4 + size_t(c)] = kv::unormByte(rgba[p * 4 + size_t(kBGRAChannel[c])]);
         }
     }
 }
