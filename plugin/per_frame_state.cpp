@@ -75,9 +75,11 @@ EffectTimeline effectTimeline(FxTimingAPI_v4* timing, const FxPlugIn* effect, Co
     CMTime frameDuration = CMTimeMake(0, 100);
     timing->frameDuration(&frameDuration);
     const float nativeRate = frameDuration.value >= 1 ? static_cast<float>(1 / CMTimeGetSeconds(frameDuration)) : 0;
+    // A rate that is not finite (a host answering a denominator of 0) would
+    // make every later statistics message of this counter fail to encode.
     auto locked = counter.lock();
-    locked.usage.timelineFps.recordFloat(timelineRate);
-    locked.usage.nativeFps.recordFloat(nativeRate);
+    if (std::isfinite(timelineRate)) locked.usage.timelineFps.recordFloat(timelineRate);
+    if (std::isfinite(nativeRate)) locked.usage.nativeFps.recordFloat(nativeRate);
     return timeline;
 }
 

@@ -5,13 +5,15 @@
 
 namespace {
 
+// Never destroyed: the statistics thread may read them while the process exits.
 std::mutex& mainBundleMutex() {
-    static std::mutex m;
+    static std::mutex& m = *new std::mutex();
     return m;
 }
 
 std::shared_ptr<const NSBundle>& mainBundleSlot() {
-    static std::shared_ptr<const NSBundle> bundle = std::make_shared<const NSBundle>(kv::compiledBundleInfo());
+    static auto& bundle =
+        *new std::shared_ptr<const NSBundle>(std::make_shared<const NSBundle>(kv::compiledBundleInfo()));
     return bundle;
 }
 

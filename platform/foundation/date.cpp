@@ -7,12 +7,14 @@
 namespace {
 
 std::mutex& sourceMutex() {
-    static std::mutex m;
+    // Never destroyed: other threads may still use it while the process exits.
+    static std::mutex& m = *new std::mutex();
     return m;
 }
 
 kv::DateSource& currentSource() {
-    static kv::DateSource source;
+    // Never destroyed: other threads may still use it while the process exits.
+    static kv::DateSource& source = *new kv::DateSource();
     return source;
 }
 

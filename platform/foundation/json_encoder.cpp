@@ -10,9 +10,10 @@ Value floatNumber(float value, std::string_view key) {
     // The float's shortest text, read as a double, is written back as that
     // same text by the JSON writer, and reads back as the same float.
     char digits[32];
-    const auto end = std::to_chars(digits, digits + sizeof digits - 1, value).ptr;
-    *end = '\0';
-    return Value(std::strtod(digits, nullptr));
+    const auto end = std::to_chars(digits, digits + sizeof digits, value).ptr;
+    double widened = 0;
+    std::from_chars(digits, end, widened);  // whatever the process's locale
+    return Value(widened);
 }
 
 }  // namespace kv::json

@@ -12,12 +12,14 @@
 namespace {
 
 std::mutex& sinkMutex() {
-    static std::mutex m;
+    // Never destroyed: other threads may still use it while the process exits.
+    static std::mutex& m = *new std::mutex();
     return m;
 }
 
 kv::LogSink& currentSink() {
-    static kv::LogSink sink;
+    // Never destroyed: other threads may still use it while the process exits.
+    static kv::LogSink& sink = *new kv::LogSink();
     return sink;
 }
 

@@ -110,6 +110,8 @@ Exchange perform(const URLRequest& request) {
     curl_easy_setopt(handle, CURLOPT_URL, request.URL.c_str());
     curl_easy_setopt(handle, CURLOPT_PROTOCOLS_STR, "http,https");
     curl_easy_setopt(handle, CURLOPT_NOSIGNAL, 1L);
+    // This machine's own addresses are never reached through a proxy.
+    curl_easy_setopt(handle, CURLOPT_NOPROXY, "localhost,127.0.0.1,::1");
     curl_easy_setopt(handle, CURLOPT_TIMEOUT_MS, static_cast<long>(timeout * 1000));
     curl_easy_setopt(handle, CURLOPT_HTTPHEADER, headerList.get());
     if (request.httpMethod == "POST") {

@@ -145,6 +145,15 @@ TEST_F(PluginStateTest, TimingGivesTheClipFractionAndTheRateCounters) {
         EXPECT_EQ(locked.usage.timelineFps.lastFlt, 24.0f);
         EXPECT_EQ(locked.usage.nativeFps.lastFlt, 0.0f);
     }
+
+    // A timeline rate over 0 is no rate: it is not recorded, so the counter stays encodable.
+    instance->timing().setTiming({CMTimeMake(0, 30), CMTimeMake(90, 30), 24, 0, CMTimeMake(1, 30)});
+    state(CMTimeMake(30, 30));
+    {
+        auto locked = counter()->lock();
+        EXPECT_EQ(locked.usage.timelineFps.lastFlt, 24.0f);
+        EXPECT_EQ(locked.usage.nativeFps.lastFlt, 30.0f);
+    }
 }
 
 TEST_F(PluginStateTest, WithoutTimingTheFrameIsTheEffectStart) {
