@@ -140,6 +140,31 @@ private:
     std::shared_ptr<MTLCommandQueue> queue_;
 };
 
+// An enqueued command buffer holds its queue's place in line: a render that
+// stops before committing it commits it empty, so that the queue, back in the
+// pool, does not stall every later frame behind it.
+class EnqueuedBuffer {
+public:
+    explicit EnqueuedBuffer(std::shared_ptr<MTLCommandBuffer> buffer) : buffer_(std::move(buffer)) {
+        buffer_->enqueue();
+    }
+    ~EnqueuedBuffer() {
+        if (committed_) return;
+        if (encoder_) encoder_->endEncoding();
+        buffer_->commit();
+    }
+    EnqueuedBuffer(const EnqueuedBuffer&) = delete;
+    EnqueuedBuffer& operator=(const EnqueuedBuffer&) = delete;
+
+    void encodingWith(std::shared_ptr<MTLRenderCommandEncoder> encoder) { encoder_ = std::move(encoder); }
+    void committed() { committed_ = true; }
+
+private:
+    std::shared_ptr<MTLCommandBuffer> buffer_;
+    std::shared_ptr<MTLRenderCommandEncoder> encoder_;
+    bool committed_ = false;
+};
+
 }  // namespace
 
 bool KestrelvantagePlugIn::destinationImageRect(FxRect* destinationImageRect, const FxImageTiles&,
@@ -188,7 +213,7 @@ Result<void> KestrelvantagePlugIn::renderDestinationImage(const FxImageTile& des
     const std::shared_ptr<MTLCommandBuffer> commandBuffer = loan.queue().commandBuffer();
     if (!commandBuffer) return Error{"Render: no command buffer"};
     commandBuffer->label = "Kestrelvantage Command Buffer";
-    commandBuffer->enqueue();
+    EnqueuedBuffer inLine(commandBuffer);
 
     const auto sourceTexture = source.metalTextureForDevice(cache.device(source.deviceRegistryID()));
     const auto destinationTexture =
@@ -204,6 +229,7 @@ Result<void> KestrelvantagePlugIn::renderDestinationImage(const FxImageTile& des
     const std::shared_ptr<MTLRenderCommandEncoder> encoder =
         commandBuffer->renderCommandEncoderWithDescriptor(renderPass);
     if (!encoder) return Error{"Render: no render command encoder"};
+    inLine.encodingWith(encoder);
 
     const auto [sourceWidth, sourceHeight] = tileSize(source.tilePixelBounds());
     const double sourceAspect = double(sourceWidth) / double(sourceHeight);
@@ -317,6 +343,7 @@ Result<void> KestrelvantagePlugIn::renderDestinationImage(const FxImageTile& des
 
     encoder->endEncoding();
     commandBuffer->commit();
+    inLine.committed();
     commandBuffer->waitUntilCompleted();
     if (commandBuffer->status() == MTLCommandBufferStatusError && commandBuffer->error()) {
         NSLog("Render: the GPU did not finish the frame: " + commandBuffer->error()->message);

@@ -30,6 +30,21 @@ TEST_F(RenderTest, MissingImagesAndTransformsFailTheFrameWithAnError) {
     EXPECT_EQ(usage().renderedFrames.count, 0);
 }
 
+TEST_F(RenderTest, AFrameThatFailsAfterTakingItsPlaceInLineStillCommitsItsBuffer) {
+    const NSData state = test::stateData(test::normalState());
+    const auto surface = source(16, 9);
+    const auto tile = host::makeFullFrameTile(surface);
+    const FxRect bounds{0, 0, 16, 9};
+    // The destination lies on a GPU that has no texture for it: the buffer is already enqueued.
+    const FxImageTile elsewhere(surface, bounds, bounds, 0xdead, FxMatrix44());
+    NSError error;
+    EXPECT_FALSE(plugin->renderDestinationImage(elsewhere, {tile}, &state, CMTimeMake(0, 1), &error));
+    EXPECT_EQ(recorder.labels, std::vector<std::string>{"Kestrelvantage Command Buffer"});
+    EXPECT_TRUE(recorder.passes.empty());
+    EXPECT_TRUE(plugin->renderDestinationImage(*tile, {tile}, &state, CMTimeMake(0, 1), &error));
+    EXPECT_EQ(recorder.passes.size(), 1u);
+}
+
 TEST_F(RenderTest, AnExhaustedQueuePoolFailsTheFrameUntilAQueueComesBack) {
     MetalDeviceCache& cache = MetalDeviceCache::shared();
     std::vector<std::shared_ptr<MTLCommandQueue>> taken;
