@@ -68,6 +68,10 @@ void forEachField(Config& c, Visit&& visit) {
     visit("brightness", c.brightness);
 }
 
+// The settings in force when every framing parameter is at its default
+// (also those of a frame without an analysis): enable on, 200 moved pixels.
+FrameConfig startingFrameConfig();
+
 json::Value encodeJson(const FrameConfig& config);
 FrameConfig decodeFrameConfig(const json::Reader& reader);
 

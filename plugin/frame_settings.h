@@ -12,9 +12,6 @@ namespace kv {
 // A timescale's entries are dropped together once it holds this many.
 inline constexpr size_t kMaxCachedSettingsPerTimescale = 3600;
 
-// The settings before the host has answered: the parameters' defaults, with
-// `enable` true and `minMovedPixels` 200, which no parameter sets.
-FrameConfig startingFrameConfig();
 
 // One setting read from a float parameter.
 struct FloatSetting {
