@@ -5,7 +5,7 @@
 #include <optional>
 #include <vector>
 
-#include "host/atomic_file.h"
+#include "platform/foundation/atomic_file.h"
 #include "host/base64.h"
 #include "platform/foundation/json_coding.h"
 #include "platform/foundation/log.h"

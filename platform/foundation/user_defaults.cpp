@@ -1,5 +1,7 @@
 #include "platform/foundation/user_defaults.h"
 
+#include "platform/foundation/atomic_file.h"
+
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
@@ -39,26 +41,10 @@ std::map<std::string, std::string, std::less<>> readValues(const std::filesystem
     return values;
 }
 
-// The bytes go to a temporary file beside `file`, which is then renamed
-// over it: readers see the old contents or the new ones, never a mix.
 bool replaceFile(const std::filesystem::path& file, const std::string& bytes) {
     std::error_code ignored;
     std::filesystem::create_directories(file.parent_path(), ignored);
-    std::filesystem::path temporary = file;
-    temporary += ".tmp-" + std::to_string(::getpid());
-    {
-        std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-        out.write(bytes.data(), std::streamsize(bytes.size()));
-        out.flush();
-        if (!out) {
-            std::filesystem::remove(temporary, ignored);
-            return false;
-        }
-    }
-    std::error_code renamed;
-    std::filesystem::rename(temporary, file, renamed);
-    if (renamed) std::filesystem::remove(temporary, ignored);
-    return !renamed;
+    return kv::writeFileAtomically(file, bytes).ok();
 }
 
 }  // namespace

@@ -8,7 +8,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "host/atomic_file.h"
+#include "platform/foundation/atomic_file.h"
 #include "host/base64.h"
 #include "platform/foundation/log.h"
 

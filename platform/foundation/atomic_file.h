@@ -9,11 +9,11 @@
 
 #include "platform/foundation/result.h"
 
-namespace kv::host {
+namespace kv {
 
 Result<void> writeFileAtomically(const std::filesystem::path& path, std::string_view bytes);
 
 // The whole file, or an error that names it and says why.
 Result<std::string> readWholeFile(const std::filesystem::path& path);
 
-}  // namespace kv::host
+}  // namespace kv

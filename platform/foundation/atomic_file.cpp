@@ -1,4 +1,4 @@
-#include "host/atomic_file.h"
+#include "platform/foundation/atomic_file.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -9,7 +9,7 @@
 #include <fstream>
 #include <sstream>
 
-namespace kv::host {
+namespace kv {
 namespace {
 
 std::string reason(int code) { return std::strerror(code); }
@@ -81,4 +81,4 @@ Result<std::string> readWholeFile(const std::filesystem::path& path) {
     return contents.str();
 }
 
-}  // namespace kv::host
+}  // namespace kv
