@@ -130,5 +130,17 @@ TEST(UploadResponseTest, MissingBodyResponseOrHttpAnswerIsABadServerResponse) {
     EXPECT_EQ(out.lines(), (std::vector<std::string>{bad, bad, "Error The request timed out."}));
 }
 
+TEST(UploadResponseTest, OnlyStatusCodesFrom200To299Succeed) {
+    for (const long status : {199L, 200L, 299L, 300L}) {
+        StandardOutputCapture out;
+        IO::handleSendResponse("ok", std::make_shared<NSHTTPURLResponse>("https://127.0.0.1/", status, HTTPHeaders{}),
+                               std::nullopt);
+        const bool succeeded = status >= 200 && status <= 299;
+        ASSERT_FALSE(out.lines().empty());
+        EXPECT_EQ(out.lines()[0], succeeded ? "Request succeeded; data: 2 bytes"
+                                            : "Status code should be 2xx but is " + std::to_string(status));
+    }
+}
+
 }  // namespace
 }  // namespace kv
