@@ -195,8 +195,9 @@ TEST(RasterizerTest, ARejectedDrawEndsThePassAsInTheReference) {
         EXPECT_EQ(drawing.pixel(14, 1)[0], 0.25f);  // never drawn after it
     };
     rejectedBy([](Drawing& drawing) { drawing.draw({{-1, -1, 0, 0}, {1, 1, 0, 0}}, MTLPrimitiveTypeLine); });
-    rejectedBy([](Drawing& drawing) { drawing.encoder->drawPrimitives(MTLPrimitiveTypeTriangle, 0, metal::kMaxDrawVertices + 1); });
-    rejectedBy([](Drawing& drawing) { drawing.encoder->drawPrimitives(MTLPrimitiveTypeTriangle, metal::kMaxDrawVertices + 1, 3); });
+    const NSUInteger tooMany = metal::kMaxDrawVertices + 1;
+    rejectedBy([&](Drawing& drawing) { drawing.encoder->drawPrimitives(MTLPrimitiveTypeTriangle, 0, tooMany); });
+    rejectedBy([&](Drawing& drawing) { drawing.encoder->drawPrimitives(MTLPrimitiveTypeTriangle, tooMany, 3); });
     rejectedBy([](Drawing& drawing) {
         drawing.encoder->setRenderPipelineState(
             test::testPipeline(*drawing.device, MTLPixelFormatBGRA8Unorm, test::valuesFragmentFunction()));

@@ -190,10 +190,13 @@ std::vector<uint8_t> referenceRender(const metal::RenderPass& pass, std::vector<
             auto copy = std::make_unique<std::vector<float>>();
             for (NSUInteger y = 0; y < height; ++y) {
                 for (NSUInteger x = 0; x < width; ++x) {
-                    for (int channel = 0; channel < 4; ++channel) copy->push_back(readChannel(format, texelAt(x, y), channel));
+                    for (int channel = 0; channel < 4; ++channel) {
+                        copy->push_back(readChannel(format, texelAt(x, y), channel));
+                    }
                 }
             }
-            views.push_back(std::make_unique<TexelView>(TexelView{copy->data(), size_t(width) * 4, int32_t(width), int32_t(height)}));
+            views.push_back(std::make_unique<TexelView>(
+                TexelView{copy->data(), size_t(width) * 4, int32_t(width), int32_t(height)}));
             texels.push_back(std::move(copy));
             fragmentArguments.setTexture(set->index, views.back().get());
         } else if (const auto* draw = std::get_if<metal::Draw>(&command)) {
