@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <functional>
 #include <limits>
 #include <random>
 
@@ -22,12 +23,13 @@ struct Drawing {
     std::shared_ptr<MTLRenderCommandEncoder> encoder;
 
     Drawing(MTLPixelFormat format, NSUInteger width, NSUInteger height,
-            std::shared_ptr<MTLFunction> fragment = test::valuesFragmentFunction()) {
+            std::shared_ptr<MTLFunction> fragment = test::valuesFragmentFunction(),
+            MTLLoadAction loadAction = MTLLoadActionClear) {
         target = test::testTexture(*device, format, width, height);
         buffer = device->newCommandQueue()->commandBuffer();
         MTLRenderPassDescriptor pass;
         pass.colorAttachments[0].texture = target;
-        pass.colorAttachments[0].loadAction = MTLLoadActionClear;
+        pass.colorAttachments[0].loadAction = loadAction;
         pass.colorAttachments[0].clearColor = MTLClearColorMake(0.25, 0.5, 0.75, 1.0);
         encoder = buffer->renderCommandEncoderWithDescriptor(pass);
         encoder->setRenderPipelineState(test::testPipeline(*device, format, std::move(fragment)));
@@ -39,11 +41,11 @@ struct Drawing {
     }
 
     // Commits and answers whether the fast path matched the reference.
-    bool commitMatchesReference() {
+    bool commitMatchesReference(MTLCommandBufferStatus expected = MTLCommandBufferStatusCompleted) {
         test::CommitRecorder recorder;
         encoder->endEncoding();
         buffer->commit();
-        EXPECT_EQ(buffer->status(), MTLCommandBufferStatusCompleted);
+        EXPECT_EQ(buffer->status(), expected);
         EXPECT_EQ(recorder.passes.size(), 1u);
         if (recorder.passes.size() != 1) return false;
         return test::packedPixels(*target) == test::referenceRender(recorder.passes[0], recorder.before[0]);
@@ -159,11 +161,50 @@ TEST(RasterizerTest, TexturedQuadAtOneTexelPerPixelCopiesTheTexture) {
 }
 
 TEST(RasterizerTest, SamplingTheTargetItselfReadsThePixelsFromBeforeTheDraw) {
-    Drawing drawing(MTLPixelFormatRGBA32Float, 64, 64, test::samplingFragmentFunction());
+    Drawing drawing(MTLPixelFormatRGBA32Float, 64, 64, test::samplingFragmentFunction(), MTLLoadActionLoad);
+    const auto pattern = [](NSUInteger x, NSUInteger y) {
+        return std::array<float, 4>{float(x) / 64.0f, float(y) / 64.0f, float((x * 7 + y * 3) % 11) / 11.0f, 1.0f};
+    };
+    for (NSUInteger y = 0; y < 64; ++y) {
+        for (NSUInteger x = 0; x < 64; ++x) std::memcpy(drawing.target->row(y) + x * 16, pattern(x, y).data(), 16);
+    }
     drawing.encoder->setFragmentTexture(drawing.target, 0);
-    // Mirrored, so that every row reads another row.
+    // Mirrored both ways, so that every pixel reads another one, half of
+    // them from rows drawn before their own.
     drawing.draw({{1, -1, 0, 0}, {-1, -1, 1, 0}, {1, 1, 0, 1}, {-1, 1, 1, 1}}, MTLPrimitiveTypeTriangleStrip);
     EXPECT_TRUE(drawing.commitMatchesReference());
+    for (NSUInteger y = 0; y < 64; ++y) {
+        for (NSUInteger x = 0; x < 64; ++x) {
+            const auto expected = pattern(63 - x, 63 - y);
+            for (size_t c = 0; c < 4; ++c) ASSERT_NEAR(drawing.pixel(x, y)[c], expected[c], 1e-5) << x << "," << y;
+        }
+    }
+}
+
+TEST(RasterizerTest, ARejectedDrawEndsThePassAsInTheReference) {
+    const std::vector<ClipVertex> left{{-1, 1, 1, 1}, {0, 1, 1, 1}, {0, -1, 1, 1}};
+    const std::vector<ClipVertex> right{{0, 1, 2, 2}, {1, 1, 2, 2}, {1, -1, 2, 2}};
+    const auto rejectedBy = [&](const std::function<void(Drawing&)>& reject) {
+        Drawing drawing(MTLPixelFormatRGBA32Float, 16, 8);
+        drawing.draw(left);
+        reject(drawing);
+        drawing.draw(right);
+        drawing.draw(left, MTLPrimitiveTypeTriangleStrip);
+        EXPECT_TRUE(drawing.commitMatchesReference(MTLCommandBufferStatusError));
+        EXPECT_EQ(drawing.pixel(1, 1)[0], 1.0f);   // drawn before the rejected draw
+        EXPECT_EQ(drawing.pixel(14, 1)[0], 0.25f);  // never drawn after it
+    };
+    rejectedBy([](Drawing& drawing) { drawing.draw({{-1, -1, 0, 0}, {1, 1, 0, 0}}, MTLPrimitiveTypeLine); });
+    const NSUInteger tooMany = metal::kMaxDrawVertices + 1;
+    rejectedBy([&](Drawing& drawing) { drawing.encoder->drawPrimitives(MTLPrimitiveTypeTriangle, 0, tooMany); });
+    rejectedBy([&](Drawing& drawing) { drawing.encoder->drawPrimitives(MTLPrimitiveTypeTriangle, tooMany, 3); });
+    rejectedBy([](Drawing& drawing) {
+        drawing.encoder->setRenderPipelineState(
+            test::testPipeline(*drawing.device, MTLPixelFormatBGRA8Unorm, test::valuesFragmentFunction()));
+        drawing.draw({{-1, -1, 0, 0}, {1, 1, 0, 0}, {1, -1, 0, 0}});
+        drawing.encoder->setRenderPipelineState(
+            test::testPipeline(*drawing.device, MTLPixelFormatRGBA32Float, test::valuesFragmentFunction()));
+    });
 }
 
 TEST(RasterizerTest, DrawsTheRulesRejectEndTheBufferInError) {

@@ -50,6 +50,15 @@ inline PluginState normalState() {
     return state;
 }
 
+// A frame whose first processed box crops a 16:9 source to centre
+// (0.5, 0.35) at scale 3, mixed with the whole frame by `frameMix`.
+inline PluginState croppedState(double frameMix) {
+    PluginState state = normalState();
+    state.frameMix = frameMix;
+    state.processedBounds.bounds = {Bounds{0.4, 0.3, 0.6, 0.4, 50}};
+    return state;
+}
+
 inline NSData stateData(const PluginState& state) {
     auto text = encodePluginStateText(state);
     EXPECT_TRUE(text.ok());
@@ -81,6 +90,33 @@ inline std::vector<metal::Draw> drawsOf(const metal::RenderPass& pass) {
         if (const auto* draw = std::get_if<metal::Draw>(&command)) draws.push_back(*draw);
     }
     return draws;
+}
+
+// The rectangles (x0, y0, x1, y1, normalised) that the outlines of a pass
+// were drawn around, in drawing order, read back from the first two bars of
+// each (the edges at y1 and y0) of a `width` × `height` tile.
+inline std::vector<std::array<double, 4>> outlineWindows(const metal::RenderPass& pass, double width, double height,
+                                                          double thickness) {
+    const double half = thickness * 0.5;
+    std::vector<std::array<double, 4>> windows;
+    const auto blocks = blocksSet(pass, MTLFunctionTypeVertex, kVertexArgumentVertices);
+    for (size_t i = 1; i < blocks.size(); ++i) {  // the first block is the image quad
+        const auto v = elementsOf<RenderVertex>(blocks[i]);
+        if (v.size() != 24) continue;
+        windows.push_back({(double(v[1].position[0]) + half + width * 0.5) / width,
+                           (height * 0.5 - (double(v[7].position[1]) + half)) / height,
+                           (double(v[0].position[0]) - half + width * 0.5) / width,
+                           (height * 0.5 - (double(v[1].position[1]) + half)) / height});
+    }
+    return windows;
+}
+
+inline void expectWindows(const std::vector<std::array<double, 4>>& got,
+                          const std::vector<std::array<double, 4>>& expected) {
+    ASSERT_EQ(got.size(), expected.size());
+    for (size_t i = 0; i < got.size(); ++i) {
+        for (size_t k = 0; k < 4; ++k) EXPECT_NEAR(got[i][k], expected[i][k], 2e-6) << "outline " << i << ", value " << k;
+    }
 }
 
 // The colours of the outlines, in drawing order.

@@ -9,6 +9,7 @@
 namespace kv {
 namespace {
 
+using test::croppedState;
 using test::RenderTest;
 
 constexpr std::array<float, 4> kGreen{0, 1, 0, 1}, kBlue{0, 0, 1, 1}, kGrey{0.5f, 0.5f, 0.5f, 1},
@@ -33,13 +34,6 @@ void expectWindow(const metal::RenderPass& pass, double ux, double uy, double t)
         EXPECT_NEAR(c[i][0], expected[i][0], 1e-6) << i;
         EXPECT_NEAR(c[i][1], expected[i][1], 1e-6) << i;
     }
-}
-
-PluginState croppedState(double frameMix) {
-    PluginState state = test::normalState();
-    state.frameMix = frameMix;
-    state.processedBounds.bounds = {Bounds{0.4, 0.3, 0.6, 0.4, 50}};
-    return state;
 }
 
 TEST_F(RenderTest, WithoutStateNothingIsDrawnOrCounted) {

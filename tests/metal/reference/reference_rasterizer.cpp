@@ -171,33 +171,47 @@ std::vector<uint8_t> referenceRender(const metal::RenderPass& pass, std::vector<
         } else if (const auto* set = std::get_if<metal::SetBytes>(&command)) {
             (set->stage == MTLFunctionTypeVertex ? vertexArguments : fragmentArguments).setBytes(set->index, set->bytes);
         } else if (const auto* set = std::get_if<metal::SetTexture>(&command)) {
+            if (set->stage != MTLFunctionTypeFragment) continue;
             const MTLTexture* source = set->texture.get();
             if (!source) {
                 fragmentArguments.setTexture(set->index, nullptr);
                 continue;
             }
+            // A texture over the target's own surface holds the target's
+            // pixels as they stand now, not as the fast path left them.
+            const bool isTarget = source->iosurface() && source->iosurface() == texture.iosurface();
+            const auto texelAt = [&](NSUInteger x, NSUInteger y) -> const uint8_t* {
+                if (isTarget) return target.at(int64_t(x), int64_t(y));
+                return source->row(y) + x * metal::bytesPerTexel(source->pixelFormat());
+            };
+            const MTLPixelFormat format = isTarget ? texture.pixelFormat() : source->pixelFormat();
+            const NSUInteger width = isTarget ? texture.width() : source->width();
+            const NSUInteger height = isTarget ? texture.height() : source->height();
             auto copy = std::make_unique<std::vector<float>>();
-            const size_t bytes = metal::bytesPerTexel(source->pixelFormat());
-            for (NSUInteger y = 0; y < source->height(); ++y) {
-                for (NSUInteger x = 0; x < source->width(); ++x) {
+            for (NSUInteger y = 0; y < height; ++y) {
+                for (NSUInteger x = 0; x < width; ++x) {
                     for (int channel = 0; channel < 4; ++channel) {
-                        copy->push_back(readChannel(source->pixelFormat(), source->row(y) + x * bytes, channel));
+                        copy->push_back(readChannel(format, texelAt(x, y), channel));
                     }
                 }
             }
             views.push_back(std::make_unique<TexelView>(
-                TexelView{copy->data(), size_t(source->width()) * 4, int32_t(source->width()), int32_t(source->height())}));
+                TexelView{copy->data(), size_t(width) * 4, int32_t(width), int32_t(height)}));
             texels.push_back(std::move(copy));
             fragmentArguments.setTexture(set->index, views.back().get());
         } else if (const auto* draw = std::get_if<metal::Draw>(&command)) {
-            if (!pipeline || pipeline->colorPixelFormat() != texture.pixelFormat()) continue;
+            // The first draw the rules reject ends the pass.
+            const bool strip = draw->primitiveType == MTLPrimitiveTypeTriangleStrip;
+            if (!pipeline || pipeline->colorPixelFormat() != texture.pixelFormat() ||
+                (!strip && draw->primitiveType != MTLPrimitiveTypeTriangle) ||
+                draw->vertexCount > metal::kMaxDrawVertices || draw->vertexStart > metal::kMaxDrawVertices) {
+                return before;
+            }
             std::vector<Point> points;
             for (NSUInteger i = 0; i < draw->vertexCount; ++i) {
                 points.push_back(onScreen(
                     pipeline->vertexFunction().vertexBody()(uint32_t(draw->vertexStart + i), vertexArguments), viewport));
             }
-            const bool strip = draw->primitiveType == MTLPrimitiveTypeTriangleStrip;
-            if (!strip && draw->primitiveType != MTLPrimitiveTypeTriangle) continue;
             for (size_t i = 0; i + 2 < points.size(); i += strip ? 1 : 3) {
                 if (points[i].valid && points[i + 1].valid && points[i + 2].valid) {
                     drawTriangle(points[i], points[i + 1], points[i + 2], pass, viewport, *pipeline,

@@ -15,7 +15,8 @@ namespace kv::test {
 std::vector<uint8_t> packedPixels(const MTLTexture& texture);
 
 // The target's packed pixels after the pass, starting from `before` (packed
-// pixels of the target). Draws the pass's rules fail on are skipped.
+// pixels of the target). The first draw the pass's rules reject ends it, as
+// it ends the fast path's pass.
 std::vector<uint8_t> referenceRender(const metal::RenderPass& pass, std::vector<uint8_t> before);
 
 }  // namespace kv::test
