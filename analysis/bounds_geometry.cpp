@@ -17,14 +17,6 @@ namespace {
 double lesser(double a, double b) { return b < a ? b : a; }
 double greater(double a, double b) { return b >= a ? b : a; }
 
-int64_t addCounts(int64_t a, int64_t b) {
-    int64_t sum;
-    if (__builtin_add_overflow(a, b, &sum)) {
-        return b > 0 ? std::numeric_limits<int64_t>::max() : std::numeric_limits<int64_t>::min();
-    }
-    return sum;
-}
-
 // Truncates toward zero; NaN counts nothing, values past the range saturate.
 int64_t truncatedCount(double value) {
     constexpr double kTwoTo63 = 9223372036854775808.0;
@@ -41,6 +33,14 @@ bool isThin(double minEdge, double maxEdge) { return maxEdge - minEdge <= kDegen
 CGRect rectOf(const Bounds& b) { return CGRectMake(b.minX, b.minY, b.maxX - b.minX, b.maxY - b.minY); }
 
 }  // namespace
+
+int64_t addCounts(int64_t a, int64_t b) {
+    int64_t sum;
+    if (__builtin_add_overflow(a, b, &sum)) {
+        return b > 0 ? std::numeric_limits<int64_t>::max() : std::numeric_limits<int64_t>::min();
+    }
+    return sum;
+}
 
 double area(const Bounds& b) { return (b.maxX - b.minX) * (b.maxY - b.minY); }
 

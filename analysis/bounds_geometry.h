@@ -19,6 +19,9 @@ inline constexpr double kDegenerateSize = 0.001;
 // Width × height, whether the box is empty or not.
 double area(const Bounds& b);
 
+// a + b, held at the limits of int64_t instead of overflowing.
+int64_t addCounts(int64_t a, int64_t b);
+
 // Empty: count 0, or all four edges 0, or width or height kDegenerateSize or less.
 bool isEmpty(const Bounds& b);
 

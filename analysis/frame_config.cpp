@@ -50,6 +50,11 @@ FrameConfig startingFrameConfig() {
     return c;
 }
 
+CGRect motionBoxRect(const FrameConfig& config) {
+    return CGRectMake(config.motionBoxLeft, config.motionBoxTop, config.motionBoxRight - config.motionBoxLeft,
+                      config.motionBoxBottom - config.motionBoxTop);
+}
+
 json::Value encodeJson(const FrameConfig& config) {
     json::Value out = json::Value::object();
     forEachField(config, FieldWriter{out});

@@ -3,6 +3,7 @@
 // parameters, and their JSON form (keys are the field names).
 #include <cstdint>
 
+#include "platform/coregraphics/cgrect.h"
 #include "platform/foundation/json_coding.h"
 
 namespace kv {
@@ -71,6 +72,11 @@ void forEachField(Config& c, Visit&& visit) {
 // The settings in force when every framing parameter is at its default
 // (also those of a frame without an analysis): enable on, 200 moved pixels.
 FrameConfig startingFrameConfig();
+
+// The motion-detection area as a rectangle, in the fractions of Bounds; its
+// height is negative when the top edge lies above the bottom one, as it does
+// by default.
+CGRect motionBoxRect(const FrameConfig& config);
 
 json::Value encodeJson(const FrameConfig& config);
 FrameConfig decodeFrameConfig(const json::Reader& reader);

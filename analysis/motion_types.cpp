@@ -14,10 +14,14 @@ json::Value encodeJson(const Bounds& bounds) {
                        {"count", bounds.count}};
 }
 
+json::Value encodeJson(const std::vector<Bounds>& boxes) {
+    json::Value array = json::Value::array();
+    for (const Bounds& b : boxes) array.push_back(encodeJson(b));
+    return array;
+}
+
 json::Value encodeJson(const MotionBounds& sample) {
-    json::Value boxes = json::Value::array();
-    for (const Bounds& b : sample.bounds) boxes.push_back(encodeJson(b));
-    return json::Value{{"t", encodeJson(sample.time)}, {"b", std::move(boxes)}};
+    return json::Value{{"t", encodeJson(sample.time)}, {"b", encodeJson(sample.bounds)}};
 }
 
 json::Value encodeJson(const MotionAnalysis& analysis) {

@@ -50,6 +50,7 @@ struct MotionAnalysis {
 // finite; the decoders on any missing, null, mistyped or out-of-range member.
 json::Value encodeJson(const CMTime& time);
 json::Value encodeJson(const Bounds& bounds);
+json::Value encodeJson(const std::vector<Bounds>& boxes);  // a JSON array, in list order
 json::Value encodeJson(const MotionBounds& sample);
 json::Value encodeJson(const MotionAnalysis& analysis);
 

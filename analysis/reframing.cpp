@@ -6,9 +6,6 @@
 namespace kv {
 namespace {
 
-// Seconds from `from` to `to`, as the difference of the two times.
-double secondsBetween(CMTime to, CMTime from) { return CMTimeGetSeconds(CMTimeSubtract(to, from)); }
-
 bool touchesMotionBox(const Bounds& b, CGRect motionBox) {
     return CGRectContainsPoint(motionBox, CGPoint{b.minX, b.minY}) ||
            CGRectContainsPoint(motionBox, CGPoint{b.maxX, b.maxY}) ||
@@ -35,10 +32,16 @@ bool takeSample(const MotionBounds& sample, const FrameConfig& config, Bounds& r
 
 }  // namespace
 
+double secondsBetween(CMTime to, CMTime from) { return CMTimeGetSeconds(CMTimeSubtract(to, from)); }
+
+size_t lastSampleBefore(const std::vector<MotionBounds>& samples, CMTime t, double ahead) {
+    const size_t k =
+        partitioningIndex(samples, [&](const MotionBounds& s) { return secondsBetween(t, s.time) + ahead <= 0; });
+    return k == 0 ? 0 : k - 1;
+}
+
 Bounds keptUnion(const MotionBounds& sample, const FrameConfig& config) {
-    const CGRect motionBox =
-        CGRectMake(config.motionBoxLeft, config.motionBoxTop, config.motionBoxRight - config.motionBoxLeft,
-                   config.motionBoxBottom - config.motionBoxTop);
+    const CGRect motionBox = motionBoxRect(config);
     Bounds kept;
     for (const Bounds& b : sample.bounds) {
         if (!touchesMotionBox(b, motionBox)) continue;
@@ -57,9 +60,7 @@ Bounds computeProcessedBounds(CMTime t, const MotionAnalysis& analysis, const Se
 
     // The anchor is the last sample lying less than `offset` seconds after t
     // (the first sample when there is none). The offset enters as the Double.
-    const size_t k =
-        partitioningIndex(samples, [&](const MotionBounds& s) { return secondsBetween(t, s.time) + offset <= 0; });
-    const size_t a = k == 0 ? 0 : k - 1;
+    const size_t a = lastSampleBefore(samples, t, offset);
     const Bounds anchorKept = keptUnion(samples[a], settingsAt(query));
 
     // Backward walk. It takes the first earlier sample whatever its distance,

@@ -52,6 +52,13 @@ auto partitioningIndex(const Range& range, Predicate&& holds) {
     return Index(low);
 }
 
+// Seconds from `from` to `to`, as the difference of the two times.
+double secondsBetween(CMTime to, CMTime from);
+
+// The last sample lying less than `ahead` seconds after t; the first sample
+// when there is none. `samples` must not be empty.
+size_t lastSampleBefore(const std::vector<MotionBounds>& samples, CMTime t, double ahead);
+
 // The union of the boxes of `sample` that are followed under `config`: a
 // corner or the centre in the motion box, a count of at least
 // minMovedPixels (and not 0), and not empty.

@@ -42,20 +42,13 @@ std::shared_ptr<MTLCommandQueue> MetalDeviceCacheItem::getCommandQueue() {
     return nullptr;
 }
 
-void MetalDeviceCacheItem::returnCommandQueue(const std::shared_ptr<MTLCommandQueue>& commandQueue) {
+bool MetalDeviceCacheItem::returnCommandQueue(const std::shared_ptr<MTLCommandQueue>& commandQueue) {
     std::lock_guard hold(commandQueueCacheLock);
     for (CommandQueueEntry& entry : commandQueueCache) {
         if (entry.commandQueue && entry.commandQueue == commandQueue) {
             entry.inUse = false;
-            return;
+            return true;
         }
-    }
-}
-
-bool MetalDeviceCacheItem::holdsCommandQueue(const std::shared_ptr<MTLCommandQueue>& commandQueue) {
-    std::lock_guard hold(commandQueueCacheLock);
-    for (const CommandQueueEntry& entry : commandQueueCache) {
-        if (entry.commandQueue && entry.commandQueue == commandQueue) return true;
     }
     return false;
 }
@@ -132,10 +125,7 @@ std::shared_ptr<MTLCommandQueue> MetalDeviceCache::commandQueue(uint64_t registr
 
 void MetalDeviceCache::returnCommandQueue(const std::shared_ptr<MTLCommandQueue>& commandQueue) {
     for (const auto& item : items()) {
-        if (item->holdsCommandQueue(commandQueue)) {
-            item->returnCommandQueue(commandQueue);
-            return;
-        }
+        if (item->returnCommandQueue(commandQueue)) return;
     }
 }
 

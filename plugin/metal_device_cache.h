@@ -33,10 +33,9 @@ public:
 
     // A free queue of the pool, now marked in use; none when all are taken.
     std::shared_ptr<MTLCommandQueue> getCommandQueue();
-    // Marks the entry holding that very queue free again.
-    void returnCommandQueue(const std::shared_ptr<MTLCommandQueue>& commandQueue);
-    // Whether an entry of the pool holds that very queue.
-    bool holdsCommandQueue(const std::shared_ptr<MTLCommandQueue>& commandQueue);
+    // Marks the entry holding that very queue free again; false when no
+    // entry of this pool holds it.
+    bool returnCommandQueue(const std::shared_ptr<MTLCommandQueue>& commandQueue);
 
     const std::shared_ptr<MTLDevice> gpuDevice;
     const std::shared_ptr<MTLRenderPipelineState> pipelineState;

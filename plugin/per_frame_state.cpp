@@ -22,15 +22,6 @@
 namespace kv {
 namespace {
 
-double secondsBetween(CMTime to, CMTime from) { return CMTimeGetSeconds(CMTimeSubtract(to, from)); }
-
-// Counts add up to the limits of their type instead of overflowing.
-int64_t countSum(int64_t a, int64_t b) {
-    int64_t sum;
-    if (!__builtin_add_overflow(a, b, &sum)) return sum;
-    return b > 0 ? INT64_MAX : INT64_MIN;
-}
-
 // 3x² − 2x³ over x held within 0...1: a frame outside the effect's time
 // range gets no more (and no less) than the whole reframing.
 double smoothStep(double x) {
@@ -40,11 +31,7 @@ double smoothStep(double x) {
 }
 
 void logBoxes(const std::vector<Bounds>& boxes) {
-    const auto text = json::encodeText(boxes, [](const std::vector<Bounds>& list) {
-        json::Value array = json::Value::array();
-        for (const Bounds& b : list) array.push_back(encodeJson(b));
-        return array;
-    });
+    const auto text = json::encodeText(boxes, [](const std::vector<Bounds>& list) { return encodeJson(list); });
     if (text) NSLog(*text);
 }
 
@@ -113,9 +100,7 @@ MotionBounds motionSampleAt(const MotionAnalysis& analysis, CMTime renderTime, d
     const std::vector<MotionBounds>& samples = analysis.motionBounds;
     MotionBounds chosen{renderTime, {}};
     if (!samples.empty()) {
-        const size_t next = partitioningIndex(
-            samples, [&](const MotionBounds& s) { return secondsBetween(renderTime, s.time) + half <= 0; });
-        chosen = samples[next == 0 ? 0 : next - 1];
+        chosen = samples[lastSampleBefore(samples, renderTime, half)];
     }
     logBoxes(chosen.bounds);
     if (secondsBetween(renderTime, chosen.time) > samplePeriod) return MotionBounds{renderTime, {}};
@@ -168,7 +153,7 @@ Bounds interpolateCropBox(const std::array<Bounds, 3>& pan, const std::array<Bou
     };
 
     Bounds processed{series(pan, &Bounds::minX), series(pan, &Bounds::minY), series(pan, &Bounds::maxX),
-                     series(pan, &Bounds::maxY), countSum(countSum(pan[0].count, pan[1].count), pan[2].count)};
+                     series(pan, &Bounds::maxY), addCounts(addCounts(pan[0].count, pan[1].count), pan[2].count)};
     const double width = series(zoom, &Bounds::maxX) - series(zoom, &Bounds::minX);
     const double height = series(zoom, &Bounds::maxY) - series(zoom, &Bounds::minY);
     fitInFrame(processed, width, height, 0, 0);
@@ -179,11 +164,6 @@ double fadeFactor(double t, double rest, double clipFraction, double easeInTime,
     if (t < easeInTime && clipFraction <= 0.5) return smoothStep(t / easeInTime);
     if (rest < easeOutTime) return smoothStep(rest / easeOutTime);
     return 1;
-}
-
-CGRect motionBoxRect(const FrameConfig& config) {
-    return CGRectMake(config.motionBoxLeft, config.motionBoxTop, config.motionBoxRight - config.motionBoxLeft,
-                      config.motionBoxBottom - config.motionBoxTop);
 }
 
 bool KestrelvantagePlugIn::pluginState(std::optional<NSData>* pluginState, CMTime renderTime, FxQuality,
@@ -233,8 +213,11 @@ Result<void> KestrelvantagePlugIn::pluginState(std::optional<NSData>* place, CMT
         for (size_t i = 0; i < knots.size(); ++i) {
             pan[i] = computeProcessedBounds(timeline.start, *analysis, frameConfigAt, knots[i],
                                             config.easeTimeMarginPan);
-            zoom[i] = computeProcessedBounds(timeline.start, *analysis, frameConfigAt, knots[i],
-                                             config.easeTimeMarginZoom);
+            // Equal margins walk the same way: the zoom pass would repeat the pan pass.
+            zoom[i] = config.easeTimeMarginZoom == config.easeTimeMarginPan
+                          ? pan[i]
+                          : computeProcessedBounds(timeline.start, *analysis, frameConfigAt, knots[i],
+                                                   config.easeTimeMarginZoom);
         }
         state.processedBounds = MotionBounds{renderTime, {interpolateCropBox(pan, zoom, knots, timeline.t)}};
         const double fade =

@@ -42,8 +42,4 @@ Bounds interpolateCropBox(const std::array<Bounds, 3>& pan, const std::array<Bou
 // half only) and down over easeOutTime at the end; 1 in between.
 double fadeFactor(double t, double rest, double clipFraction, double easeInTime, double easeOutTime);
 
-// The motion-detection area as a rectangle; its height is negative when the
-// top edge lies above the bottom one, as it does by default.
-CGRect motionBoxRect(const FrameConfig& config);
-
 }  // namespace kv
