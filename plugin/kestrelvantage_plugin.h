@@ -88,6 +88,9 @@ public:
     Result<void> saveAnalysis();
     std::optional<std::string> readAnalysisHash();
     std::optional<MotionAnalysis> readAnalysisData();
+    // The same analysis, shared with the cache rather than copied: what the
+    // per-frame state reads on every frame.
+    std::shared_ptr<const MotionAnalysis> sharedAnalysisData();
 
     // Settings cached for one analysis: per timescale, then per time value.
     using ConfigCache = std::map<int64_t, std::map<int64_t, FrameConfig>>;
@@ -154,7 +157,8 @@ private:
     std::weak_ptr<PROAPIAccessing> _apiManager;
     std::mutex analysisLock;
     std::mutex hashLock;
-    std::map<std::string, MotionAnalysis> hashMap;
+    // Entries are never changed once stored, so readers may share them.
+    std::map<std::string, std::shared_ptr<const MotionAnalysis>> hashMap;
     std::mutex configLock;
     std::map<std::string, ConfigCache> configMap;
     uint64_t configGeneration = 0;  // under configLock; counts the drops of cached settings

@@ -6,7 +6,7 @@
 // The host may ask for several frames at once. configLock is taken twice,
 // each time alone (to copy the analysis's cached settings out and to put
 // them back), Counter's lock once around the rate counters, hashLock inside
-// readAnalysisData; analysisLock never.
+// sharedAnalysisData; analysisLock never.
 #include "plugin/per_frame_state.h"
 
 #include <cmath>
@@ -177,7 +177,7 @@ Result<void> KestrelvantagePlugIn::pluginState(std::optional<NSData>* place, CMT
     if (!hostService<FxParameterRetrievalAPI_v6>()) {
         return SaveError::apiError("Could not fetch FxParameterRetrievalAPI").error();
     }
-    const std::optional<MotionAnalysis> analysis = readAnalysisData();
+    const std::shared_ptr<const MotionAnalysis> analysis = sharedAnalysisData();
     const std::optional<std::string> hash = readAnalysisHash();
     if (!hash) {
         NSLog("Could not retrieve data hash; will return empty state");

@@ -86,7 +86,7 @@ Result<void> KestrelvantagePlugIn::saveAnalysis() {
         {
             std::lock_guard guard(hashLock);
             hashMap.erase(*old);
-            hashMap.insert_or_assign(hash, context.result);
+            hashMap.insert_or_assign(hash, std::make_shared<const MotionAnalysis>(context.result));
         }
         std::lock_guard guard(configLock);
         configMap.erase(*old);
@@ -112,6 +112,12 @@ std::optional<std::string> KestrelvantagePlugIn::readAnalysisHash() {
 }
 
 std::optional<MotionAnalysis> KestrelvantagePlugIn::readAnalysisData() {
+    const std::shared_ptr<const MotionAnalysis> analysis = sharedAnalysisData();
+    if (!analysis) return std::nullopt;
+    return *analysis;
+}
+
+std::shared_ptr<const MotionAnalysis> KestrelvantagePlugIn::sharedAnalysisData() {
     if (const auto hash = readAnalysisHash()) {
         std::lock_guard guard(hashLock);
         if (const auto cached = hashMap.find(*hash); cached != hashMap.end()) return cached->second;
@@ -122,17 +128,17 @@ std::optional<MotionAnalysis> KestrelvantagePlugIn::readAnalysisData() {
     if (api) api->getCustomParameterValue(&value, param::analysisData, storedAnalysisReadTime());
     if (!value) {
         NSLog("Well, p is nil");
-        return std::nullopt;
+        return nullptr;
     }
     const NSDictionary* dictionary = value->dictionary();
     if (!dictionary) {
         NSLog("No JSON result");
-        return std::nullopt;
+        return nullptr;
     }
     const NSData* bytes = dataEntry(*dictionary, AnalysisKey::AnalysisData);
     if (!bytes) {
         NSLog("No result key");
-        return std::nullopt;
+        return nullptr;
     }
 
     const std::string_view text = textFromData(*bytes);
@@ -140,14 +146,15 @@ std::optional<MotionAnalysis> KestrelvantagePlugIn::readAnalysisData() {
     if (!decoded) {
         NSLog("JSON: " + (isValidUtf8(text) ? std::string(text) : std::string("N/A")));
         NSLog("Error decoding JSON: " + decoded.error().message);
-        return std::nullopt;
+        return nullptr;
     }
     // Cached under the hash of what was decoded: the stored hash may not
     // name these bytes.
     const std::string hash = analysisHashText(text);
+    auto analysis = std::make_shared<const MotionAnalysis>(std::move(decoded).value());
     std::lock_guard guard(hashLock);
-    hashMap.insert_or_assign(hash, *decoded);
-    return std::move(decoded).value();
+    hashMap.insert_or_assign(hash, analysis);
+    return analysis;
 }
 
 }  // namespace kv
