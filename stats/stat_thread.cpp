@@ -28,8 +28,7 @@ void sendUsage(Counter& counter) {
     if (!IO::sendMessage(message)) return;
     const Counter::Locked locked = counter.lock();
     locked.usage.resetAll();
-    locked.performance.analysisSpeedFps.reset();
-    locked.performance.renderSpeedFps.reset();
+    locked.performance = Counter::PerformanceInfo{};
     locked.debug.debugMessages.clear();
 }
 

@@ -31,19 +31,7 @@ void Counter::Feature::recordFloat(float v) {
     lastFlt = v;
 }
 
-void Counter::UsageCount::resetAll() {
-    analyzeAction.reset();
-    analyzedFrames.reset();
-    renderedFrames.reset();
-    showExam.reset();
-    showBounds.reset();
-    sourceResolution.reset();
-    destinationResolution.reset();
-    bothResolutionMapping.reset();
-    analysisResolution.reset();
-    renderScale.reset();
-    timelineFps.reset();
-    nativeFps.reset();
-}
+// Every Feature as at construction, including any added later.
+void Counter::UsageCount::resetAll() { *this = UsageCount{}; }
 
 }  // namespace kv

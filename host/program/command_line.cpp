@@ -7,6 +7,15 @@
 #include <map>
 
 namespace kv::host {
+
+std::optional<double> parseFiniteNumber(const std::string& text) {
+    char* end = nullptr;
+    errno = 0;
+    const double value = std::strtod(text.c_str(), &end);
+    if (text.empty() || *end != '\0' || errno == ERANGE || !std::isfinite(value)) return std::nullopt;
+    return value;
+}
+
 namespace {
 
 const char* kLogOptionsHelp =
@@ -20,13 +29,9 @@ std::string usageHint(std::string_view command) {
 }
 
 Result<double> seconds(const std::string& text, std::string_view option) {
-    char* end = nullptr;
-    errno = 0;
-    const double value = std::strtod(text.c_str(), &end);
-    if (text.empty() || *end != '\0' || errno == ERANGE || !std::isfinite(value)) {
-        return Error{std::string(option) + " needs a number of seconds, not '" + text + "'"};
-    }
-    return value;
+    const std::optional<double> value = parseFiniteNumber(text);
+    if (!value) return Error{std::string(option) + " needs a number of seconds, not '" + text + "'"};
+    return *value;
 }
 
 // Reads "--name VALUE", "--name=VALUE" and flags; everything else is an operand.

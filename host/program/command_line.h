@@ -51,6 +51,9 @@ struct CommandLine {
 // The parsed command line, or an error that says what is wrong with it.
 Result<CommandLine> parseCommandLine(const std::vector<std::string>& arguments);
 
+// The whole text as a finite number, or none.
+std::optional<double> parseFiniteNumber(const std::string& text);
+
 // The help text of a subcommand ("analyze", "set", "info"), or of the
 // program for any other name.
 std::string helpText(std::string_view command);

@@ -1,8 +1,8 @@
-#include <cerrno>
 #include <cmath>
 #include <cstdlib>
 #include <variant>
 
+#include "host/program/command_line.h"
 #include "host/program/commands.h"
 #include "host/program/host_session.h"
 #include "platform/foundation/double_text.h"
@@ -28,11 +28,9 @@ std::optional<double> number(std::string text, bool percent) {
         text.pop_back();
         scale = 0.01;
     }
-    char* end = nullptr;
-    errno = 0;
-    const double value = std::strtod(text.c_str(), &end);
-    if (text.empty() || *end != '\0' || errno == ERANGE || !std::isfinite(value)) return std::nullopt;
-    return value * scale;
+    const std::optional<double> value = parseFiniteNumber(text);
+    if (!value) return std::nullopt;
+    return *value * scale;
 }
 
 std::optional<bool> flag(const std::string& text) {

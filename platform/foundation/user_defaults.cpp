@@ -3,8 +3,6 @@
 #include "platform/foundation/atomic_file.h"
 
 #include <cstdlib>
-#include <fstream>
-#include <iterator>
 #include <system_error>
 #include <utility>
 
@@ -30,10 +28,9 @@ StandardSlot& standardSlot() {
 std::map<std::string, std::string, std::less<>> readValues(const std::filesystem::path& file) {
     std::map<std::string, std::string, std::less<>> values;
     if (file.empty()) return values;
-    std::ifstream in(file, std::ios::binary);
-    if (!in) return values;
-    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    const auto document = kv::json::Value::parse(text, nullptr, false);
+    const auto text = kv::readWholeFile(file);
+    if (!text) return values;
+    const auto document = kv::json::Value::parse(*text, nullptr, false);
     if (!document.is_object()) return values;
     for (const auto& [key, value] : document.items()) {
         if (value.is_string()) values.emplace(key, value.get<std::string>());
