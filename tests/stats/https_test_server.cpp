@@ -19,7 +19,8 @@ namespace kv::test {
 namespace {
 
 // Records each POST into request-N.json (written whole, then renamed)
-// before it answers with the contents of the files "status" and "body".
+// before it answers with the contents of the files "status" and "body"
+// (with the body's bytes alone when the status is "raw").
 constexpr const char* kServerScript = R"PY(
 import http.server, json, os, ssl, sys, threading, time
 directory, certificate, key = sys.argv[1:4]
@@ -45,6 +46,10 @@ class Handler(http.server.BaseHTTPRequestHandler):
             json.dump(record, f)
         os.rename(name + '.tmp', name)
         answer = read('body')
+        if read('status') == b'raw':
+            self.wfile.write(answer)
+            self.close_connection = True
+            return
         self.send_response(int(read('status')))
         self.send_header('Content-Length', str(len(answer)))
         self.end_headers()
@@ -133,6 +138,11 @@ HttpsTestServer::~HttpsTestServer() {
 void HttpsTestServer::answer(int status, std::string_view body) {
     testing::writeBytes(directory_.file("body"), std::string(body));
     testing::writeBytes(directory_.file("status"), std::to_string(status));
+}
+
+void HttpsTestServer::answerWithBytes(std::string_view bytes) {
+    testing::writeBytes(directory_.file("body"), std::string(bytes));
+    testing::writeBytes(directory_.file("status"), "raw");
 }
 
 std::string HttpsTestServer::url(std::string_view path) const {
