@@ -53,7 +53,7 @@ TEST(UploadExitTest, ProcessEndsCleanlyAtAnyMomentOfAnUpload) {
     // Delays spread over the whole exchange on loopback: the thread's start,
     // the libraries' set-up, the TLS handshake, the answer and its completion.
     std::mt19937 random(16);
-    std::uniform_int_distribution<long> delay(0, 30000);
+    std::uniform_int_distribution<long> delay(0, 20000);
     int abnormal = 0;
     std::vector<int> statuses;
     std::vector<pid_t> running;

@@ -12,14 +12,16 @@
 #include "stats/stat_thread.h"
 #include "stats/usage_counter.h"
 
+// Kept for the life of the process, as the statistics-thread slot keeps its thread.
+std::shared_ptr<kv::StatThread>* keptThread = nullptr;
+
 int main(int argc, char** argv) {
     if (argc != 4) return 2;
     kv::setStatisticsEndpoint(argv[1]);
     kv::setTrustedCertificatesFile(argv[2]);
     const auto delay = std::chrono::microseconds(std::stol(argv[3]));
-    // Kept to the end, as the process's statistics-thread slot keeps its thread.
     const auto counter = std::make_shared<kv::Counter>();
-    new std::shared_ptr<kv::StatThread>(kv::startStatThread(counter));
+    keptThread = new std::shared_ptr<kv::StatThread>(kv::startStatThread(counter));
     std::this_thread::sleep_for(delay);
     return 0;
 }
