@@ -58,15 +58,13 @@ EffectTimeline effectTimeline(FxTimingAPI_v4* timing, const FxPlugIn* effect, Co
 
     const double numerator = timing->timelineFpsNumeratorForEffect(effect);
     const double denominator = timing->timelineFpsDenominatorForEffect(effect);
-    const float timelineRate = static_cast<float>(numerator / denominator);
     CMTime frameDuration = CMTimeMake(0, 100);
     timing->frameDuration(&frameDuration);
-    const float nativeRate = frameDuration.value >= 1 ? static_cast<float>(1 / CMTimeGetSeconds(frameDuration)) : 0;
-    // A rate that is not finite (a host answering a denominator of 0) would
-    // make every later statistics message of this counter fail to encode.
+    const double nativeRate = frameDuration.value >= 1 ? 1 / CMTimeGetSeconds(frameDuration) : 0;
+    // A rate that is not finite (a host answering a denominator of 0) is not recorded.
     auto locked = counter.lock();
-    if (std::isfinite(timelineRate)) locked.usage.timelineFps.recordFloat(timelineRate);
-    if (std::isfinite(nativeRate)) locked.usage.nativeFps.recordFloat(nativeRate);
+    locked.usage.timelineFps.recordFloat(numerator / denominator);
+    locked.usage.nativeFps.recordFloat(nativeRate);
     return timeline;
 }
 

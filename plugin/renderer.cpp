@@ -305,7 +305,7 @@ Result<void> KestrelvantagePlugIn::renderDestinationImage(const FxImageTile& des
         locked.usage.sourceResolution.recordString(sourceText);
         locked.usage.destinationResolution.recordString(destinationText);
         locked.usage.bothResolutionMapping.recordString(sourceText + "=>" + destinationText);
-        locked.usage.renderScale.recordFloat(float(renderScale));
+        locked.usage.renderScale.recordFloat(renderScale);
         locked.usage.renderedFrames.countEvent();
     }
 

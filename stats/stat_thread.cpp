@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "platform/foundation/thread_sleep.h"
+#include "platform/foundation/url_session.h"
 #include "stats/installation_id.h"
 #include "stats/stat_io.h"
 #include "stats/stat_message.h"
@@ -59,6 +60,10 @@ void StatThread::main() {
 
 std::shared_ptr<StatThread> startStatThread(std::weak_ptr<Counter> counter) {
     if (statisticsEndpoint().empty()) return nullptr;
+    // Nothing waits for the thread or for its uploads, so the process may
+    // end in the middle of one: the libraries they use are set up now,
+    // before the thread, to outlast the process's exit.
+    setUpURLLoading();
     auto thread = std::make_shared<StatThread>();
     thread->counter = std::move(counter);
     thread->start();

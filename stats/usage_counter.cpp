@@ -1,5 +1,6 @@
 #include "stats/usage_counter.h"
 
+#include <cmath>
 #include <limits>
 
 namespace kv {
@@ -24,7 +25,9 @@ void Counter::Feature::recordString(std::string_view s) {
     lastStr = std::string(s);
 }
 
-void Counter::Feature::recordFloat(float v) {
+void Counter::Feature::recordFloat(double value) {
+    if (!std::isfinite(value) || std::abs(value) > std::numeric_limits<float>::max()) return;
+    const float v = static_cast<float>(value);
     if (!fmn || *fmn > v) fmn = v;
     if (!fmx || *fmx < v) fmx = v;
     if (!firstFlt) firstFlt = v;

@@ -41,10 +41,11 @@ public:
         void countEvent();
         // Tallies `s` (the tally saturates like `count`) and keeps it as the latest.
         void recordString(std::string_view s);
-        // Keeps the smallest, largest, first and latest value. A NaN never
-        // replaces a present minimum or maximum, and one that becomes the
-        // minimum or maximum stays: nothing compares below or above it.
-        void recordFloat(float v);
+        // Keeps the smallest, largest, first and latest value, as 32-bit
+        // floats. A value that is not finite, or too large for a 32-bit
+        // float, is not recorded: the statistics message could not carry it,
+        // and every later message of the counter would fail with it.
+        void recordFloat(double v);
 
         friend bool operator==(const Feature&, const Feature&) = default;
     };

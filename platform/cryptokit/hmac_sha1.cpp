@@ -3,7 +3,10 @@
 #include <openssl/evp.h>
 #include <openssl/hmac.h>
 
+#include "platform/cryptokit/openssl_setup.h"
+
 std::optional<HMACSHA1::Code> HMACSHA1::authenticate(std::span<const uint8_t> key, std::span<const uint8_t> message) {
+    if (!kv::setUpOpenSSL()) return std::nullopt;
     Code code{};
     unsigned int length = 0;
     // OpenSSL wants a non-null pointer even for empty input.

@@ -5,6 +5,8 @@
 #include <memory>
 #include <stdexcept>
 
+#include "platform/cryptokit/openssl_setup.h"
+
 std::string SHA256Digest::description() const {
     static constexpr char kHex[] = "0123456789abcdef";
     std::string text = "SHA256 digest: ";
@@ -20,7 +22,8 @@ SHA256Digest SHA256::hash(std::string_view data) {
     unsigned int length = 0;
     // A digest of memory in memory cannot fail short of the library being
     // unusable, which is no state to go on in.
-    if (EVP_Digest(data.data(), data.size(), digest.bytes.data(), &length, EVP_sha256(), nullptr) != 1 ||
+    if (!kv::setUpOpenSSL() ||
+        EVP_Digest(data.data(), data.size(), digest.bytes.data(), &length, EVP_sha256(), nullptr) != 1 ||
         length != digest.bytes.size()) {
         throw std::runtime_error("SHA-256 is not available");
     }

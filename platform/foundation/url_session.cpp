@@ -7,6 +7,7 @@
 #include <cmath>
 #include <string_view>
 
+#include "platform/cryptokit/openssl_setup.h"
 #include "platform/foundation/process_setting.h"
 
 namespace {
@@ -23,12 +24,31 @@ kv::ProcessSetting<std::string>& trustedCertificates() {
     return pemFile;
 }
 
+bool startsWithIgnoringCase(std::string_view text, std::string_view prefix) {
+    return text.size() >= prefix.size() && sameFieldName(text.substr(0, prefix.size()), prefix);
+}
+
+// Requests go out over HTTPS only, as the platform's transport security
+// demands: any other URL is refused before anything is sent.
+std::optional<URLError> refusalOf(std::string_view url) {
+    if (startsWithIgnoringCase(url, "https://")) return std::nullopt;
+    if (startsWithIgnoringCase(url, "http://")) {
+        return URLError{URLError::appTransportSecurityRequiresSecureConnection,
+                        "The resource could not be loaded because the App Transport Security policy requires the "
+                        "use of a secure connection."};
+    }
+    return URLError{URLError::unsupportedURL, "unsupported URL"};
+}
+
 URLError errorFor(CURLcode code) {
     switch (code) {
     case CURLE_URL_MALFORMAT:
         return {URLError::badURL, "bad URL"};
+    // Every URL that reaches libcurl is an https one, so its unsupported
+    // protocol is the answer's: bytes that are not HTTP (HTTP/0.9 to libcurl).
     case CURLE_UNSUPPORTED_PROTOCOL:
-        return {URLError::unsupportedURL, "unsupported URL"};
+    case CURLE_WEIRD_SERVER_REPLY:
+        return {URLError::cannotParseResponse, "cannot parse response"};
     case CURLE_COULDNT_RESOLVE_HOST:
     case CURLE_COULDNT_RESOLVE_PROXY:
         return {URLError::cannotFindHost, "A server with the specified hostname could not be found."};
@@ -49,8 +69,6 @@ URLError errorFor(CURLcode code) {
     case CURLE_RECV_ERROR:
     case CURLE_PARTIAL_FILE:
         return {URLError::networkConnectionLost, "The network connection was lost."};
-    case CURLE_WEIRD_SERVER_REPLY:
-        return {URLError::badServerResponse, "The server returned a bad response."};
     default:
         return {URLError::unknown, "An unknown error occurred."};
     }
@@ -89,6 +107,7 @@ struct Exchange {
 };
 
 Exchange perform(const URLRequest& request) {
+    if (auto refusal = refusalOf(request.URL)) return {std::nullopt, nullptr, std::move(refusal)};
     std::unique_ptr<CURL, decltype(&curl_easy_cleanup)> curl(curl_easy_init(), curl_easy_cleanup);
     if (!curl) return {std::nullopt, nullptr, URLError{URLError::unknown, "An unknown error occurred."}};
     CURL* handle = curl.get();
@@ -108,7 +127,8 @@ Exchange perform(const URLRequest& request) {
                                ? std::min(request.timeoutInterval, 86400.0)
                                : 60.0;
     curl_easy_setopt(handle, CURLOPT_URL, request.URL.c_str());
-    curl_easy_setopt(handle, CURLOPT_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(handle, CURLOPT_PROTOCOLS_STR, "https");
+    curl_easy_setopt(handle, CURLOPT_REDIR_PROTOCOLS_STR, "https");
     curl_easy_setopt(handle, CURLOPT_NOSIGNAL, 1L);
     // This machine's own addresses are never reached through a proxy.
     curl_easy_setopt(handle, CURLOPT_NOPROXY, "localhost,127.0.0.1,::1");
@@ -177,7 +197,7 @@ void NSURLSessionDataTask::resume() {
 NSURLSession& NSURLSession::sharedSession() {
     // Never destroyed: its queue may still be running while the process ends.
     static NSURLSession& session = [] () -> NSURLSession& {
-        curl_global_init(CURL_GLOBAL_DEFAULT);
+        kv::setUpURLLoading();
         return *new NSURLSession;
     }();
     return session;
@@ -210,6 +230,15 @@ void NSURLSession::runQueue() {
 }
 
 namespace kv {
+
+void setUpURLLoading() {
+    static std::once_flag once;
+    std::call_once(once, [] {
+        // OpenSSL first, so that libcurl's use of it registers no clean-up at exit.
+        setUpOpenSSL();
+        curl_global_init(CURL_GLOBAL_DEFAULT);
+    });
+}
 
 std::string setTrustedCertificatesFile(std::string pemFile) { return trustedCertificates().exchange(std::move(pemFile)); }
 

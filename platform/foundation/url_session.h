@@ -1,9 +1,9 @@
 #pragma once
-// HTTP requests as the platform's URL session makes them: a request is
+// HTTPS requests as the platform's URL session makes them: a request is
 // handed to a data task, which runs on the session's own queue and gives
-// its outcome to a completion routine there. Built on libcurl. Certificates
-// are always verified; tests make a certificate of their own trusted with
-// kv::setTrustedCertificatesFile.
+// its outcome to a completion routine there. Built on libcurl. Only https
+// URLs are loaded; certificates are always verified; tests make a
+// certificate of their own trusted with kv::setTrustedCertificatesFile.
 #include <condition_variable>
 #include <deque>
 #include <functional>
@@ -68,6 +68,8 @@ struct URLError {
         cannotConnectToHost = -1004,
         networkConnectionLost = -1005,
         badServerResponse = -1011,
+        cannotParseResponse = -1017,
+        appTransportSecurityRequiresSecureConnection = -1022,
         secureConnectionFailed = -1200,
         serverCertificateUntrusted = -1202,
     };
@@ -125,6 +127,12 @@ private:
 };
 
 namespace kv {
+
+// Sets up libcurl and OpenSSL once for the process, without their clean-up
+// at exit, so that a request may still be running while the process ends.
+// Call it before starting a thread that makes requests, while no other
+// thread uses either library; the shared session calls it too.
+void setUpURLLoading();
 
 // Verifies servers against the certificates in `pemFile` instead of the
 // system's; an empty path restores the system's. Returns the file set before.

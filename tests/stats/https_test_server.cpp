@@ -19,7 +19,8 @@ namespace kv::test {
 namespace {
 
 // Records each POST into request-N.json (written whole, then renamed)
-// before it answers with the contents of the files "status" and "body".
+// before it answers with the contents of the files "status" and "body"
+// (with the body's bytes alone when the status is "raw").
 constexpr const char* kServerScript = R"PY(
 import http.server, json, os, ssl, sys, threading, time
 directory, certificate, key = sys.argv[1:4]
@@ -45,13 +46,20 @@ class Handler(http.server.BaseHTTPRequestHandler):
             json.dump(record, f)
         os.rename(name + '.tmp', name)
         answer = read('body')
+        if read('status') == b'raw':
+            self.wfile.write(answer)
+            self.close_connection = True
+            return
         self.send_response(int(read('status')))
         self.send_header('Content-Length', str(len(answer)))
         self.end_headers()
         self.wfile.write(answer)
     def log_message(self, *args):
         pass
-server = http.server.HTTPServer(('127.0.0.1', 0), Handler)
+class Server(http.server.HTTPServer):
+    def handle_error(self, request, client_address):
+        pass  # a client that went away mid-exchange
+server = Server(('127.0.0.1', 0), Handler)
 context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
 context.load_cert_chain(certificate, key)
 server.socket = context.wrap_socket(server.socket, server_side=True)
@@ -130,6 +138,11 @@ HttpsTestServer::~HttpsTestServer() {
 void HttpsTestServer::answer(int status, std::string_view body) {
     testing::writeBytes(directory_.file("body"), std::string(body));
     testing::writeBytes(directory_.file("status"), std::to_string(status));
+}
+
+void HttpsTestServer::answerWithBytes(std::string_view bytes) {
+    testing::writeBytes(directory_.file("body"), std::string(bytes));
+    testing::writeBytes(directory_.file("status"), "raw");
 }
 
 std::string HttpsTestServer::url(std::string_view path) const {

@@ -36,6 +36,8 @@ public:
 
     // How the following requests are answered (at first: 200, "ok").
     void answer(int status, std::string_view body);
+    // Answers the following requests with `bytes` alone, not as HTTP.
+    void answerWithBytes(std::string_view bytes);
 
     std::string url(std::string_view path = "/backend/stat") const;
     const std::filesystem::path& certificate() const { return certificate_; }

@@ -112,6 +112,39 @@ TEST_F(UploadConcurrencyTest, RefusedConnectionPrintsTheError) {
     EXPECT_EQ(world.out.lines().back(), "Error Could not connect to the server.");
 }
 
+TEST_F(UploadConcurrencyTest, UrlThatIsNotHttpsIsRefusedBeforeAnythingIsSent) {
+    const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), length), 0);
+    ASSERT_EQ(::listen(listener, 4), 0);
+    ASSERT_EQ(::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length), 0);
+    const std::string place = "127.0.0.1:" + std::to_string(ntohs(address.sin_port)) + "/backend/stat";
+    const std::string insecure = "Error The resource could not be loaded because the App Transport Security policy "
+                                 "requires the use of a secure connection.";
+    const std::pair<std::string, std::string> refusals[] = {
+        {"http://" + place, insecure}, {"HTTP://" + place, insecure}, {"ftp://" + place, "Error unsupported URL"}};
+    for (const auto& [url, line] : refusals) {
+        world.out.clear();
+        setStatisticsEndpoint(url);
+        send(Message(), "Error ");
+        EXPECT_EQ(world.out.lines().back(), line) << url;
+    }
+    EXPECT_EQ(::accept(listener, nullptr, nullptr), -1) << "a connection was made";
+    ::close(listener);
+}
+
+TEST_F(UploadConcurrencyTest, AnswerThatIsNotHttpCannotBeParsed) {
+    for (const std::string_view answer : {"not HTTP at all\r\n", "HTTP/1.1 200 OK\r\nno colon\r\n\r\n"}) {
+        world.out.clear();
+        server.answerWithBytes(answer);
+        send(Message(), "Error ");
+        EXPECT_EQ(world.out.lines().back(), "Error cannot parse response") << answer;
+    }
+}
+
 TEST_F(UploadConcurrencyTest, MessageThatCannotBeEncodedIsNeitherLoggedNorSent) {
     Message message;
     message.pfm.emplace().fpsanz.emplace().lf = std::nanf("");

@@ -76,25 +76,23 @@ TEST(CounterFeatureTest, EqualValuesKeepTheFirstExtremes) {
     EXPECT_TRUE(std::signbit(*f.lastFlt));
 }
 
-TEST(CounterFeatureTest, NanNeverReplacesAPresentExtreme) {
-    Feature f;
-    f.recordFloat(2);
-    f.recordFloat(std::nanf(""));
-    EXPECT_EQ(f.fmn, 2.0f);
-    EXPECT_EQ(f.fmx, 2.0f);
-    EXPECT_EQ(f.firstFlt, 2.0f);
-    EXPECT_TRUE(std::isnan(*f.lastFlt));
-}
-
-TEST(CounterFeatureTest, NanRecordedFirstStaysAsTheExtremes) {
-    Feature f;
-    f.recordFloat(std::nanf(""));
-    f.recordFloat(-1);
-    f.recordFloat(5);
-    EXPECT_TRUE(std::isnan(*f.fmn));
-    EXPECT_TRUE(std::isnan(*f.fmx));
-    EXPECT_TRUE(std::isnan(*f.firstFlt));
-    EXPECT_EQ(f.lastFlt, 5.0f);
+TEST(CounterFeatureTest, ValuesThatAreNotFiniteOrTooLargeForAFloatAreNotRecorded) {
+    const double unrecordable[] = {std::nan(""), std::numeric_limits<double>::infinity(),
+                                   -std::numeric_limits<double>::infinity(), 1e39, -1e300};
+    for (const double v : unrecordable) {
+        Feature f;
+        f.recordFloat(v);
+        EXPECT_EQ(f, Feature{}) << v;
+        f.recordFloat(2);
+        f.recordFloat(v);
+        EXPECT_EQ(f.fmn, 2.0f);
+        EXPECT_EQ(f.fmx, 2.0f);
+        EXPECT_EQ(f.firstFlt, 2.0f);
+        EXPECT_EQ(f.lastFlt, 2.0f) << v;
+    }
+    Feature largest;
+    largest.recordFloat(-double(std::numeric_limits<float>::max()));
+    EXPECT_EQ(largest.fmn, -std::numeric_limits<float>::max());
 }
 
 TEST(CounterFeatureTest, ResetMakesTheFeatureFreshAgain) {
