@@ -2,6 +2,7 @@
 #include <chrono>
 #include <cmath>
 #include <filesystem>
+#include <future>
 #include <memory>
 #include <optional>
 
@@ -70,22 +71,30 @@ public:
     Result<void> setRange(CMTimeRange range) override { return decoder_->setTimeRange(range); }
 
     Result<std::optional<SourceFrame>> next() override {
-        // The surface is decoded into again once the render has let go of it.
-        if (!surface_ || surface_.use_count() > 1) {
-            surface_ = IOSurface::create(format.width, format.height, kCVPixelFormatType_128RGBAFloat);
-            if (!surface_) return Error{"No surface for the frames of " + name + "."};
-        }
-        surface_->lockWithOptions(0, nullptr);
-        auto time = decoder_->readFrame(static_cast<float*>(surface_->baseAddress()), surface_->bytesPerRow());
-        surface_->unlockWithOptions(0, nullptr);
+        std::shared_ptr<IOSurface> surface = freeSurface();
+        if (!surface) return Error{"No surface for the frames of " + name + "."};
+        surface->lockWithOptions(0, nullptr);
+        auto time = decoder_->readFrame(static_cast<float*>(surface->baseAddress()), surface->bytesPerRow());
+        surface->unlockWithOptions(0, nullptr);
         if (!time) return time.error();
         if (!*time) return std::optional<SourceFrame>();
-        return std::optional<SourceFrame>(SourceFrame{**time, surface_});
+        return std::optional<SourceFrame>(SourceFrame{**time, std::move(surface)});
     }
 
 private:
+    // A surface that no frame handed out still holds, or a new one: frames
+    // are decoded into the same few surfaces over and over.
+    std::shared_ptr<IOSurface> freeSurface() {
+        for (const auto& surface : surfaces_) {
+            if (surface.use_count() == 1) return surface;
+        }
+        auto surface = IOSurface::create(format.width, format.height, kCVPixelFormatType_128RGBAFloat);
+        if (surface) surfaces_.push_back(surface);
+        return surface;
+    }
+
     std::unique_ptr<VideoDecoder> decoder_;
-    std::shared_ptr<IOSurface> surface_;
+    std::vector<std::shared_ptr<IOSurface>> surfaces_;
 };
 
 class SyntheticFrames final : public FrameSource {
@@ -173,17 +182,14 @@ std::string whyNotReframed(const AnalysisSummary& analysis, const ParameterDocum
     return "";
 }
 
-struct Clock {
-    using Time = std::chrono::steady_clock::time_point;
-    Time last = std::chrono::steady_clock::now();
-    // Seconds since the last call.
-    double lap() {
-        const Time now = std::chrono::steady_clock::now();
-        const double seconds = std::chrono::duration<double>(now - last).count();
-        last = now;
-        return seconds;
-    }
-};
+// Runs `work`, adding the seconds it took to `seconds`.
+template <class Work>
+auto timed(double& seconds, Work&& work) {
+    const auto begin = std::chrono::steady_clock::now();
+    auto result = work();
+    seconds += std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
+    return result;
+}
 
 // The effect's picture of one source frame, as the host renders it: the
 // state call, then the render entries.
@@ -287,34 +293,37 @@ int renderVideo(const RenderCommand& command, const CommandContext& context, Fra
     int64_t missing = 0;
     std::optional<CMTime> first;
     std::optional<CMTime> last;
-    Clock clock;
+    const auto fail = [&](const std::string& message) {
+        bar.finish();
+        return reportFailure(context, message + " Nothing was written.");
+    };
+    // Three stages at once: the next frame decodes and the last one encodes
+    // while the effect renders this one. The effect is called from this
+    // thread only, the decoder and the encoder from one task at a time.
+    auto decoding = std::async(std::launch::async, [&] { return timed(spent.decodeSeconds, [&] { return source.next(); }); });
+    std::future<Result<void>> encoding;
     for (;;) {
-        auto frame = source.next();
-        spent.decodeSeconds += clock.lap();
+        auto frame = decoding.get();
         if (!frame) {
-            bar.finish();
-            return reportFailure(context, "Decoding stopped after " + std::to_string(spent.frames) +
-                                              " frames: " + frame.error().message + " Nothing was written.");
+            return fail("Decoding stopped after " + std::to_string(spent.frames) + " frames: " + frame.error().message);
         }
         if (!*frame) break;
+        decoding = std::async(std::launch::async, [&] { return timed(spent.decodeSeconds, [&] { return source.next(); }); });
         const CMTime time = (*frame)->time;
         if (last) missing += missingFramesBetween(*last, time, source.format.frameDuration);
         if (!first) first = time;
         last = time;
-        auto picture = renderThroughEffect(effect, **frame);
-        spent.effectSeconds += clock.lap();
-        if (!picture) {
-            bar.finish();
-            return reportFailure(context, picture.error().message + " Nothing was written.");
+        auto picture = timed(spent.effectSeconds, [&] { return renderThroughEffect(effect, **frame); });
+        if (!picture) return fail(picture.error().message);
+        if (encoding.valid()) {
+            if (auto encoded = encoding.get(); !encoded) return fail(encoded.error().message);
         }
-        {
-            const BgraView view(**picture);
-            if (auto encoded = (*encoder)->encode(view.image(), time); !encoded) {
-                bar.finish();
-                return reportFailure(context, encoded.error().message + " Nothing was written.");
-            }
-        }
-        spent.encodeSeconds += clock.lap();
+        encoding = std::async(std::launch::async, [&, surface = std::move(picture).value(), time] {
+            return timed(spent.encodeSeconds, [&] {
+                const BgraView view(*surface);
+                return (*encoder)->encode(view.image(), time);
+            });
+        });
         ++spent.frames;
         bar.update(spent.frames, std::max(expected, spent.frames));
         if (context.interrupted()) {
@@ -323,9 +332,11 @@ int renderVideo(const RenderCommand& command, const CommandContext& context, Fra
             return 130;
         }
     }
+    if (encoding.valid()) {
+        if (auto encoded = encoding.get(); !encoded) return fail(encoded.error().message);
+    }
     if (!first) return reportFailure(context, "The range holds no frame of " + source.name + ".");
-    const auto finished = (*encoder)->finish();
-    spent.encodeSeconds += clock.lap();
+    const auto finished = timed(spent.encodeSeconds, [&] { return (*encoder)->finish(); });
     bar.finish();
     if (!finished) return reportFailure(context, finished.error().message);
     if (times) *times = spent;
