@@ -44,6 +44,8 @@ public:
     virtual Result<void> setRange(CMTimeRange range) = 0;
     // The next frame; none after the last.
     virtual Result<std::optional<SourceFrame>> next() = 0;
+    // Frames passed over as damaged so far.
+    virtual int64_t skippedFrames() const { return 0; }
 
     std::string name;
     // Size, time base, rate and audio of the output.
@@ -69,6 +71,7 @@ public:
     }
 
     Result<void> setRange(CMTimeRange range) override { return decoder_->setTimeRange(range); }
+    int64_t skippedFrames() const override { return decoder_->skippedFrames(); }
 
     Result<std::optional<SourceFrame>> next() override {
         std::shared_ptr<IOSurface> surface = freeSurface();
@@ -142,14 +145,6 @@ Result<std::unique_ptr<FrameSource>> openSource(const RenderCommand& command) {
     return std::unique_ptr<FrameSource>(std::make_unique<VideoFrames>(std::move(decoder).value(), *command.video));
 }
 
-// Frames of the source's nominal rate that had no picture of their own
-// between two that did (damaged frames the decoder skipped), counted on
-// the frame grid as analyze counts them.
-int64_t missingFramesBetween(CMTime before, CMTime after, CMTime frameDuration) {
-    if (!CMTimeIsNumeric(frameDuration) || frameDuration.value <= 0) return 0;
-    const double frames = CMTimeGetSeconds(CMTimeSubtract(after, before)) / CMTimeGetSeconds(frameDuration);
-    return std::max<int64_t>(0, std::llround(frames) - 1);
-}
 
 // The project's media against this video: an analysis made on frames of
 // another size is not of this video, and would frame the wrong picture.
@@ -290,7 +285,6 @@ int renderVideo(const RenderCommand& command, const CommandContext& context, Fra
     }
     ProgressBar bar(context.err, context.showProgress, "Rendering");
     RenderTimes spent;
-    int64_t missing = 0;
     std::optional<CMTime> first;
     std::optional<CMTime> last;
     const auto fail = [&](const std::string& message) {
@@ -310,7 +304,6 @@ int renderVideo(const RenderCommand& command, const CommandContext& context, Fra
         if (!*frame) break;
         decoding = std::async(std::launch::async, [&] { return timed(spent.decodeSeconds, [&] { return source.next(); }); });
         const CMTime time = (*frame)->time;
-        if (last) missing += missingFramesBetween(*last, time, source.format.frameDuration);
         if (!first) first = time;
         last = time;
         auto picture = timed(spent.effectSeconds, [&] { return renderThroughEffect(effect, **frame); });
@@ -340,8 +333,9 @@ int renderVideo(const RenderCommand& command, const CommandContext& context, Fra
     bar.finish();
     if (!finished) return reportFailure(context, finished.error().message);
     if (times) *times = spent;
-    if (missing > 0) {
-        context.err << kProgramName << ": warning: " << missing
+    // As analyze reports them; a player shows the picture before each.
+    if (const int64_t skipped = source.skippedFrames(); skipped > 0) {
+        context.err << kProgramName << ": warning: " << skipped
                     << " frame(s) could not be decoded; the picture before each was shown in its place\n";
     }
     context.out << "Rendered " << spent.frames << " frames (" << secondsText(*first) << " to " << secondsText(*last)

@@ -16,14 +16,19 @@ namespace {
 
 bool contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 
-// Every frame of a video as packed 8-bit RGB, decoded by the ffmpeg program.
+// Every frame of a video as packed 8-bit RGB, decoded by the ffmpeg program
+// (each frame once: no frames repeated to fill gaps in time).
 std::vector<std::string> decodedFrames(const std::filesystem::path& video, int width, int height) {
     const std::filesystem::path raw = video.string() + ".rgb";
-    if (!runFfmpeg("-i " + video.string() + " -f rawvideo -pix_fmt rgb24 " + raw.string())) return {};
+    if (!runFfmpeg("-i " + video.string() + " -fps_mode passthrough -f rawvideo -pix_fmt rgb24 " + raw.string())) {
+        return {};
+    }
     const std::string bytes = readBytes(raw);
     const size_t frameBytes = size_t(width) * height * 3;
     std::vector<std::string> frames;
-    for (size_t at = 0; at + frameBytes <= bytes.size(); at += frameBytes) frames.push_back(bytes.substr(at, frameBytes));
+    for (size_t at = 0; at + frameBytes <= bytes.size(); at += frameBytes) {
+        frames.push_back(bytes.substr(at, frameBytes));
+    }
     return frames;
 }
 
@@ -151,6 +156,23 @@ TEST_F(RenderCommandTest, TheSourcesAudioIsCopiedAndItsFrameTimesKept) {
     EXPECT_TRUE(contains(result.out, "Rendered 20 frames (0.2 s to 0.96 s)")) << result.out;
     EXPECT_TRUE(runFfmpeg("-i " + video.string() + " -map 0:a:0 -f null -")) << "no audio stream";
     EXPECT_EQ(decodedFrames(video, 96, 64).size(), 20u);
+}
+
+TEST_F(RenderCommandTest, DamagedFramesAreSkippedCountedAndReported) {
+    KV_SKIP_WITHOUT_FFMPEG_TOOL();
+    const auto source = scratch.file("damaged.avi");
+    ASSERT_TRUE(runFfmpeg("-f lavfi -i testsrc=size=96x64:rate=25:duration=2 -c:v mpeg4 -g 5 " + source.string()));
+    std::string bytes = readBytes(source);
+    for (size_t at : {bytes.size() / 4, bytes.size() / 2}) bytes.replace(at, 400, std::string(400, '\0'));
+    writeBytes(source, bytes);
+    createProject(project);
+    const auto video = scratch.file("out.mp4");
+    const ProgramResult result = render({source.string(), "-o", video.string()});
+    ASSERT_EQ(result.status, 0) << result.err;
+    EXPECT_TRUE(contains(result.err, "frame(s) could not be decoded; the picture before each was shown in its place"))
+        << result.err;
+    const size_t frames = decodedFrames(video, 96, 64).size();
+    EXPECT_TRUE(frames > 40 && frames < 50) << frames;
 }
 
 TEST_F(RenderCommandTest, ARefusedOrStoppedRenderLeavesNoFile) {
