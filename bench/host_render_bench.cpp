@@ -56,7 +56,8 @@ void BM_RenderClipEndToEnd(benchmark::State& state) {
     const double spent = total.decodeSeconds + total.effectSeconds + total.encodeSeconds;
     if (spent <= 0) return;
     state.counters["frames_per_second"] = benchmark::Counter(double(total.frames), benchmark::Counter::kIsRate);
-    state.counters["times_real_time"] = benchmark::Counter(double(total.frames) / kClipFps, benchmark::Counter::kIsRate);
+    state.counters["times_real_time"] =
+        benchmark::Counter(double(total.frames) / kClipFps, benchmark::Counter::kIsRate);
     state.counters["decode_share"] = total.decodeSeconds / spent;
     state.counters["effect_share"] = total.effectSeconds / spent;
     state.counters["encode_share"] = total.encodeSeconds / spent;

@@ -145,7 +145,6 @@ Result<std::unique_ptr<FrameSource>> openSource(const RenderCommand& command) {
     return std::unique_ptr<FrameSource>(std::make_unique<VideoFrames>(std::move(decoder).value(), *command.video));
 }
 
-
 // The project's media against this video: an analysis made on frames of
 // another size is not of this video, and would frame the wrong picture.
 Result<void> checkVideoIsProjectMedia(const AnalysisSummary& analysis, int64_t width, int64_t height,
@@ -154,7 +153,8 @@ Result<void> checkVideoIsProjectMedia(const AnalysisSummary& analysis, int64_t w
     if (analysis.imageWidth == width && analysis.imageHeight == height) return {};
     return Error{"The project's analysis was made on " + std::to_string(analysis.imageWidth) + "x" +
                  std::to_string(analysis.imageHeight) + " frames, but " + video + " is " + std::to_string(width) +
-                 "x" + std::to_string(height) + ": it is not the project's media. Analyse it into a project of its own."};
+                 "x" + std::to_string(height) +
+                 ": it is not the project's media. Analyse it into a project of its own."};
 }
 
 // Why the render will show the plain picture throughout; empty when the
@@ -203,7 +203,9 @@ Result<std::shared_ptr<IOSurface>> renderThroughEffect(FxTileableEffect& effect,
 // The surface's pixels, read-locked for as long as the view lives.
 class BgraView {
 public:
-    explicit BgraView(IOSurface& surface) : surface_(surface) { surface_.lockWithOptions(kIOSurfaceLockReadOnly, nullptr); }
+    explicit BgraView(IOSurface& surface) : surface_(surface) {
+        surface_.lockWithOptions(kIOSurfaceLockReadOnly, nullptr);
+    }
     ~BgraView() { surface_.unlockWithOptions(kIOSurfaceLockReadOnly, nullptr); }
     BgraImage image() const {
         return BgraImage{static_cast<const uint8_t*>(surface_.baseAddress()), surface_.bytesPerRow(),
@@ -240,7 +242,9 @@ Result<std::optional<SourceFrame>> frameShownAt(FrameSource& source, CMTime at) 
 int renderStill(const RenderCommand& command, const CommandContext& context, FrameSource& source,
                 FxTileableEffect& effect) {
     if (*command.frame < 0) return reportFailure(context, "--frame needs a time of 0 s or later.");
-    if (auto writable = checkWritable(command.output); !writable) return reportFailure(context, writable.error().message);
+    if (auto writable = checkWritable(command.output); !writable) {
+        return reportFailure(context, writable.error().message);
+    }
     const CMTime at = CMTimeAdd(source.startTime, secondsTime(*command.frame));
     auto frame = frameShownAt(source, at);
     if (!frame) return reportFailure(context, frame.error().message);
@@ -294,7 +298,8 @@ int renderVideo(const RenderCommand& command, const CommandContext& context, Fra
     // Three stages at once: the next frame decodes and the last one encodes
     // while the effect renders this one. The effect is called from this
     // thread only, the decoder and the encoder from one task at a time.
-    auto decoding = std::async(std::launch::async, [&] { return timed(spent.decodeSeconds, [&] { return source.next(); }); });
+    const auto decodeNext = [&] { return timed(spent.decodeSeconds, [&] { return source.next(); }); };
+    auto decoding = std::async(std::launch::async, decodeNext);
     std::future<Result<void>> encoding;
     for (;;) {
         auto frame = decoding.get();
@@ -302,7 +307,7 @@ int renderVideo(const RenderCommand& command, const CommandContext& context, Fra
             return fail("Decoding stopped after " + std::to_string(spent.frames) + " frames: " + frame.error().message);
         }
         if (!*frame) break;
-        decoding = std::async(std::launch::async, [&] { return timed(spent.decodeSeconds, [&] { return source.next(); }); });
+        decoding = std::async(std::launch::async, decodeNext);
         const CMTime time = (*frame)->time;
         if (!first) first = time;
         last = time;

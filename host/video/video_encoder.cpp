@@ -164,7 +164,9 @@ Result<void> VideoEncoder::State::openAudio() {
     audioOut->codecpar->codec_tag = 0;
     audioOut->time_base = audioIn->time_base;
     const int64_t from = ticksOf(settings.start, audioIn->time_base);
-    if (av_seek_frame(input, index, from, AVSEEK_FLAG_BACKWARD) < 0) av_seek_frame(input, index, 0, AVSEEK_FLAG_BACKWARD);
+    if (av_seek_frame(input, index, from, AVSEEK_FLAG_BACKWARD) < 0) {
+        av_seek_frame(input, index, 0, AVSEEK_FLAG_BACKWARD);
+    }
     audioDone = false;
     return {};
 }
@@ -380,7 +382,9 @@ Result<void> writePng(const std::filesystem::path& path, const BgraImage& image)
         for (int32_t x = 0; x < image.width; ++x, in += 4, out += 4) {
             const unsigned a = in[3];
             // PNG keeps colour apart from alpha: undo the premultiplication.
-            const auto straight = [a](unsigned c) { return uint8_t(a == 0 ? 0 : std::min(255u, (c * 255 + a / 2) / a)); };
+            const auto straight = [a](unsigned c) {
+                return uint8_t(a == 0 ? 0 : std::min(255u, (c * 255 + a / 2) / a));
+            };
             out[0] = straight(in[2]);
             out[1] = straight(in[1]);
             out[2] = straight(in[0]);
