@@ -1,5 +1,6 @@
 #include <algorithm>
 #include <chrono>
+#include <deque>
 #include <cmath>
 #include <filesystem>
 #include <future>
@@ -23,6 +24,8 @@ constexpr uint32_t kEnableParameter = 70;
 // 8-bit BGRA: a quarter of the float format's bytes for the effect to write,
 // taken by FFmpeg's converter as it is, and all that an 8-bit video keeps.
 constexpr OSType kDestinationFormat = kCVPixelFormatType_32BGRA;
+// Frames the effect renders at once.
+constexpr size_t kFramesInEffect = 2;
 // Frame times on the command line are turned into this timescale.
 constexpr int32_t kSecondsTimescale = 1'000'000;
 
@@ -295,12 +298,39 @@ int renderVideo(const RenderCommand& command, const CommandContext& context, Fra
         bar.finish();
         return reportFailure(context, message + " Nothing was written.");
     };
-    // Three stages at once: the next frame decodes and the last one encodes
-    // while the effect renders this one. The effect is called from this
-    // thread only, the decoder and the encoder from one task at a time.
+    // The stages overlap: the next frame decodes, the effect renders up to
+    // kFramesInEffect frames at once (as the editing host renders several
+    // frames on its own threads), and the frame before encodes. The decoder
+    // and the encoder are called from one task at a time, in frame order.
     const auto decodeNext = [&] { return timed(spent.decodeSeconds, [&] { return source.next(); }); };
     auto decoding = std::async(std::launch::async, decodeNext);
+    struct Rendered {
+        CMTime time;
+        Result<std::shared_ptr<IOSurface>> picture;
+        double seconds = 0;
+    };
+    std::deque<std::future<Rendered>> rendering;
     std::future<Result<void>> encoding;
+    // Hands the oldest rendered frame to the encoder; an error ends the render.
+    const auto encodeOldest = [&]() -> std::optional<std::string> {
+        Rendered rendered = rendering.front().get();
+        rendering.pop_front();
+        spent.effectSeconds += rendered.seconds;
+        if (!rendered.picture) return rendered.picture.error().message;
+        if (encoding.valid()) {
+            if (auto encoded = encoding.get(); !encoded) return encoded.error().message;
+        }
+        auto surface = std::move(rendered.picture).value();
+        encoding = std::async(std::launch::async, [&, surface = std::move(surface), time = rendered.time] {
+            return timed(spent.encodeSeconds, [&] {
+                const BgraView view(*surface);
+                return (*encoder)->encode(view.image(), time);
+            });
+        });
+        ++spent.frames;
+        bar.update(spent.frames, std::max(expected, spent.frames));
+        return std::nullopt;
+    };
     for (;;) {
         auto frame = decoding.get();
         if (!frame) {
@@ -311,24 +341,21 @@ int renderVideo(const RenderCommand& command, const CommandContext& context, Fra
         const CMTime time = (*frame)->time;
         if (!first) first = time;
         last = time;
-        auto picture = timed(spent.effectSeconds, [&] { return renderThroughEffect(effect, **frame); });
-        if (!picture) return fail(picture.error().message);
-        if (encoding.valid()) {
-            if (auto encoded = encoding.get(); !encoded) return fail(encoded.error().message);
-        }
-        encoding = std::async(std::launch::async, [&, surface = std::move(picture).value(), time] {
-            return timed(spent.encodeSeconds, [&] {
-                const BgraView view(*surface);
-                return (*encoder)->encode(view.image(), time);
-            });
-        });
-        ++spent.frames;
-        bar.update(spent.frames, std::max(expected, spent.frames));
+        rendering.push_back(std::async(std::launch::async, [&effect, input = std::move(**frame)] {
+            Rendered rendered{input.time, Error{}};
+            rendered.picture = timed(rendered.seconds, [&] { return renderThroughEffect(effect, input); });
+            return rendered;
+        }));
+        if (rendering.size() < kFramesInEffect) continue;
+        if (auto failed = encodeOldest()) return fail(*failed);
         if (context.interrupted()) {
             bar.finish();
             context.err << kProgramName << ": stopped after " << spent.frames << " frames; nothing was written\n";
             return 130;
         }
+    }
+    while (!rendering.empty()) {
+        if (auto failed = encodeOldest()) return fail(*failed);
     }
     if (encoding.valid()) {
         if (auto encoded = encoding.get(); !encoded) return fail(encoded.error().message);
