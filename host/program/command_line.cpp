@@ -244,7 +244,7 @@ std::string helpText(std::string_view command) {
            "keeps its project on disk.\n\n"
            "Commands:\n"
            "  analyze VIDEO --project FILE   analyse a video (or --synthetic) into a project\n"
-           "  render VIDEO --project FILE -o OUT   render the video through the effect\n"
+           "  render VIDEO -p FILE -o OUT    render the video through the effect\n"
            "  set --project FILE ID=VALUE    change parameters of the effect\n"
            "  info --project FILE            describe the stored analysis\n\n" +
            "Run '" + program + " COMMAND --help' for the options of a command.\n";
