@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
 # The main job on the built-in default input: installs what is missing,
 # builds the default preset, analyses the built-in synthetic clip with the
-# stand-in host into a project under build/, and prints what it stored.
-# Arguments, if any, are handed to the analyze command in place of
-# "--synthetic" (e.g. a video file and --start/--duration).
+# stand-in host into a project under build/, turns the effect's Enable on,
+# and renders the reframed clip to build/default/demo.mp4.
+# Arguments, if any, name a video of your own in place of "--synthetic",
+# with an optional range (e.g. my.mp4 --start 2 --duration 5); analysis and
+# render then cover that range.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -13,11 +15,20 @@ cmake --build --preset default --target kestrelvantage-host
 
 host=build/default/host/program/main/kestrelvantage-host
 project=build/default/demo-project.json
+video=build/default/demo.mp4
 # Each run analyses afresh.
 rm -f "$project"
 if (($#)); then
-  "$host" analyze "$@" --project "$project"
+  input=("$@")
+  "$host" analyze "${input[@]}" --project "$project"
+  "$host" set --project "$project" 70=true
 else
+  input=(--synthetic)
   "$host" analyze --synthetic --project "$project"
+  # The built-in clip lasts 3 s: smoothing times shorter than the defaults
+  # (38 frame, 39 pan, 40 zoom, made for longer shots) and a zoom of at most
+  # 150 % (32) keep its moving square in the picture.
+  "$host" set --project "$project" 70=true 38=0.5 39=1 40=1 32=1.5
 fi
-"$host" info --project "$project"
+"$host" render "${input[@]}" --project "$project" -o "$video"
+echo "The reframed video: $video"

@@ -93,7 +93,7 @@ Result<CommandLine> parseCommandLine(const std::vector<std::string>& arguments) 
         line.command = HelpCommand{arguments.size() > 1 && command == "help" ? arguments[1] : ""};
         return line;
     }
-    if (command != "analyze" && command != "set" && command != "info") {
+    if (command != "analyze" && command != "render" && command != "set" && command != "info") {
         return Error{"unknown command '" + command + "'" + usageHint("")};
     }
 
@@ -101,6 +101,7 @@ Result<CommandLine> parseCommandLine(const std::vector<std::string>& arguments) 
     std::optional<std::string> project;
     AnalyzeCommand analyze;
     InfoCommand info;
+    RenderCommand render;
     std::map<std::string, std::function<Result<void>(const std::string&)>, std::less<>> valued{
         {"--project", [&](const std::string& v) -> Result<void> { project = v; return {}; }},
         {"-p", [&](const std::string& v) -> Result<void> { project = v; return {}; }},
@@ -111,7 +112,8 @@ Result<CommandLine> parseCommandLine(const std::vector<std::string>& arguments) 
         {"-h", [&] { help = true; }},
         {"--verbose", [&] { line.log.verbose = true; }},
     };
-    if (command == "analyze") {
+    // The range options are the same for analyze and render.
+    if (command == "analyze" || command == "render") {
         valued["--start"] = [&](const std::string& v) -> Result<void> {
             auto s = seconds(v, "--start");
             if (!s) return s.error();
@@ -125,6 +127,18 @@ Result<CommandLine> parseCommandLine(const std::vector<std::string>& arguments) 
             return {};
         };
         flags["--synthetic"] = [&] { analyze.synthetic = true; };
+    }
+    if (command == "render") {
+        const auto output = [&](const std::string& v) -> Result<void> { render.output = v; return {}; };
+        valued["--output"] = output;
+        valued["-o"] = output;
+        valued["--frame"] = [&](const std::string& v) -> Result<void> {
+            auto s = seconds(v, "--frame");
+            if (!s) return s.error();
+            render.frame = *s;
+            return {};
+        };
+        valued["--codec"] = [&](const std::string& v) -> Result<void> { render.codec = v; return {}; };
     }
     if (command == "info") flags["--parameters"] = [&] { info.parameters = true; };
 
@@ -143,6 +157,20 @@ Result<CommandLine> parseCommandLine(const std::vector<std::string>& arguments) 
         if (!analyze.synthetic) analyze.video = operands->front();
         analyze.project = *project;
         line.command = analyze;
+    } else if (command == "render") {
+        if (analyze.synthetic == !operands->empty() || operands->size() > 1) {
+            return Error{"render needs one VIDEO file, or --synthetic" + usageHint(command)};
+        }
+        if (render.output.empty()) return Error{"render needs -o OUTPUT" + usageHint(command)};
+        if (render.frame && (analyze.start != 0 || analyze.duration)) {
+            return Error{"render takes --frame or a range (--start, --duration), not both" + usageHint(command)};
+        }
+        if (!analyze.synthetic) render.video = operands->front();
+        render.synthetic = analyze.synthetic;
+        render.start = analyze.start;
+        render.duration = analyze.duration;
+        render.project = *project;
+        line.command = render;
     } else if (command == "set") {
         if (operands->empty()) return Error{"set needs at least one ID=VALUE" + usageHint(command)};
         line.command = SetCommand{*project, *operands};
@@ -173,6 +201,27 @@ std::string helpText(std::string_view command) {
                "error when it is a terminal. Ctrl-C stops the analysis; what is done so far\n"
                "is saved.\n";
     }
+    if (command == "render") {
+        return "Usage: " + program + " render VIDEO --project FILE -o OUTPUT [--start S] [--duration D]\n" +
+               "       " + program + " render VIDEO --project FILE --frame S -o STILL.png\n" +
+               "       (or --synthetic in place of VIDEO)\n\n" +
+               "Renders every frame of the range through the effect, as the editing host\n"
+               "plays it: the frame's state, then the render, with the parameters the\n"
+               "project holds (Enable 70, the exam view 71, the bounds overlay 72, framing,\n"
+               "keyframes). The output keeps the video's size, frame times and audio;\n"
+               "its format follows its name (H.264 in .mp4 by default). With --frame, the\n"
+               "one frame shown at S seconds is written as a PNG with its alpha.\n\n"
+               "  -p, --project FILE   the project file (JSON); it must exist\n"
+               "  -o, --output FILE    the video (or PNG) to write; replaced only once complete\n"
+               "      --start S        begin the range S seconds into the clip (default 0)\n"
+               "      --duration D     render D seconds (default: to the end of the clip)\n"
+               "      --frame S        write only the frame at S seconds, as a PNG\n"
+               "      --codec NAME     an FFmpeg video encoder (e.g. libx264, ffv1)\n"
+               "      --synthetic      use the built-in synthetic clip instead of a video\n" +
+               kLogOptionsHelp +
+               "\nA progress bar is shown as for analyze. Ctrl-C stops the render and\n"
+               "removes what it had written.\n";
+    }
     if (command == "set") {
         return "Usage: " + program + " set --project FILE ID=VALUE ...\n\n" +
                "Changes parameters of the effect, as the host's inspector does, and tells\n"
@@ -195,6 +244,7 @@ std::string helpText(std::string_view command) {
            "keeps its project on disk.\n\n"
            "Commands:\n"
            "  analyze VIDEO --project FILE   analyse a video (or --synthetic) into a project\n"
+           "  render VIDEO -p FILE -o OUT    render the video through the effect\n"
            "  set --project FILE ID=VALUE    change parameters of the effect\n"
            "  info --project FILE            describe the stored analysis\n\n" +
            "Run '" + program + " COMMAND --help' for the options of a command.\n";

@@ -28,6 +28,19 @@ struct AnalyzeCommand {
     std::optional<double> duration;
 };
 
+// Renders the video (or the synthetic clip) through the effect as the
+// project holds it, into a video file or, with `frame`, one PNG still.
+struct RenderCommand {
+    std::optional<std::string> video;  // none with `synthetic`
+    bool synthetic = false;
+    std::string project;
+    std::string output;
+    double start = 0;
+    std::optional<double> duration;
+    std::optional<double> frame;       // the time of the still, in seconds
+    std::optional<std::string> codec;  // an FFmpeg encoder by name
+};
+
 struct SetCommand {
     std::string project;
     std::vector<std::string> assignments;  // "ID=VALUE"
@@ -44,7 +57,7 @@ struct HelpCommand {
 };
 
 struct CommandLine {
-    std::variant<HelpCommand, AnalyzeCommand, SetCommand, InfoCommand> command;
+    std::variant<HelpCommand, AnalyzeCommand, RenderCommand, SetCommand, InfoCommand> command;
     LogOptions log;
 };
 
@@ -54,7 +67,7 @@ Result<CommandLine> parseCommandLine(const std::vector<std::string>& arguments);
 // The whole text as a finite number, or none.
 std::optional<double> parseFiniteNumber(const std::string& text);
 
-// The help text of a subcommand ("analyze", "set", "info"), or of the
+// The help text of a subcommand ("analyze", "render", "set", "info"), or of the
 // program for any other name.
 std::string helpText(std::string_view command);
 

@@ -1,6 +1,7 @@
 #pragma once
 // The program's subcommands. Each writes its results to `out`, its errors
 // and progress to `err`, and answers the exit status.
+#include <cstdint>
 #include <functional>
 #include <ostream>
 #include <string_view>
@@ -18,6 +19,16 @@ struct CommandContext {
 };
 
 int runCommand(const AnalyzeCommand& command, const CommandContext& context);
+
+// Where a finished render's time went: reading and decoding the frames, the
+// effect's state and render calls, and encoding and writing.
+struct RenderTimes {
+    int64_t frames = 0;
+    double decodeSeconds = 0;
+    double effectSeconds = 0;
+    double encodeSeconds = 0;
+};
+int runCommand(const RenderCommand& command, const CommandContext& context, RenderTimes* times = nullptr);
 int runCommand(const SetCommand& command, const CommandContext& context);
 int runCommand(const InfoCommand& command, const CommandContext& context);
 

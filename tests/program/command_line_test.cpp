@@ -36,6 +36,20 @@ TEST(CommandLineTest, ReadsEachCommandWithItsOptionsInEitherForm) {
     EXPECT_EQ(std::get<SetCommand>(set.command).assignments, (std::vector<std::string>{"31=2", "70=true"}));
     EXPECT_EQ(set.log.file, "l.txt");
 
+    const auto render = std::get<RenderCommand>(parsed({"render", "clip.mp4", "-p", "p.json", "-o", "out.mkv",
+                                                        "--start=1", "--duration", "2", "--codec", "ffv1"})
+                                                    .command);
+    EXPECT_EQ(render.video, "clip.mp4");
+    EXPECT_EQ(render.output, "out.mkv");
+    EXPECT_EQ(render.start, 1.0);
+    EXPECT_EQ(render.duration, 2.0);
+    EXPECT_EQ(render.codec, "ffv1");
+    const auto still =
+        std::get<RenderCommand>(parsed({"render", "--synthetic", "-p", "p", "--frame", "0.5", "--output=s.png"}).command);
+    EXPECT_TRUE(still.synthetic);
+    EXPECT_EQ(still.frame, 0.5);
+    EXPECT_EQ(still.output, "s.png");
+
     const auto info = std::get<InfoCommand>(parsed({"info", "--project", "p.json", "--parameters"}).command);
     EXPECT_TRUE(info.parameters);
 
@@ -46,7 +60,7 @@ TEST(CommandLineTest, ReadsEachCommandWithItsOptionsInEitherForm) {
 TEST(CommandLineTest, HelpIsGivenForEveryCommandWhateverElseIsThere) {
     EXPECT_EQ(std::get<HelpCommand>(parsed({"--help"}).command).command, "");
     EXPECT_EQ(std::get<HelpCommand>(parsed({"help", "set"}).command).command, "set");
-    for (const char* command : {"analyze", "set", "info"}) {
+    for (const char* command : {"analyze", "render", "set", "info"}) {
         EXPECT_EQ(std::get<HelpCommand>(parsed({command, "--help"}).command).command, command);
         EXPECT_EQ(std::get<HelpCommand>(parsed({command, "-p", "x", "-h"}).command).command, command);
         EXPECT_NE(helpText(command).find(std::string("Usage: kestrelvantage-host ") + command), std::string::npos);
@@ -56,7 +70,11 @@ TEST(CommandLineTest, HelpIsGivenForEveryCommandWhateverElseIsThere) {
 TEST(CommandLineTest, SaysWhatIsWrongWithACommandLine) {
     const std::pair<std::vector<std::string>, std::string> cases[] = {
         {{}, "no command"},
-        {{"render", "-p", "x"}, "unknown command 'render'"},
+        {{"play", "-p", "x"}, "unknown command 'play'"},
+        {{"render", "-p", "x", "-o", "o.mp4"}, "render needs one VIDEO file, or --synthetic"},
+        {{"render", "a.mp4", "-p", "x"}, "render needs -o OUTPUT"},
+        {{"render", "a.mp4", "-p", "x", "-o", "o.png", "--frame", "1", "--start", "2"}, "not both"},
+        {{"render", "a.mp4", "-p", "x", "-o", "o.png", "--frame", "soon"}, "--frame needs a number of seconds"},
         {{"analyze", "clip.mp4"}, "needs --project FILE"},
         {{"analyze", "-p", "x"}, "one VIDEO file, or --synthetic"},
         {{"analyze", "a.mp4", "b.mp4", "-p", "x"}, "one VIDEO file"},

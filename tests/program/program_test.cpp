@@ -24,7 +24,8 @@ protected:
 
 TEST_F(ProgramTest, HelpForTheProgramAndEachCommand) {
     for (const std::vector<std::string>& arguments :
-         std::vector<std::vector<std::string>>{{"--help"}, {"analyze", "--help"}, {"set", "-h"}, {"info", "--help"}}) {
+         std::vector<std::vector<std::string>>{
+             {"--help"}, {"analyze", "--help"}, {"render", "--help"}, {"set", "-h"}, {"info", "--help"}}) {
         const ProgramResult result = runInProcess(arguments);
         EXPECT_EQ(result.status, 0);
         EXPECT_TRUE(contains(result.out, "Usage: kestrelvantage-host")) << result.out;

@@ -1,0 +1,69 @@
+// The stand-in host's render of the 1280×720 footage clip end to end, as the
+// program runs it (`render`, Enable on, over the clip's own analysis):
+// decoding, the effect's state and render calls, and encoding to H.264 in
+// MP4. Beside the speed, the share of the command's time spent in each of
+// the three, as the command measures them in the same run.
+#include <benchmark/benchmark.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <sstream>
+
+#include "host/program/commands.h"
+#include "host/program/program.h"
+#include "platform/foundation/log.h"
+
+namespace {
+
+const std::filesystem::path kClip = std::filesystem::path(KV_FOOTAGE_DIR) / "cockatoo_yuv420.mp4";
+constexpr double kClipFps = 20;
+
+std::filesystem::path scratch(const std::string& name) {
+    return std::filesystem::temp_directory_path() / ("kv_host_render_bench_" + std::to_string(getpid()) + name);
+}
+
+void BM_RenderClipEndToEnd(benchmark::State& state) {
+    if (!std::filesystem::exists(kClip)) return state.SkipWithError("the footage clip is missing");
+    const auto project = scratch(".json");
+    const auto video = scratch(".mp4");
+    std::ostringstream out, err;
+    // The project as a user makes it: the clip analysed, Enable on.
+    if (kv::host::runProgram({"analyze", kClip.string(), "-p", project.string()}, {out, err, false}) != 0 ||
+        kv::host::runProgram({"set", "-p", project.string(), "70=true"}, {out, err, false}) != 0) {
+        std::filesystem::remove(project);
+        return state.SkipWithError(err.str().c_str());
+    }
+    kv::host::RenderCommand command;
+    command.video = kClip.string();
+    command.project = project.string();
+    command.output = video.string();
+    kv::host::RenderTimes total;
+    const kv::LogCapture quiet;
+    for (auto _ : state) {
+        kv::host::RenderTimes times;
+        const int status = kv::host::runCommand(command, {out, err, false}, &times);
+        if (status != 0) {
+            state.SkipWithError(err.str().c_str());
+            break;
+        }
+        total.frames += times.frames;
+        total.decodeSeconds += times.decodeSeconds;
+        total.effectSeconds += times.effectSeconds;
+        total.encodeSeconds += times.encodeSeconds;
+    }
+    std::filesystem::remove(project);
+    std::filesystem::remove(video);
+    const double spent = total.decodeSeconds + total.effectSeconds + total.encodeSeconds;
+    if (spent <= 0) return;
+    state.counters["frames_per_second"] = benchmark::Counter(double(total.frames), benchmark::Counter::kIsRate);
+    state.counters["times_real_time"] =
+        benchmark::Counter(double(total.frames) / kClipFps, benchmark::Counter::kIsRate);
+    state.counters["decode_share"] = total.decodeSeconds / spent;
+    state.counters["effect_share"] = total.effectSeconds / spent;
+    state.counters["encode_share"] = total.encodeSeconds / spent;
+}
+BENCHMARK(BM_RenderClipEndToEnd)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(2);
+
+}  // namespace
+
+BENCHMARK_MAIN();

@@ -1,0 +1,409 @@
+#include "host/video/video_encoder.h"
+
+extern "C" {
+#include <libavutil/opt.h>
+#include <libswscale/swscale.h>
+}
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <fstream>
+#include <system_error>
+#include <vector>
+
+#include "host/video/ffmpeg_support.h"
+
+namespace kv {
+
+using ffmpeg::errorText;
+
+PartialFile::PartialFile(std::filesystem::path destination) : destination_(std::move(destination)) {
+    // Hidden and marked as unfinished; the process id keeps two runs apart.
+    partial_ = destination_.parent_path() /
+               ("." + destination_.filename().string() + ".part-" + std::to_string(::getpid()));
+}
+
+PartialFile::~PartialFile() {
+    if (committed_) return;
+    std::error_code ignored;
+    std::filesystem::remove(partial_, ignored);
+}
+
+Result<void> PartialFile::commit() {
+    std::error_code code;
+    std::filesystem::rename(partial_, destination_, code);
+    if (code) return Error{"Could not put " + destination_.string() + " in place: " + code.message()};
+    committed_ = true;
+    return {};
+}
+
+Result<void> checkWritable(const std::filesystem::path& path) {
+    std::error_code code;
+    if (std::filesystem::is_directory(path, code)) return Error{"The output " + path.string() + " is a folder."};
+    PartialFile probe(path);
+    if (!std::ofstream(probe.path(), std::ios::binary)) {
+        return Error{"The output " + path.string() + " cannot be written (no such folder, or no permission)."};
+    }
+    return {};
+}
+
+namespace {
+
+struct SwsFreer {
+    void operator()(SwsContext* c) const { sws_freeContext(c); }
+};
+struct IoCloser {
+    void operator()(AVFormatContext* c) const {
+        if (!c) return;
+        if (c->pb) avio_closep(&c->pb);
+        avformat_free_context(c);
+    }
+};
+using SwsPtr = std::unique_ptr<SwsContext, SwsFreer>;
+using OutputContextPtr = std::unique_ptr<AVFormatContext, IoCloser>;
+
+// The frame as the codec takes it: its own RGB layout when it has one (a
+// lossless codec then keeps every pixel), else 4:2:0 as players expect, else
+// what FFmpeg judges nearest.
+AVPixelFormat pixelFormatFor(const AVCodec& codec) {
+    if (!codec.pix_fmts) return AV_PIX_FMT_YUV420P;
+    for (const AVPixelFormat* f = codec.pix_fmts; *f != AV_PIX_FMT_NONE; ++f) {
+        if (*f == AV_PIX_FMT_BGR0) return *f;
+    }
+    for (const AVPixelFormat* f = codec.pix_fmts; *f != AV_PIX_FMT_NONE; ++f) {
+        if (*f == AV_PIX_FMT_YUV420P) return *f;
+    }
+    return avcodec_find_best_pix_fmt_of_list(codec.pix_fmts, AV_PIX_FMT_BGR0, 0, nullptr);
+}
+
+Result<const AVCodec*> chooseCodec(const AVOutputFormat& container, const VideoEncoderSettings& settings,
+                                   const std::string& name) {
+    const AVCodec* codec = nullptr;
+    if (settings.codec) {
+        codec = avcodec_find_encoder_by_name(settings.codec->c_str());
+        if (!codec || codec->type != AVMEDIA_TYPE_VIDEO) {
+            return Error{"FFmpeg has no video encoder named '" + *settings.codec + "'."};
+        }
+    } else {
+        if (avformat_query_codec(&container, AV_CODEC_ID_H264, FF_COMPLIANCE_NORMAL) == 1) {
+            codec = avcodec_find_encoder(AV_CODEC_ID_H264);
+        }
+        if (!codec && container.video_codec != AV_CODEC_ID_NONE) codec = avcodec_find_encoder(container.video_codec);
+        if (!codec) return Error{"FFmpeg has no encoder for the video of " + name + "."};
+    }
+    if (avformat_query_codec(&container, codec->id, FF_COMPLIANCE_NORMAL) != 1) {
+        return Error{std::string("A ") + container.name + " file cannot hold " + codec->name + " video (" + name +
+                     ")."};
+    }
+    return codec;
+}
+
+// The CMTime's ticks of `base`, rounded to nearest.
+int64_t ticksOf(CMTime time, AVRational base) {
+    return av_rescale_q_rnd(time.value, AVRational{1, time.timescale}, base,
+                            AVRounding(AV_ROUND_NEAR_INF | AV_ROUND_PASS_MINMAX));
+}
+
+}  // namespace
+
+struct VideoEncoder::State {
+    std::string name;
+    std::unique_ptr<PartialFile> file;
+    OutputContextPtr output;
+    ffmpeg::CodecContextPtr codec;
+    AVStream* video = nullptr;
+    SwsPtr scaler;
+    ffmpeg::FramePtr frame{av_frame_alloc()};
+    ffmpeg::PacketPtr packet{av_packet_alloc()};
+    VideoEncoderSettings settings;
+    std::string audioNote;
+
+    // The source's audio, copied as the video passes its times.
+    ffmpeg::FormatContextPtr audioInput;
+    AVStream* audioIn = nullptr;
+    AVStream* audioOut = nullptr;
+    ffmpeg::PacketPtr audioPacket{av_packet_alloc()};
+    // The next packet to copy, read ahead, and its source time in ticks.
+    bool audioPending = false;
+    int64_t audioAt = 0;
+    bool audioDone = true;
+
+    Result<void> openAudio();
+    // Copies the source's audio packets that begin before `limit` (a source time).
+    Result<void> copyAudioUntil(CMTime limit);
+    Result<void> drainPackets();
+    Error failure(const std::string& what, int code) const {
+        return Error{"Could not " + what + " " + name + ": " + errorText(code)};
+    }
+};
+
+Result<void> VideoEncoder::State::openAudio() {
+    if (!settings.audioSource) return {};
+    AVFormatContext* input = nullptr;
+    if (avformat_open_input(&input, settings.audioSource->c_str(), nullptr, nullptr) < 0) return {};
+    audioInput.reset(input);
+    if (avformat_find_stream_info(input, nullptr) < 0) return {};
+    const int index = av_find_best_stream(input, AVMEDIA_TYPE_AUDIO, -1, -1, nullptr, 0);
+    if (index < 0) return {};
+    audioIn = input->streams[index];
+    if (avformat_query_codec(output->oformat, audioIn->codecpar->codec_id, FF_COMPLIANCE_NORMAL) != 1) {
+        audioNote = std::string("the source's ") + avcodec_get_name(audioIn->codecpar->codec_id) +
+                    " audio cannot go into a " + output->oformat->name + " file and is left out";
+        audioIn = nullptr;
+        return {};
+    }
+    for (unsigned i = 0; i < input->nb_streams; ++i) {
+        if (int(i) != index) input->streams[i]->discard = AVDISCARD_ALL;
+    }
+    audioOut = avformat_new_stream(output.get(), nullptr);
+    if (!audioOut) return Error{"Out of memory while writing " + name + "."};
+    if (const int copied = avcodec_parameters_copy(audioOut->codecpar, audioIn->codecpar); copied < 0) {
+        return failure("copy the audio into", copied);
+    }
+    audioOut->codecpar->codec_tag = 0;
+    audioOut->time_base = audioIn->time_base;
+    const int64_t from = ticksOf(settings.start, audioIn->time_base);
+    if (av_seek_frame(input, index, from, AVSEEK_FLAG_BACKWARD) < 0) {
+        av_seek_frame(input, index, 0, AVSEEK_FLAG_BACKWARD);
+    }
+    audioDone = false;
+    return {};
+}
+
+Result<void> VideoEncoder::State::copyAudioUntil(CMTime limit) {
+    const AVRational base = audioIn ? audioIn->time_base : AVRational{1, 1};
+    const int64_t startTicks = ticksOf(settings.start, base);
+    const bool bounded = CMTimeIsNumeric(settings.end);
+    while (!audioDone) {
+        if (!audioPending) {
+            // The end of the file, or a read error: the rest of the audio is
+            // left out, never the video.
+            if (av_read_frame(audioInput.get(), audioPacket.get()) < 0) {
+                audioDone = true;
+                break;
+            }
+            audioAt = audioPacket->pts != AV_NOPTS_VALUE ? audioPacket->pts : audioPacket->dts;
+            if (audioPacket->stream_index != audioIn->index || audioAt == AV_NOPTS_VALUE || audioAt < startTicks) {
+                av_packet_unref(audioPacket.get());
+                continue;
+            }
+            if (bounded && audioAt >= ticksOf(settings.end, base)) {
+                av_packet_unref(audioPacket.get());
+                audioDone = true;
+                break;
+            }
+            audioPending = true;
+        }
+        if (CMTimeIsNumeric(limit) && audioAt >= ticksOf(limit, base)) break;
+        // Moved to the output's start, then into the output stream's base.
+        if (audioPacket->pts != AV_NOPTS_VALUE) audioPacket->pts -= startTicks;
+        if (audioPacket->dts != AV_NOPTS_VALUE) audioPacket->dts -= startTicks;
+        av_packet_rescale_ts(audioPacket.get(), base, audioOut->time_base);
+        audioPacket->stream_index = audioOut->index;
+        audioPacket->pos = -1;
+        audioPending = false;
+        if (const int written = av_interleaved_write_frame(output.get(), audioPacket.get()); written < 0) {
+            return failure("write the audio of", written);
+        }
+    }
+    return {};
+}
+
+Result<void> VideoEncoder::State::drainPackets() {
+    for (;;) {
+        const int received = avcodec_receive_packet(codec.get(), packet.get());
+        if (received == AVERROR(EAGAIN) || received == AVERROR_EOF) return {};
+        if (received < 0) return failure("encode the video of", received);
+        av_packet_rescale_ts(packet.get(), codec->time_base, video->time_base);
+        packet->stream_index = video->index;
+        if (const int written = av_interleaved_write_frame(output.get(), packet.get()); written < 0) {
+            return failure("write", written);
+        }
+    }
+}
+
+VideoEncoder::VideoEncoder(std::unique_ptr<State> state) : state_(std::move(state)) {}
+
+// The output closes before its partial file (declared first) is removed.
+VideoEncoder::~VideoEncoder() = default;
+
+std::string VideoEncoder::codecName() const { return state_->codec->codec->name; }
+
+const std::string& VideoEncoder::audioNote() const { return state_->audioNote; }
+
+Result<std::unique_ptr<VideoEncoder>> VideoEncoder::create(const std::filesystem::path& path,
+                                                           const VideoEncoderSettings& settings) {
+    ffmpeg::routeLogToSystemLog();
+    auto s = std::make_unique<State>();
+    s->name = path.string();
+    s->settings = settings;
+    if (!s->frame || !s->packet || !s->audioPacket) return Error{"Out of memory while writing " + s->name + "."};
+    if (settings.width <= 0 || settings.height <= 0 || settings.timescale <= 0) {
+        return Error{"No frame size or time base to write " + s->name + " with."};
+    }
+    const AVOutputFormat* container = av_guess_format(nullptr, s->name.c_str(), nullptr);
+    if (!container || container->video_codec == AV_CODEC_ID_NONE || (container->flags & AVFMT_NOFILE)) {
+        return Error{"Cannot tell a video format from the name " + s->name + " (try .mp4, .mkv or .mov)."};
+    }
+    auto codec = chooseCodec(*container, settings, s->name);
+    if (!codec) return codec.error();
+    if (auto writable = checkWritable(path); !writable) return writable.error();
+
+    AVFormatContext* output = nullptr;
+    if (const int made = avformat_alloc_output_context2(&output, container, nullptr, nullptr); made < 0) {
+        return s->failure("set up", made);
+    }
+    s->output.reset(output);
+    s->video = avformat_new_stream(output, nullptr);
+    s->codec.reset(avcodec_alloc_context3(*codec));
+    if (!s->video || !s->codec) return Error{"Out of memory while writing " + s->name + "."};
+
+    AVCodecContext& c = *s->codec;
+    c.width = settings.width;
+    c.height = settings.height;
+    c.time_base = AVRational{1, settings.timescale};
+    if (CMTimeIsNumeric(settings.frameDuration) && settings.frameDuration.value > 0 &&
+        settings.frameDuration.value <= INT32_MAX) {
+        c.framerate = AVRational{settings.frameDuration.timescale, int(settings.frameDuration.value)};
+        av_reduce(&c.framerate.num, &c.framerate.den, c.framerate.num, c.framerate.den, INT32_MAX);
+    }
+    c.sample_aspect_ratio = AVRational{settings.sampleAspectNumerator, settings.sampleAspectDenominator};
+    c.pix_fmt = pixelFormatFor(**codec);
+    if (c.pix_fmt != AV_PIX_FMT_BGR0) {
+        c.colorspace = AVCOL_SPC_BT709;
+        c.color_primaries = AVCOL_PRI_BT709;
+        c.color_trc = AVCOL_TRC_BT709;
+        c.color_range = AVCOL_RANGE_MPEG;
+    }
+    c.thread_count = 0;  // as many threads as cores
+    if (container->flags & AVFMT_GLOBALHEADER) c.flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+    AVDictionary* options = nullptr;
+    // x264's quicker presets keep the render well ahead of real time at a
+    // quality that hides the codec.
+    if (std::string((*codec)->name) == "libx264") {
+        av_dict_set(&options, "preset", "veryfast", 0);
+        av_dict_set(&options, "crf", "18", 0);
+    }
+    const int opened = avcodec_open2(&c, *codec, &options);
+    av_dict_free(&options);
+    if (opened < 0) return s->failure(std::string("start the ") + (*codec)->name + " encoder for", opened);
+    if (const int copied = avcodec_parameters_from_context(s->video->codecpar, &c); copied < 0) {
+        return s->failure("set up", copied);
+    }
+    s->video->time_base = c.time_base;
+    s->video->avg_frame_rate = c.framerate;
+    s->video->sample_aspect_ratio = c.sample_aspect_ratio;
+
+    s->scaler.reset(sws_getContext(settings.width, settings.height, AV_PIX_FMT_BGR0, settings.width, settings.height,
+                                   c.pix_fmt, SWS_BICUBIC, nullptr, nullptr, nullptr));
+    if (!s->scaler) return Error{"Cannot convert frames for the " + std::string((*codec)->name) + " encoder."};
+    if (c.pix_fmt != AV_PIX_FMT_BGR0) {
+        int* inverse = nullptr;
+        int sourceRange = 0;
+        int* table = nullptr;
+        int range = 0;
+        int brightness = 0;
+        int contrast = 0;
+        int saturation = 0;
+        sws_getColorspaceDetails(s->scaler.get(), &inverse, &sourceRange, &table, &range, &brightness, &contrast,
+                                 &saturation);
+        sws_setColorspaceDetails(s->scaler.get(), inverse, 1, sws_getCoefficients(SWS_CS_ITU709), 0, brightness,
+                                 contrast, saturation);
+    }
+    s->frame->format = c.pix_fmt;
+    s->frame->width = c.width;
+    s->frame->height = c.height;
+    if (const int buffered = av_frame_get_buffer(s->frame.get(), 0); buffered < 0) {
+        return s->failure("set up", buffered);
+    }
+
+    if (auto audio = s->openAudio(); !audio) return audio.error();
+    s->file = std::make_unique<PartialFile>(path);
+    if (const int io = avio_open(&output->pb, s->file->path().c_str(), AVIO_FLAG_WRITE); io < 0) {
+        return s->failure("write", io);
+    }
+    if (const int header = avformat_write_header(output, nullptr); header < 0) return s->failure("start", header);
+    return std::unique_ptr<VideoEncoder>(new VideoEncoder(std::move(s)));
+}
+
+Result<void> VideoEncoder::encode(const BgraImage& image, CMTime time) {
+    State& s = *state_;
+    if (!image.pixels || image.width != s.codec->width || image.height != s.codec->height) {
+        return Error{"A frame for " + s.name + " is not of the video's size."};
+    }
+    if (auto audio = s.copyAudioUntil(time); !audio) return audio;
+    // The encoder may still hold the last frame: then a fresh buffer is taken.
+    if (const int writable = av_frame_make_writable(s.frame.get()); writable < 0) return s.failure("encode", writable);
+    // Read as BGR0, the alpha unused: the colour is premultiplied, so this is
+    // the picture over black, whatever the codec would make of alpha.
+    const uint8_t* planes[4] = {image.pixels, nullptr, nullptr, nullptr};
+    const int strides[4] = {int(image.bytesPerRow), 0, 0, 0};
+    sws_scale(s.scaler.get(), planes, strides, 0, image.height, s.frame->data, s.frame->linesize);
+    s.frame->pts = ticksOf(CMTimeSubtract(time, s.settings.start), s.codec->time_base);
+    if (const int sent = avcodec_send_frame(s.codec.get(), s.frame.get()); sent < 0) {
+        return s.failure("encode the video of", sent);
+    }
+    return s.drainPackets();
+}
+
+Result<void> VideoEncoder::finish() {
+    State& s = *state_;
+    if (const int sent = avcodec_send_frame(s.codec.get(), nullptr); sent < 0) return s.failure("finish", sent);
+    if (auto drained = s.drainPackets(); !drained) return drained;
+    if (auto audio = s.copyAudioUntil(kCMTimePositiveInfinity); !audio) return audio;
+    if (const int trailer = av_write_trailer(s.output.get()); trailer < 0) return s.failure("finish", trailer);
+    if (const int closed = avio_closep(&s.output->pb); closed < 0) return s.failure("close", closed);
+    return s.file->commit();
+}
+
+Result<void> writePng(const std::filesystem::path& path, const BgraImage& image) {
+    const std::string name = path.string();
+    const AVCodec* png = avcodec_find_encoder(AV_CODEC_ID_PNG);
+    if (!png) return Error{"FFmpeg has no PNG encoder to write " + name + " with."};
+    ffmpeg::CodecContextPtr codec(avcodec_alloc_context3(png));
+    ffmpeg::FramePtr frame(av_frame_alloc());
+    ffmpeg::PacketPtr packet(av_packet_alloc());
+    if (!codec || !frame || !packet) return Error{"Out of memory while writing " + name + "."};
+    codec->width = image.width;
+    codec->height = image.height;
+    codec->pix_fmt = AV_PIX_FMT_RGBA;
+    codec->time_base = AVRational{1, 1};
+    if (const int opened = avcodec_open2(codec.get(), png, nullptr); opened < 0) {
+        return Error{"Could not start the PNG encoder for " + name + ": " + errorText(opened)};
+    }
+    frame->format = AV_PIX_FMT_RGBA;
+    frame->width = image.width;
+    frame->height = image.height;
+    if (av_frame_get_buffer(frame.get(), 0) < 0) return Error{"Out of memory while writing " + name + "."};
+    for (int32_t y = 0; y < image.height; ++y) {
+        const uint8_t* in = image.pixels + size_t(y) * image.bytesPerRow;
+        uint8_t* out = frame->data[0] + size_t(y) * size_t(frame->linesize[0]);
+        for (int32_t x = 0; x < image.width; ++x, in += 4, out += 4) {
+            const unsigned a = in[3];
+            // PNG keeps colour apart from alpha: undo the premultiplication.
+            const auto straight = [a](unsigned c) {
+                return uint8_t(a == 0 ? 0 : std::min(255u, (c * 255 + a / 2) / a));
+            };
+            out[0] = straight(in[2]);
+            out[1] = straight(in[1]);
+            out[2] = straight(in[0]);
+            out[3] = uint8_t(a);
+        }
+    }
+    const int sent = avcodec_send_frame(codec.get(), frame.get());
+    const int flushed = sent < 0 ? sent : avcodec_send_frame(codec.get(), nullptr);
+    const int received = flushed < 0 ? flushed : avcodec_receive_packet(codec.get(), packet.get());
+    if (received < 0) return Error{"Could not encode " + name + " as PNG: " + errorText(received)};
+
+    PartialFile file(path);
+    {
+        std::ofstream out(file.path(), std::ios::binary);
+        out.write(reinterpret_cast<const char*>(packet->data), packet->size);
+        out.close();
+        if (!out) return Error{"Could not write " + name + "."};
+    }
+    return file.commit();
+}
+
+}  // namespace kv

@@ -1,0 +1,103 @@
+#pragma once
+// Writes the host's rendered frames with FFmpeg: a video file whose container
+// follows the output name (H.264 in MP4 by default), with the audio of the
+// source copied in unchanged, and single frames as PNG stills. Everything is
+// written to a hidden file beside the output and renamed onto it only once
+// complete, so a failed or abandoned write never leaves a file that looks
+// whole.
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "platform/coremedia/cmtime.h"
+#include "platform/foundation/result.h"
+
+namespace kv {
+
+// 8-bit blue, green, red, alpha pixels, rows `bytesPerRow` apart, the colour
+// premultiplied by alpha, as the effect renders into a 'BGRA' surface.
+struct BgraImage {
+    const uint8_t* pixels = nullptr;
+    size_t bytesPerRow = 0;
+    int32_t width = 0;
+    int32_t height = 0;
+};
+
+// A file being written under a temporary name beside `destination`: removed
+// when dropped, unless `commit` renamed it onto the destination.
+class PartialFile {
+public:
+    explicit PartialFile(std::filesystem::path destination);
+    ~PartialFile();
+    PartialFile(const PartialFile&) = delete;
+    PartialFile& operator=(const PartialFile&) = delete;
+
+    const std::filesystem::path& path() const { return partial_; }
+    Result<void> commit();
+
+private:
+    std::filesystem::path destination_;
+    std::filesystem::path partial_;
+    bool committed_ = false;
+};
+
+struct VideoEncoderSettings {
+    int32_t width = 0;
+    int32_t height = 0;
+    // Frame times are kept in ticks of 1/timescale second (the source's time base).
+    int32_t timescale = 0;
+    // One frame at the nominal rate; invalid when the source states none.
+    CMTime frameDuration = kCMTimeInvalid;
+    int32_t sampleAspectNumerator = 1;
+    int32_t sampleAspectDenominator = 1;
+    // An FFmpeg encoder by name; by default H.264 when the container takes
+    // it and FFmpeg has an encoder for it, else the container's own codec.
+    std::optional<std::string> codec;
+    // The file whose audio stream, if any, is copied packet by packet.
+    std::optional<std::filesystem::path> audioSource;
+    // The output begins at this source time: video and audio times move back
+    // by it, and audio before it or from `end` on is left out.
+    CMTime start = kCMTimeZero;
+    CMTime end = kCMTimePositiveInfinity;
+};
+
+class VideoEncoder {
+public:
+    // Sets up the encoder and starts the file: errors for a name whose
+    // container FFmpeg does not know, a codec it has no encoder for or the
+    // container cannot hold, or a place that cannot be written.
+    static Result<std::unique_ptr<VideoEncoder>> create(const std::filesystem::path& path,
+                                                        const VideoEncoderSettings& settings);
+    ~VideoEncoder();
+    VideoEncoder(const VideoEncoder&) = delete;
+    VideoEncoder& operator=(const VideoEncoder&) = delete;
+
+    // The encoder's name, e.g. "libx264".
+    std::string codecName() const;
+    // A note when the source's audio could not be copied; empty otherwise.
+    const std::string& audioNote() const;
+
+    // Encodes the frame shown from source time `time` on; times must
+    // increase. Transparent pixels come out black.
+    Result<void> encode(const BgraImage& image, CMTime time);
+    // Drains the encoder, writes the rest of the audio and the file's end,
+    // and puts the file in place.
+    Result<void> finish();
+
+private:
+    struct State;
+    explicit VideoEncoder(std::unique_ptr<State> state);
+    std::unique_ptr<State> state_;
+};
+
+// Writes the image as a PNG with its alpha (not premultiplied, as PNG keeps it).
+Result<void> writePng(const std::filesystem::path& path, const BgraImage& image);
+
+// Whether `path` could be written as an output: its folder exists and takes a
+// new file, and the name is not that of a folder.
+Result<void> checkWritable(const std::filesystem::path& path);
+
+}  // namespace kv
