@@ -51,7 +51,8 @@ Result<Assignment> parseAssignment(const std::string& text, const ParameterDocum
         return Error{"The effect has no parameter with the id '" + idText + "' (see 'info --parameters')."};
     }
     if (parameter->flags & kFxParameterFlag_DISABLED) {
-        return Error{"Parameter " + nameOf(*parameter) + " is display only: the effect keeps it, it cannot be set."};
+        return Error{"Parameter " + nameOf(*parameter) +
+                     " is display only: the effect keeps it up to date, and it cannot be set."};
     }
     switch (parameter->kind) {
         case ParameterKind::percentSlider:
