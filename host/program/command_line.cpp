@@ -60,7 +60,8 @@ std::string usageHint(std::string_view command) {
 Result<double> seconds(const std::string& text, std::string_view option) {
     const std::optional<double> value = parseFiniteNumber(text);
     if (!value) {
-        return Error{std::string(option) + " needs a number of seconds in decimal, such as 2 or 1.5, not '" + text + "'"};
+        return Error{std::string(option) + " needs a number of seconds in decimal, such as 2 or 1.5, not '" + text +
+                     "'"};
     }
     return *value;
 }

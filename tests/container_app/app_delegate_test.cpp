@@ -101,7 +101,8 @@ protected:
         delegate->setUpMessageWindow();
         ShownNotice shown{delegate, GTK_WIDGET(delegate->window()->gtkWindow()), delegate->containerView()->widget(),
                           delegate->msgLabel()->widget(), delegate->okButton()->widget()};
-        testing::spinEventsUntil([&] { return gtk_widget_get_mapped(shown.button) && gtk_widget_get_height(shown.button) > 0; });
+        testing::spinEventsUntil(
+            [&] { return gtk_widget_get_mapped(shown.button) && gtk_widget_get_height(shown.button) > 0; });
         return shown;
     }
 

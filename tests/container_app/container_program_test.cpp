@@ -117,8 +117,9 @@ TEST_F(ContainerProgramLargeFontTest, TheWindowGrowsToShowTheNoticeAndTheButtonW
     // Nothing is cut off at the window's edges: they show the background alone.
     const Pixel background = shot_.at(2, shot_.height - 2);
     int drawnOnEdges = 0;
-    for (int x = 0; x < shot_.width; ++x) drawnOnEdges += !(shot_.at(x, 0) == background) + !(shot_.at(x, shot_.height - 1) == background);
-    for (int y = 0; y < shot_.height; ++y) drawnOnEdges += !(shot_.at(0, y) == background) + !(shot_.at(shot_.width - 1, y) == background);
+    const auto drawn = [&](int x, int y) { return int(!(shot_.at(x, y) == background)); };
+    for (int x = 0; x < shot_.width; ++x) drawnOnEdges += drawn(x, 0) + drawn(x, shot_.height - 1);
+    for (int y = 0; y < shot_.height; ++y) drawnOnEdges += drawn(0, y) + drawn(shot_.width - 1, y);
     EXPECT_EQ(drawnOnEdges, 0);
     pressTheButton();
     expectEndsWithTheLogLine();

@@ -102,7 +102,8 @@ TEST(CommandLineTest, NumbersAreDecimalAndNothingElse) {
     for (const char* id : {"4294967296", "-1", "+31", "3.1", "1e1", " 31", "0x1f", ""}) {
         EXPECT_EQ(parseWholeNumber(id), std::nullopt) << id;
     }
-    EXPECT_EQ(std::get<AnalyzeCommand>(parsed({"analyze", "a.mp4", "-p", "x", "--start", "2.5e-1"}).command).start, 0.25);
+    const CommandLine exponent = parsed({"analyze", "a.mp4", "-p", "x", "--start", "2.5e-1"});
+    EXPECT_EQ(std::get<AnalyzeCommand>(exponent.command).start, 0.25);
 }
 
 }  // namespace

@@ -35,6 +35,10 @@ TEST_F(ProgramTest, HelpForTheProgramAndEachCommand) {
         EXPECT_EQ(result.status, 0);
         EXPECT_TRUE(contains(result.out, "Usage: kestrelvantage-host")) << result.out;
         EXPECT_EQ(result.err, "");
+        // One spelling, that of the analyze command.
+        for (const char* other : {"analyse", "analysed", "analysing"}) {
+            EXPECT_FALSE(contains(result.out, other)) << other;
+        }
     }
     const ProgramResult wrong = runInProcess({"analyse", "x"});
     EXPECT_EQ(wrong.status, 2);
