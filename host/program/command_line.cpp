@@ -50,7 +50,8 @@ namespace {
 const char* kLogOptionsHelp =
     "      --log FILE       append the system log (the effect's and the host's log\n"
     "                       lines) to FILE\n"
-    "      --verbose        write the system log to standard error (no progress bar)\n"
+    "      --verbose        write the system log to standard error (no progress bar),\n"
+    "                       the same lines as --log writes\n"
     "  -h, --help           show this help\n";
 
 std::string usageHint(std::string_view command) {

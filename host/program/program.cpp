@@ -20,8 +20,10 @@ public:
         if (options.file) {
             auto file = std::make_shared<std::ofstream>(*options.file, std::ios::app);
             ok_ = bool(*file);
-            previous_ = setLogSink([file](std::string_view line) {
-                *file << logLine(line) << '\n' << std::flush;
+            previous_ = setLogSink([file, verbose = options.verbose](std::string_view message) {
+                const std::string line = logLine(message);
+                *file << line << '\n' << std::flush;
+                if (verbose) writeLogLineToStandardError(line);
             });
         } else if (options.verbose) {
             previous_ = setLogSink(nullptr);

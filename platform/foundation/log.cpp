@@ -24,13 +24,6 @@ kv::LogSink& currentSink() {
     return sink;
 }
 
-void writeToStandardError(std::string_view message) {
-    const std::string line = kv::logLine(message);
-    // Written as bytes, so that no character of the message is interpreted or cut.
-    std::fwrite(line.data(), 1, line.size(), stderr);
-    std::fputc('\n', stderr);
-}
-
 }  // namespace
 
 void NSLog(std::string_view message) {
@@ -38,7 +31,7 @@ void NSLog(std::string_view message) {
     if (currentSink()) {
         currentSink()(message);
     } else {
-        writeToStandardError(message);
+        kv::writeLogLineToStandardError(kv::logLine(message));
     }
 }
 
@@ -58,6 +51,12 @@ std::string logLine(std::string_view message) {
     std::string line(stamp, n + static_cast<size_t>(std::max(prefix, 0)));
     line += message;
     return line;
+}
+
+void writeLogLineToStandardError(std::string_view line) {
+    // Written as bytes, so that no character of the message is interpreted or cut.
+    std::fwrite(line.data(), 1, line.size(), stderr);
+    std::fputc('\n', stderr);
 }
 
 LogSink setLogSink(LogSink sink) {

@@ -20,6 +20,9 @@ using LogSink = std::function<void(std::string_view)>;
 // sink that keeps lines for people (a log file) writes it too.
 std::string logLine(std::string_view message);
 
+// Writes a line made by logLine, and a line feed, to standard error.
+void writeLogLineToStandardError(std::string_view line);
+
 // Replaces where log lines go; an empty sink restores standard error.
 // Returns the sink that was installed before.
 LogSink setLogSink(LogSink sink);

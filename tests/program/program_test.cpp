@@ -242,12 +242,15 @@ TEST_F(ProgramTest, VerboseWritesTheSameLinesAsTheLogFile) {
     ASSERT_GE(file, 0);
     dup2(file, STDERR_FILENO);
     close(file);
-    const ProgramResult result = runInProcess({"set", "-p", project.string(), "31=200", "--verbose"});
+    const std::filesystem::path log = scratch.file("log.txt");
+    const ProgramResult result =
+        runInProcess({"set", "-p", project.string(), "31=200", "--verbose", "--log", log.string()});
     std::fflush(stderr);
     dup2(saved, STDERR_FILENO);
     close(saved);
     ASSERT_EQ(result.status, 0) << result.err;
     expectLogLines(readBytes(caught));
+    EXPECT_EQ(readBytes(caught), readBytes(log));
 }
 
 // Summary of a stored analysis, made by hand.
