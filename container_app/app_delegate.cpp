@@ -1,5 +1,8 @@
 #include "container_app/app_delegate.h"
 
+#include <algorithm>
+#include <cmath>
+
 #include "platform/foundation/log.h"
 
 namespace kv {
@@ -38,6 +41,7 @@ void AppDelegate::setUpMessageWindow() {
     const std::shared_ptr<NSObject> self = weak_from_this().lock();
     okButton_ = NSButton::buttonWithTitle("OK - Close This Window", self, SEL("okClicked:", &AppDelegate::okClicked));
     containerView_->addView(okButton_, NSStackViewGravityCenter);
+    fitStackToItsViews();
 
     if (window_ != nullptr) {
         // Closing the window ends the application, as the button does.
@@ -45,8 +49,32 @@ void AppDelegate::setUpMessageWindow() {
             closeButton->setTarget(self);
             closeButton->setAction(SEL("okClicked:", &AppDelegate::okClicked));
         }
+        placeStackInWindow();
         window_->contentView()->addSubview(containerView_);
     }
+}
+
+void AppDelegate::fitStackToItsViews() {
+    // 400 by 200 is the least: with a larger system font the notice and the
+    // button need more, and get it with one spacing clear around them.
+    const NSSize least = containerView_->frame().size;
+    const NSSize fitting = containerView_->fittingSize();
+    const double margin = 2 * containerView_->spacing();
+    containerView_->setFrameSize(NSSize{std::max(least.width, std::ceil(fitting.width + margin)),
+                                        std::max(least.height, std::ceil(fitting.height + margin))});
+}
+
+void AppDelegate::placeStackInWindow() {
+    // The window is never smaller than the stack, which floats in its middle.
+    const NSSize stack = containerView_->frame().size;
+    const auto atLeastStack = [&](NSSize size) {
+        return NSSize{std::max(size.width, stack.width), std::max(size.height, stack.height)};
+    };
+    window_->setContentMinSize(atLeastStack(window_->contentMinSize()));
+    const NSSize inside = atLeastStack(window_->contentSize());
+    window_->setContentSize(inside);
+    containerView_->setFrame(NSMakeRect((inside.width - stack.width) / 2, (inside.height - stack.height) / 2,
+                                        stack.width, stack.height));
 }
 
 void AppDelegate::okClicked(NSObject*) {

@@ -40,6 +40,11 @@ public:
     void okClicked(NSObject* sender);
 
 private:
+    // The stack grows from its first size to hold its views at the system's
+    // font size, and the window to hold the stack.
+    void fitStackToItsViews();
+    void placeStackInWindow();
+
     std::shared_ptr<NSWindow> window_;
     std::shared_ptr<NSStackView> containerView_;
     std::shared_ptr<NSTextField> msgLabel_;

@@ -20,7 +20,7 @@ Result<TrimmedClip> TrimmedClip::make(const ClipSource& clip, double start, std:
     const double length = double(whole.frameCount) * step;
     if (!std::isfinite(start) || start < 0 || start >= length) {
         return Error{"The start " + doubleText(start) + " s lies outside the clip, which lasts " +
-                     doubleText(length) + " s."};
+                     roundedText(length, 2) + " s."};
     }
     if (duration && !(std::isfinite(*duration) && *duration > 0)) {
         return Error{"The duration must be a positive number of seconds, not " + doubleText(*duration) + "."};

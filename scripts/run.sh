@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # The main job on the built-in default input: installs what is missing,
-# builds the default preset, analyses the built-in synthetic clip with the
+# builds the default preset, analyzes the built-in synthetic clip with the
 # stand-in host into a project under build/, turns the effect's Enable on,
 # and renders the reframed clip to build/default/demo.mp4.
 # Arguments, if any, name a video of your own in place of "--synthetic",
@@ -16,7 +16,7 @@ cmake --build --preset default --target kestrelvantage-host
 host=build/default/host/program/main/kestrelvantage-host
 project=build/default/demo-project.json
 video=build/default/demo.mp4
-# Each run analyses afresh.
+# Each run analyzes afresh.
 rm -f "$project"
 if (($#)); then
   input=("$@")
@@ -28,7 +28,7 @@ else
   # The built-in clip lasts 3 s: smoothing times shorter than the defaults
   # (38 frame, 39 pan, 40 zoom, made for longer shots) and a zoom of at most
   # 150 % (32) keep its moving square in the picture.
-  "$host" set --project "$project" 70=true 38=0.5 39=1 40=1 32=1.5
+  "$host" set --project "$project" 70=true 38=0.5 39=1 40=1 32=150
 fi
 "$host" render "${input[@]}" --project "$project" -o "$video"
 echo "The reframed video: $video"

@@ -3,8 +3,8 @@
 #include <algorithm>
 
 #include "analysis/motion_types.h"
+#include "host/program/time_text.h"
 #include "platform/cryptokit/sha256.h"
-#include "platform/foundation/double_text.h"
 
 namespace kv::host {
 namespace {
@@ -21,7 +21,14 @@ const NSData* entry(const std::optional<FxValue>& value, const char* key) {
     return found == dictionary->end() ? nullptr : found->second.data();
 }
 
-std::string secondsText(CMTime time) { return doubleText(CMTimeGetSeconds(time)) + " s"; }
+// How many motion boxes the samples hold: "2 in each sample", or
+// "0 to 3 per sample, 1.25 on average".
+std::string boxesText(const AnalysisSummary& s) {
+    if (s.mostBoxes == 0) return "none in any sample";
+    if (s.fewestBoxes == s.mostBoxes) return std::to_string(s.mostBoxes) + " in each sample";
+    return std::to_string(s.fewestBoxes) + " to " + std::to_string(s.mostBoxes) + " per sample, " +
+           roundedText(s.meanBoxes, 2) + " on average";
+}
 
 }  // namespace
 
@@ -69,14 +76,10 @@ std::string summaryText(const AnalysisSummary& s) {
     } else {
         text = "Analysis:   " + std::to_string(s.imageWidth) + "x" + std::to_string(s.imageHeight) + ", " +
                std::to_string(s.samples) + (s.samples == 1 ? " sample" : " samples");
-        if (s.samples > 0) text += " from " + secondsText(s.firstTime) + " to " + secondsText(s.lastTime);
+        if (s.samples == 1) text += " at " + secondsText(s.firstTime);
+        if (s.samples > 1) text += " from " + secondsText(s.firstTime) + " to " + secondsText(s.lastTime);
         text += "\n";
-        if (s.samples > 0) {
-            char mean[32];
-            std::snprintf(mean, sizeof mean, "%.2f", s.meanBoxes);
-            text += "Boxes:      " + std::to_string(s.fewestBoxes) + " to " + std::to_string(s.mostBoxes) +
-                    " a sample, " + mean + " on average\n";
-        }
+        if (s.samples > 0) text += "Boxes:      " + boxesText(s) + "\n";
     }
     text += std::string("Hash:       ") + (s.hashMatches ? "matches the stored data" : "does not match the stored data") +
             "\n";

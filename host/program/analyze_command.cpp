@@ -6,10 +6,10 @@
 #include "host/program/commands.h"
 #include "host/program/host_session.h"
 #include "host/program/progress_bar.h"
+#include "host/program/time_text.h"
 #include "host/synthetic_clip.h"
 #include "host/trimmed_clip.h"
 #include "host/video/video_clip.h"
-#include "platform/foundation/double_text.h"
 
 namespace kv::host {
 namespace {
@@ -36,8 +36,7 @@ EffectTiming timingOver(const ClipFormat& clip) {
 
 std::string rangeText(const ClipFormat& clip) {
     const CMTimeRange range = clipTimeRange(clip);
-    return doubleText(CMTimeGetSeconds(range.start)) + " s to " +
-           doubleText(CMTimeGetSeconds(CMTimeRangeGetEnd(range))) + " s";
+    return secondsText(range.start) + " to " + secondsText(CMTimeRangeGetEnd(range));
 }
 
 }  // namespace
@@ -93,7 +92,7 @@ int runCommand(const AnalyzeCommand& command, const CommandContext& context) {
     }
 
     if (!run.started) {
-        return reportFailure(context, "The effect did not ask the host to analyse the clip (see the log, --verbose).");
+        return reportFailure(context, "The effect did not ask the host to analyze the clip (see the log, --verbose).");
     }
     if (saveError) return reportFailure(context, saveError->message);
     if (video && video->repeatedFrames() > 0) {
@@ -111,7 +110,7 @@ int runCommand(const AnalyzeCommand& command, const CommandContext& context) {
         context.err << kProgramName << ": stopped after " << done << "; the analysis so far is saved\n";
         return 130;
     }
-    context.out << "Analysed " << format.frameCount << " frames (" << rangeText(format) << ") of " << media
+    context.out << "Analyzed " << format.frameCount << " frames (" << rangeText(format) << ") of " << media
                 << " into " << project.path().string() << "\n";
     return 0;
 }

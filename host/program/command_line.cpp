@@ -1,19 +1,48 @@
 #include "host/program/command_line.h"
 
-#include <cerrno>
+#include <charconv>
 #include <cmath>
-#include <cstdlib>
 #include <functional>
 #include <map>
 
 namespace kv::host {
 
-std::optional<double> parseFiniteNumber(const std::string& text) {
-    char* end = nullptr;
-    errno = 0;
-    const double value = std::strtod(text.c_str(), &end);
-    if (text.empty() || *end != '\0' || errno == ERANGE || !std::isfinite(value)) return std::nullopt;
-    return value;
+std::optional<double> parseFiniteNumber(std::string_view text) {
+    // The decimal form alone: an optional sign, digits with at most one
+    // point, an optional exponent. The C library would also read blanks,
+    // hexadecimal, "inf" and "nan"; the help promises none of them.
+    size_t i = 0;
+    const auto digits = [&] {
+        const size_t from = i;
+        while (i < text.size() && text[i] >= '0' && text[i] <= '9') ++i;
+        return i - from;
+    };
+    if (i < text.size() && (text[i] == '+' || text[i] == '-')) ++i;
+    size_t mantissaDigits = digits();
+    if (i < text.size() && text[i] == '.') {
+        ++i;
+        mantissaDigits += digits();
+    }
+    if (mantissaDigits == 0) return std::nullopt;
+    if (i < text.size() && (text[i] == 'e' || text[i] == 'E')) {
+        ++i;
+        if (i < text.size() && (text[i] == '+' || text[i] == '-')) ++i;
+        if (digits() == 0) return std::nullopt;
+    }
+    if (i != text.size()) return std::nullopt;
+    // from_chars reads no '+' and ignores the locale's decimal separator.
+    const size_t from = text[0] == '+' ? 1 : 0;
+    double value = 0;
+    const auto [end, error] = std::from_chars(text.data() + from, text.data() + text.size(), value);
+    if (error != std::errc() || end != text.data() + text.size() || !std::isfinite(value)) return std::nullopt;
+    return value == 0 ? 0.0 : value;  // -0 is 0
+}
+
+std::optional<uint32_t> parseWholeNumber(std::string_view text) {
+    if (text.empty() || text.find_first_not_of("0123456789") != std::string_view::npos) return std::nullopt;
+    const std::optional<double> value = parseFiniteNumber(text);
+    if (!value || *value > double(UINT32_MAX)) return std::nullopt;
+    return uint32_t(*value);
 }
 
 namespace {
@@ -21,7 +50,8 @@ namespace {
 const char* kLogOptionsHelp =
     "      --log FILE       append the system log (the effect's and the host's log\n"
     "                       lines) to FILE\n"
-    "      --verbose        write the system log to standard error (no progress bar)\n"
+    "      --verbose        write the system log to standard error (no progress bar),\n"
+    "                       the same lines as --log writes\n"
     "  -h, --help           show this help\n";
 
 std::string usageHint(std::string_view command) {
@@ -30,7 +60,10 @@ std::string usageHint(std::string_view command) {
 
 Result<double> seconds(const std::string& text, std::string_view option) {
     const std::optional<double> value = parseFiniteNumber(text);
-    if (!value) return Error{std::string(option) + " needs a number of seconds, not '" + text + "'"};
+    if (!value) {
+        return Error{std::string(option) + " needs a number of seconds in decimal, such as 2 or 1.5, not '" + text +
+                     "'"};
+    }
     return *value;
 }
 
@@ -191,10 +224,11 @@ std::string helpText(std::string_view command) {
                "presses its \"Analyze Clip\" button: the host then hands the effect every frame\n"
                "of the range in time order, and the effect stores its analysis in the\n"
                "project. A project that does not exist yet is created. Samples stored\n"
-               "outside the range are kept, so parts of a clip can be analysed one by one.\n\n"
+               "outside the range are kept, so parts of a clip can be analyzed one by one.\n\n"
                "  -p, --project FILE   the project file (JSON)\n"
-               "      --start S        begin the range S seconds into the clip (default 0)\n"
-               "      --duration D     analyse D seconds (default: to the end of the clip)\n"
+               "      --start S        begin the range S seconds into the clip (default 0);\n"
+               "                       S and D are decimal numbers such as 2 or 1.5\n"
+               "      --duration D     analyze D seconds (default: to the end of the clip)\n"
                "      --synthetic      use the built-in synthetic clip instead of a video\n" +
                kLogOptionsHelp +
                "\nA progress bar with the speed in frames per second is shown on standard\n"
@@ -225,10 +259,13 @@ std::string helpText(std::string_view command) {
     if (command == "set") {
         return "Usage: " + program + " set --project FILE ID=VALUE ...\n\n" +
                "Changes parameters of the effect, as the host's inspector does, and tells\n"
-               "the effect of each change. Sliders take a number (percent sliders also\n"
-               "\"30%\"), within the parameter's range; toggles true or false; text\n"
-               "parameters any text. '" + program + " info --project FILE --parameters'\n" +
-               "lists the ids. Nothing is changed unless every assignment is valid.\n\n" +
+               "the effect of each change. Sliders take a decimal number within the\n"
+               "parameter's range, in the unit the inspector shows: percent sliders in\n"
+               "percent, with or without \"%\" (34=30 and 34=30% are both 30%); toggles\n"
+               "take true or false, in any case; text parameters any UTF-8 text.\n"
+               "Display-only parameters, groups, buttons and the stored analysis cannot\n"
+               "be set. '" + program + " info --project FILE --parameters' lists the ids\n" +
+               "and values. Nothing is changed unless every assignment is valid.\n\n" +
                "  -p, --project FILE   the project file (JSON); it must exist\n" + kLogOptionsHelp;
     }
     if (command == "info") {
@@ -243,7 +280,7 @@ std::string helpText(std::string_view command) {
            "The stand-in editing host: runs the Kestrelvantage effect over a video and\n"
            "keeps its project on disk.\n\n"
            "Commands:\n"
-           "  analyze VIDEO --project FILE   analyse a video (or --synthetic) into a project\n"
+           "  analyze VIDEO --project FILE   analyze a video (or --synthetic) into a project\n"
            "  render VIDEO -p FILE -o OUT    render the video through the effect\n"
            "  set --project FILE ID=VALUE    change parameters of the effect\n"
            "  info --project FILE            describe the stored analysis\n\n" +

@@ -2,6 +2,7 @@
 // The program's command line: a subcommand, its operands and its options,
 // in the manner of the common video tools ("--project FILE" or
 // "--project=FILE"), and the help text of each subcommand.
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -64,8 +65,14 @@ struct CommandLine {
 // The parsed command line, or an error that says what is wrong with it.
 Result<CommandLine> parseCommandLine(const std::vector<std::string>& arguments);
 
-// The whole text as a finite number, or none.
-std::optional<double> parseFiniteNumber(const std::string& text);
+// The one reader of numbers on the command line. The whole text as a
+// finite decimal number ("2", "-0.5", "1.5e3"; -0 reads as 0), or none for
+// anything else: blanks, hexadecimal, "inf", "nan", a locale's comma.
+std::optional<double> parseFiniteNumber(std::string_view text);
+
+// The whole text as a whole number of decimal digits alone that fits 32
+// bits (a parameter id), or none.
+std::optional<uint32_t> parseWholeNumber(std::string_view text);
 
 // The help text of a subcommand ("analyze", "render", "set", "info"), or of the
 // program for any other name.

@@ -4,7 +4,8 @@
 #include "host/program/analysis_summary.h"
 #include "host/program/commands.h"
 #include "host/program/host_session.h"
-#include "platform/foundation/double_text.h"
+#include "host/program/slider_units.h"
+#include "host/program/time_text.h"
 
 namespace kv::host {
 namespace {
@@ -13,9 +14,9 @@ std::string timingText(const EffectTiming& t) {
     const double start = CMTimeGetSeconds(t.startTime);
     const double duration = CMTimeGetSeconds(t.duration);
     const double frame = CMTimeGetSeconds(t.frameDuration);
-    std::string text = doubleText(start) + " s to " + doubleText(start + duration) + " s";
+    std::string text = secondsText(start) + " to " + secondsText(start + duration);
     if (t.timelineFpsDenominator > 0) {
-        text += " at " + doubleText(double(t.timelineFpsNumerator) / double(t.timelineFpsDenominator)) + " fps";
+        text += " at " + rateText(double(t.timelineFpsNumerator) / double(t.timelineFpsDenominator));
     }
     if (frame > 0) text += " (" + std::to_string(int64_t(std::llround(duration / frame))) + " frames)";
     return text;
@@ -44,9 +45,8 @@ std::string parameterValueText(const ParameterDefinition& p, const ParameterDocu
         case ParameterKind::floatSlider: {
             const auto curve = document.floatCurve(p.id);
             if (!curve) return "";
-            std::string text = doubleText(curve->constant);
-            if (!curve->keys.empty()) text = std::to_string(curve->keys.size()) + " keys";
-            return text;
+            if (!curve->keys.empty()) return std::to_string(curve->keys.size()) + " keys";
+            return sliderText(p, curve->constant);
         }
         case ParameterKind::toggle: {
             const auto curve = document.boolCurve(p.id);

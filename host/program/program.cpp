@@ -1,9 +1,6 @@
 #include "host/program/program.h"
 
 #include <atomic>
-#include <chrono>
-#include <cstdio>
-#include <ctime>
 #include <fstream>
 #include <memory>
 
@@ -16,15 +13,6 @@ namespace {
 
 std::atomic<bool> interruptRequested{false};
 
-std::string timeStamp() {
-    const auto now = std::chrono::system_clock::now();
-    const std::time_t seconds = std::chrono::system_clock::to_time_t(now);
-    std::tm local{};
-    localtime_r(&seconds, &local);
-    char stamp[32];
-    return std::string(stamp, std::strftime(stamp, sizeof stamp, "%Y-%m-%d %H:%M:%S", &local));
-}
-
 // Routes the system log as the options say while it lives.
 class LogRouting {
 public:
@@ -32,8 +20,10 @@ public:
         if (options.file) {
             auto file = std::make_shared<std::ofstream>(*options.file, std::ios::app);
             ok_ = bool(*file);
-            previous_ = setLogSink([file](std::string_view line) {
-                *file << timeStamp() << ' ' << line << '\n' << std::flush;
+            previous_ = setLogSink([file, verbose = options.verbose](std::string_view message) {
+                const std::string line = logLine(message);
+                *file << line << '\n' << std::flush;
+                if (verbose) writeLogLineToStandardError(line);
             });
         } else if (options.verbose) {
             previous_ = setLogSink(nullptr);

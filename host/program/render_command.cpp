@@ -12,6 +12,7 @@
 #include "host/program/commands.h"
 #include "host/program/host_session.h"
 #include "host/program/progress_bar.h"
+#include "host/program/time_text.h"
 #include "host/synthetic_clip.h"
 #include "host/video/video_decoder.h"
 #include "host/video/video_encoder.h"
@@ -30,8 +31,6 @@ constexpr size_t kFramesInEffect = 2;
 constexpr int32_t kSecondsTimescale = 1'000'000;
 
 CMTime secondsTime(double seconds) { return CMTimeMakeWithSeconds(seconds, kSecondsTimescale); }
-
-std::string secondsText(CMTime time) { return doubleText(CMTimeGetSeconds(time)) + " s"; }
 
 struct SourceFrame {
     CMTime time;
@@ -157,7 +156,7 @@ Result<void> checkVideoIsProjectMedia(const AnalysisSummary& analysis, int64_t w
     return Error{"The project's analysis was made on " + std::to_string(analysis.imageWidth) + "x" +
                  std::to_string(analysis.imageHeight) + " frames, but " + video + " is " + std::to_string(width) +
                  "x" + std::to_string(height) +
-                 ": it is not the project's media. Analyse it into a project of its own."};
+                 ": it is not the project's media. Analyze it into a project of its own."};
 }
 
 // Why the render will show the plain picture throughout; empty when the

@@ -1,16 +1,20 @@
-#include <cmath>
-#include <cstdlib>
+#include <algorithm>
+#include <cctype>
 #include <variant>
 
 #include "host/program/command_line.h"
 #include "host/program/commands.h"
 #include "host/program/host_session.h"
-#include "platform/foundation/double_text.h"
+#include "host/program/slider_units.h"
+#include "platform/foundation/utf8.h"
 
 namespace kv::host {
 namespace {
 
-// The host's parameter flag that lifts a slider's minimum and maximum.
+// The host's parameter flags: a disabled parameter is shown in the
+// inspector but cannot be changed there; the other lifts a slider's minimum
+// and maximum.
+constexpr FxParameterFlags kFxParameterFlag_DISABLED = 1u << 2;
 constexpr FxParameterFlags kFxParameterFlag_IGNORE_MINMAX = 1u << 8;
 
 using Value = std::variant<double, bool, std::string>;
@@ -22,52 +26,57 @@ struct Assignment {
 
 std::string nameOf(const ParameterDefinition& p) { return std::to_string(p.id) + " (" + p.name + ")"; }
 
-std::optional<double> number(std::string text, bool percent) {
-    double scale = 1;
-    if (percent && !text.empty() && text.back() == '%') {
-        text.pop_back();
-        scale = 0.01;
-    }
-    const std::optional<double> value = parseFiniteNumber(text);
-    if (!value) return std::nullopt;
-    return *value * scale;
-}
-
-std::optional<bool> flag(const std::string& text) {
-    if (text == "true" || text == "yes" || text == "on" || text == "1") return true;
-    if (text == "false" || text == "no" || text == "off" || text == "0") return false;
+// "true" or "false" in any case, as the help says.
+std::optional<bool> flag(std::string_view text) {
+    const auto is = [&](std::string_view word) {
+        return text.size() == word.size() && std::equal(text.begin(), text.end(), word.begin(), [](char a, char b) {
+                   return std::tolower(static_cast<unsigned char>(a)) == b;
+               });
+    };
+    if (is("true")) return true;
+    if (is("false")) return false;
     return std::nullopt;
 }
 
 Result<Assignment> parseAssignment(const std::string& text, const ParameterDocument& document) {
+    // Values are kept as text in the project, which holds UTF-8 alone.
+    if (!isValidUtf8(text)) return Error{"An assignment is not UTF-8 text; parameter values must be."};
     const size_t equals = text.find('=');
     if (equals == std::string::npos) return Error{"'" + text + "' is not of the form ID=VALUE."};
     const std::string idText = text.substr(0, equals);
     const std::string valueText = text.substr(equals + 1);
-    char* end = nullptr;
-    errno = 0;
-    const unsigned long long id = std::strtoull(idText.c_str(), &end, 10);
-    const bool numeric = !idText.empty() && idText[0] != '-' && *end == '\0' && errno == 0 && id <= UINT32_MAX;
-    const auto parameter = numeric ? document.parameter(uint32_t(id)) : std::nullopt;
+    const std::optional<uint32_t> id = parseWholeNumber(idText);
+    const auto parameter = id ? document.parameter(*id) : std::nullopt;
     if (!parameter) {
         return Error{"The effect has no parameter with the id '" + idText + "' (see 'info --parameters')."};
+    }
+    if (parameter->flags & kFxParameterFlag_DISABLED) {
+        return Error{"Parameter " + nameOf(*parameter) +
+                     " is display only: the effect keeps it up to date, and it cannot be set."};
     }
     switch (parameter->kind) {
         case ParameterKind::percentSlider:
         case ParameterKind::floatSlider: {
-            const auto value = number(valueText, parameter->kind == ParameterKind::percentSlider);
-            if (!value) return Error{"Parameter " + nameOf(*parameter) + " takes a number, not '" + valueText + "'."};
+            const auto value = sliderValue(*parameter, valueText);
+            if (!value) {
+                return Error{"Parameter " + nameOf(*parameter) + " takes " + sliderForms(*parameter) + ", not '" +
+                             valueText + "'."};
+            }
             const SliderRange& range = parameter->range;
             const bool limited = !(parameter->flags & kFxParameterFlag_IGNORE_MINMAX);
             if (limited && (*value < range.parameterMin || *value > range.parameterMax)) {
                 return Error{"The value " + valueText + " is outside the range of parameter " + nameOf(*parameter) +
-                             ", " + doubleText(range.parameterMin) + " to " + doubleText(range.parameterMax) + "."};
+                             ", " + sliderText(*parameter, range.parameterMin) + " to " +
+                             sliderText(*parameter, range.parameterMax) + "."};
             }
             return Assignment{*parameter, *value};
         }
         case ParameterKind::toggle: {
             const auto value = flag(valueText);
-            if (!value) return Error{"Parameter " + nameOf(*parameter) + " takes true or false, not '" + valueText + "'."};
+            if (!value) {
+                return Error{"Parameter " + nameOf(*parameter) + " takes true or false (in any case), not '" +
+                             valueText + "'."};
+            }
             return Assignment{*parameter, *value};
         }
         case ParameterKind::string: return Assignment{*parameter, valueText};
@@ -75,10 +84,10 @@ Result<Assignment> parseAssignment(const std::string& text, const ParameterDocum
     }
 }
 
-std::string valueText(const Value& value) {
-    if (const double* d = std::get_if<double>(&value)) return doubleText(*d);
-    if (const bool* b = std::get_if<bool>(&value)) return *b ? "true" : "false";
-    return "\"" + std::get<std::string>(value) + "\"";
+std::string valueText(const Assignment& a) {
+    if (const double* d = std::get_if<double>(&a.value)) return sliderText(a.parameter, *d);
+    if (const bool* b = std::get_if<bool>(&a.value)) return *b ? "true" : "false";
+    return "\"" + std::get<std::string>(a.value) + "\"";
 }
 
 }  // namespace
@@ -118,7 +127,7 @@ int runCommand(const SetCommand& command, const CommandContext& context) {
             context.err << kProgramName << ": warning: the effect answered the change of " << nameOf(a.parameter)
                         << " with: " << error.localizedDescription << "\n";
         }
-        context.out << a.parameter.name << " (" << id << ") = " << valueText(a.value) << "\n";
+        context.out << a.parameter.name << " (" << id << ") = " << valueText(a) << "\n";
     }
     if (auto saved = session.project().saveChanges(); !saved) return reportFailure(context, saved.error().message);
     return 0;

@@ -3,6 +3,8 @@
 #include <gtk/gtk.h>
 
 #include <cstdlib>
+#include <filesystem>
+#include <string>
 
 #include "platform/appkit/toolkit.h"
 #include "platform/foundation/log.h"
@@ -59,7 +61,14 @@ bool registerMainInterface(NSMainInterface interface) {
 
 }  // namespace kv::appkit
 
-int NSApplicationMain(int, const char*[]) {
+int NSApplicationMain(int argc, const char* argv[]) {
+    // The application is named after its executable, as the platform names
+    // it; the toolkit gives that name to its windows (WM_CLASS).
+    if (argc > 0 && argv[0] != nullptr && g_get_prgname() == nullptr) {
+        const std::string name = std::filesystem::path(argv[0]).filename().string();
+        g_set_prgname(name.c_str());
+        g_set_application_name(name.c_str());
+    }
     // The toolkit takes no arguments of its own; the display comes from the
     // environment, as for every program of the desktop.
     if (!kv::appkit::openToolkit()) {

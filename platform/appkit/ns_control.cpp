@@ -8,11 +8,5 @@ bool NSControl::sendAction() {
 }
 
 void NSControl::sizeToFit() {
-    GtkWidget* content = contentWidget();
-    if (content == nullptr) return;
-    int width = 0;
-    int height = 0;
-    gtk_widget_measure(content, GTK_ORIENTATION_HORIZONTAL, -1, nullptr, &width, nullptr, nullptr);
-    gtk_widget_measure(content, GTK_ORIENTATION_VERTICAL, width, nullptr, &height, nullptr, nullptr);
-    setFrameSize(NSSize{static_cast<double>(width), static_cast<double>(height)});
+    if (contentWidget() != nullptr) setFrameSize(fittingSize());
 }

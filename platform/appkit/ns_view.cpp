@@ -120,6 +120,15 @@ void NSView::setFrame(NSRect frame) {
     gtk_widget_queue_resize(widget_);
 }
 
+NSSize NSView::fittingSize() const {
+    if (content_ == nullptr) return frame_.size;
+    int width = 0;
+    int height = 0;
+    gtk_widget_measure(content_, GTK_ORIENTATION_HORIZONTAL, -1, nullptr, &width, nullptr, nullptr);
+    gtk_widget_measure(content_, GTK_ORIENTATION_VERTICAL, width, nullptr, &height, nullptr, nullptr);
+    return NSSize{static_cast<double>(width), static_cast<double>(height)};
+}
+
 void NSView::setFrameSize(NSSize size) { setFrame(NSRect{frame_.origin, size}); }
 
 void NSView::updateFrame(NSRect frame) {

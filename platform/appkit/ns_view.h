@@ -47,6 +47,11 @@ public:
     void setFrame(NSRect frame);
     void setFrameSize(NSSize size);
 
+    // The size the view's content needs to be shown whole at the toolkit's
+    // present font (its natural size); a view with no content of its own
+    // needs its frame's size.
+    NSSize fittingSize() const;
+
     unsigned autoresizingMask() const { return autoresizingMask_; }
     void setAutoresizingMask(unsigned mask) { autoresizingMask_ = mask; }
 

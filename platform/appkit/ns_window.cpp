@@ -4,6 +4,12 @@
 
 #include "platform/appkit/toolkit.h"
 
+namespace {
+
+int toPixels(double points) { return static_cast<int>(std::lround(points)); }
+
+}  // namespace
+
 // The window's close button. The window manager draws it, so it has no
 // widget; without a target its action goes to the window, the last in line
 // to answer it.
@@ -27,8 +33,7 @@ NSWindow::NSWindow(NSRect contentRect, unsigned styleMask)
     : styleMask_(styleMask),
       window_(GTK_WINDOW(g_object_ref(gtk_window_new()))),
       contentView_(std::make_shared<NSView>(NSMakeRect(0, 0, contentRect.size.width, contentRect.size.height))) {
-    gtk_window_set_default_size(window_, static_cast<int>(std::lround(contentRect.size.width)),
-                                static_cast<int>(std::lround(contentRect.size.height)));
+    setContentSize(contentRect.size);
     gtk_window_set_decorated(window_, (styleMask & NSWindowStyleMaskTitled) != 0);
     gtk_window_set_resizable(window_, (styleMask & NSWindowStyleMaskResizable) != 0);
     gtk_window_set_deletable(window_, (styleMask & NSWindowStyleMaskClosable) != 0);
@@ -50,9 +55,14 @@ void NSWindow::setTitle(std::string_view title) {
     gtk_window_set_title(window_, kv::appkit::displayableText(title_).c_str());
 }
 
+void NSWindow::setContentSize(NSSize size) {
+    contentView_->setFrameSize(size);
+    gtk_window_set_default_size(window_, toPixels(size.width), toPixels(size.height));
+}
+
 void NSWindow::setContentMinSize(NSSize size) {
-    gtk_widget_set_size_request(contentView_->widget(), static_cast<int>(std::lround(size.width)),
-                                static_cast<int>(std::lround(size.height)));
+    contentMinSize_ = size;
+    gtk_widget_set_size_request(contentView_->widget(), toPixels(size.width), toPixels(size.height));
 }
 
 std::shared_ptr<NSButton> NSWindow::standardWindowButton(NSWindowButton button) const {

@@ -38,7 +38,12 @@ public:
     unsigned styleMask() const { return styleMask_; }
 
     const std::shared_ptr<NSView>& contentView() const { return contentView_; }
+    // The size of the inside; a new size is the window's from then on,
+    // until the user resizes it.
+    NSSize contentSize() const { return contentView_->frame().size; }
+    void setContentSize(NSSize size);
     // The smallest size the inside may be resized to.
+    NSSize contentMinSize() const { return contentMinSize_; }
     void setContentMinSize(NSSize size);
 
     // The close button, when the window has the closable style; the other
@@ -64,5 +69,6 @@ private:
     unsigned styleMask_;
     GtkWindow* window_;
     std::shared_ptr<NSView> contentView_;
+    NSSize contentMinSize_{};
     std::shared_ptr<CloseButton> closeButton_;
 };

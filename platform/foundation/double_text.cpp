@@ -44,4 +44,15 @@ std::string doubleText(double value) {
     return text;
 }
 
+std::string roundedText(double value, int decimals) {
+    if (!std::isfinite(value)) return doubleText(value);
+    char buffer[400];
+    const auto result = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed, decimals);
+    if (result.ec != std::errc()) return doubleText(value);
+    std::string text(buffer, result.ptr);
+    // A value that rounds to zero shows no sign.
+    if (text.front() == '-' && text.find_first_not_of("-0.") == std::string::npos) text.erase(0, 1);
+    return text;
+}
+
 }  // namespace kv

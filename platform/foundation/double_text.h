@@ -9,4 +9,8 @@ namespace kv {
 
 std::string doubleText(double value);
 
+// A double rounded for people to a fixed number of decimals ("8.10" with
+// 2), as "%.*f" prints it in the C locale but never "-0.00".
+std::string roundedText(double value, int decimals);
+
 }  // namespace kv

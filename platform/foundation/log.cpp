@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <ctime>
@@ -23,22 +24,6 @@ kv::LogSink& currentSink() {
     return sink;
 }
 
-void writeToStandardError(std::string_view message) {
-    using namespace std::chrono;
-    const auto now = system_clock::now();
-    const std::time_t seconds = system_clock::to_time_t(now);
-    const auto millis = duration_cast<milliseconds>(now.time_since_epoch()).count() % 1000;
-    std::tm local{};
-    localtime_r(&seconds, &local);
-    char stamp[64];
-    const size_t n = std::strftime(stamp, sizeof stamp, "%Y-%m-%d %H:%M:%S", &local);
-    std::fprintf(stderr, "%.*s.%03lld Kestrelvantage[%d] ", static_cast<int>(n), stamp,
-                 static_cast<long long>(millis), static_cast<int>(getpid()));
-    // Written as bytes, so that no character of the message is interpreted or cut.
-    std::fwrite(message.data(), 1, message.size(), stderr);
-    std::fputc('\n', stderr);
-}
-
 }  // namespace
 
 void NSLog(std::string_view message) {
@@ -46,11 +31,33 @@ void NSLog(std::string_view message) {
     if (currentSink()) {
         currentSink()(message);
     } else {
-        writeToStandardError(message);
+        kv::writeLogLineToStandardError(kv::logLine(message));
     }
 }
 
 namespace kv {
+
+std::string logLine(std::string_view message) {
+    using namespace std::chrono;
+    const auto now = system_clock::now();
+    const std::time_t seconds = system_clock::to_time_t(now);
+    const auto millis = duration_cast<milliseconds>(now.time_since_epoch()).count() % 1000;
+    std::tm local{};
+    localtime_r(&seconds, &local);
+    char stamp[96];
+    const size_t n = std::strftime(stamp, sizeof stamp, "%Y-%m-%d %H:%M:%S", &local);
+    const int prefix = std::snprintf(stamp + n, sizeof stamp - n, ".%03lld Kestrelvantage[%d] ",
+                                     static_cast<long long>(millis), static_cast<int>(getpid()));
+    std::string line(stamp, n + static_cast<size_t>(std::max(prefix, 0)));
+    line += message;
+    return line;
+}
+
+void writeLogLineToStandardError(std::string_view line) {
+    // Written as bytes, so that no character of the message is interpreted or cut.
+    std::fwrite(line.data(), 1, line.size(), stderr);
+    std::fputc('\n', stderr);
+}
 
 LogSink setLogSink(LogSink sink) {
     std::lock_guard lock(sinkMutex());

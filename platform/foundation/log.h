@@ -14,6 +14,15 @@ namespace kv {
 
 using LogSink = std::function<void(std::string_view)>;
 
+// The line the system log writes for `message`, without its line feed:
+// "2026-12-09 02:41:02.123 Kestrelvantage[4242] message" (local time, with
+// milliseconds, and the process id). Standard error gets exactly this; a
+// sink that keeps lines for people (a log file) writes it too.
+std::string logLine(std::string_view message);
+
+// Writes a line made by logLine, and a line feed, to standard error.
+void writeLogLineToStandardError(std::string_view line);
+
 // Replaces where log lines go; an empty sink restores standard error.
 // Returns the sink that was installed before.
 LogSink setLogSink(LogSink sink);

@@ -88,6 +88,24 @@ protected:
         return !stoppedByWatchdog;
     }
 
+    // The program's interface loaded, its notice shown and laid out.
+    struct ShownNotice {
+        std::shared_ptr<AppDelegate> delegate;
+        GtkWidget* window;
+        GtkWidget* stack;
+        GtkWidget* label;
+        GtkWidget* button;
+    };
+    ShownNotice showNotice() {
+        const auto delegate = loadProgramInterface();
+        delegate->setUpMessageWindow();
+        ShownNotice shown{delegate, GTK_WIDGET(delegate->window()->gtkWindow()), delegate->containerView()->widget(),
+                          delegate->msgLabel()->widget(), delegate->okButton()->widget()};
+        testing::spinEventsUntil(
+            [&] { return gtk_widget_get_mapped(shown.button) && gtk_widget_get_height(shown.button) > 0; });
+        return shown;
+    }
+
     std::shared_ptr<NSApplication> application_;
 };
 
@@ -132,13 +150,8 @@ TEST_F(ContainerAppTest, LaunchShowsTheNoticeAboveTheButtonInTheTitledWindow) {
 }
 
 TEST_F(ContainerAppTest, ShownNoticeIsCentredAboveTheButtonAndFillsTheWindow) {
-    const auto delegate = loadProgramInterface();
-    delegate->setUpMessageWindow();
-    GtkWidget* window = GTK_WIDGET(delegate->window()->gtkWindow());
-    GtkWidget* stack = delegate->containerView()->widget();
-    GtkWidget* label = delegate->msgLabel()->widget();
-    GtkWidget* button = delegate->okButton()->widget();
-    ASSERT_TRUE(testing::spinEventsUntil([&] { return gtk_widget_get_mapped(button) && gtk_widget_get_height(button) > 0; }));
+    const auto [delegate, window, stack, label, button] = showNotice();
+    ASSERT_TRUE(gtk_widget_get_mapped(button) && gtk_widget_get_height(button) > 0);
 
     graphene_rect_t stackBounds, labelBounds, buttonBounds;
     ASSERT_TRUE(gtk_widget_compute_bounds(stack, window, &stackBounds));
@@ -168,6 +181,70 @@ TEST_F(ContainerAppTest, ShownNoticeIsCentredAboveTheButtonAndFillsTheWindow) {
     EXPECT_FLOAT_EQ(stackBounds.origin.y, 100);
     EXPECT_FLOAT_EQ(stackBounds.size.width, 400);
     EXPECT_FLOAT_EQ(stackBounds.size.height, 200);
+}
+
+// The system font at a size while it lives.
+class SystemFont {
+public:
+    explicit SystemFont(const char* font) {
+        g_object_get(gtk_settings_get_default(), "gtk-font-name", &previous_, nullptr);
+        g_object_set(gtk_settings_get_default(), "gtk-font-name", font, nullptr);
+    }
+    ~SystemFont() {
+        g_object_set(gtk_settings_get_default(), "gtk-font-name", previous_, nullptr);
+        g_free(previous_);
+    }
+
+private:
+    gchar* previous_ = nullptr;
+};
+
+bool inside(const graphene_rect_t& inner, const graphene_rect_t& outer) {
+    return graphene_rect_contains_rect(&outer, &inner);
+}
+
+TEST_F(ContainerAppTest, AtALargeFontTheStackAndTheWindowGrowToShowTheNoticeAndTheButtonWhole) {
+    const SystemFont large("Sans 16");
+    const auto [delegate, window, stack, label, button] = showNotice();
+    ASSERT_TRUE(gtk_widget_get_mapped(button) && gtk_widget_get_height(button) > 0);
+
+    // What the label's text needs at this font, measured by the toolkit alone.
+    int textWidth = 0, textHeight = 0;
+    GtkWidget* text = gtk_widget_get_first_child(label);
+    gtk_widget_measure(text, GTK_ORIENTATION_HORIZONTAL, -1, nullptr, &textWidth, nullptr, nullptr);
+    gtk_widget_measure(text, GTK_ORIENTATION_VERTICAL, textWidth, nullptr, &textHeight, nullptr, nullptr);
+    ASSERT_GT(textHeight, 200) << "the font is not large enough for this test";
+
+    const auto expectWhole = [&](int width, int height) {
+        graphene_rect_t windowBounds{{0, 0}, {float(width), float(height)}}, stackBounds, labelBounds, buttonBounds;
+        ASSERT_TRUE(gtk_widget_compute_bounds(stack, window, &stackBounds));
+        ASSERT_TRUE(gtk_widget_compute_bounds(label, window, &labelBounds));
+        ASSERT_TRUE(gtk_widget_compute_bounds(button, window, &buttonBounds));
+        EXPECT_GE(labelBounds.size.width, textWidth);
+        EXPECT_GE(labelBounds.size.height, textHeight);
+        EXPECT_TRUE(inside(labelBounds, stackBounds));
+        EXPECT_TRUE(inside(buttonBounds, stackBounds));
+        EXPECT_TRUE(inside(stackBounds, windowBounds));
+        EXPECT_GE(stackBounds.size.width, 400);
+        // Centred in the window, the label above the button.
+        EXPECT_NEAR(stackBounds.origin.x + stackBounds.size.width / 2, width / 2.0, 1);
+        EXPECT_NEAR(stackBounds.origin.y + stackBounds.size.height / 2, height / 2.0, 1);
+        EXPECT_NEAR(labelBounds.origin.x + labelBounds.size.width / 2, width / 2.0, 1);
+        EXPECT_LT(labelBounds.origin.y + labelBounds.size.height, buttonBounds.origin.y);
+    };
+    const int width = gtk_widget_get_width(window);
+    const int height = gtk_widget_get_height(window);
+    EXPECT_GT(height, 200);
+    expectWhole(width, height);
+
+    // Larger still: the stack keeps its size and floats in the middle.
+    gtk_window_set_default_size(delegate->window()->gtkWindow(), width + 200, height + 100);
+    ASSERT_TRUE(testing::spinEventsUntil([&] {
+        graphene_rect_t stackBounds;
+        return gtk_widget_get_height(window) == height + 100 && gtk_widget_compute_bounds(stack, window, &stackBounds) &&
+               stackBounds.origin.x >= 100;
+    }));
+    expectWhole(width + 200, height + 100);
 }
 
 TEST_F(ContainerAppTest, TheButtonLogsAndEndsTheApplication) {

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 
 #include <filesystem>
+#include <fstream>
 #include <thread>
 
 #include "tests/container_app/child_process.h"
@@ -44,22 +45,36 @@ bool noticeDrawn(const Screenshot& shot) {
 
 class ContainerProgramTest : public ::testing::Test {
 protected:
-    void SetUp() override {
+    void SetUp() override { launch({}); }
+
+    // Starts the program on the virtual display, with `environment` added.
+    void launch(std::map<std::string, std::string> environment) {
         const VirtualDisplay& display = virtualDisplay();
         if (display.name.empty()) GTEST_SKIP() << "no X display for window tests (Xvfb cannot start): " << display.whyNot;
         x_ = std::make_unique<XClient>(display.name);
         ASSERT_TRUE(x_->connected());
-        program_ = std::make_unique<ChildProcess>(
-            kProgram, std::map<std::string, std::string>{{"DISPLAY", display.name},
-                                                         {"WAYLAND_DISPLAY", ""},
-                                                         {"GDK_BACKEND", "x11"},
-                                                         {"GSK_RENDERER", "cairo"},
-                                                         {"GTK_A11Y", "none"}});
+        environment.merge(std::map<std::string, std::string>{{"DISPLAY", display.name},
+                                                             {"WAYLAND_DISPLAY", ""},
+                                                             {"GDK_BACKEND", "x11"},
+                                                             {"GSK_RENDERER", "cairo"},
+                                                             {"GTK_A11Y", "none"}});
+        program_ = std::make_unique<ChildProcess>(kProgram, environment);
         ASSERT_TRUE(program_->started());
         ASSERT_TRUE(waitFor([&] { return (window_ = x_->findWindow("Kestrelvantage")).has_value() || !program_->running(); }))
             << "no window appeared";
         ASSERT_TRUE(window_.has_value()) << "the program ended early: " << program_->standardError();
         ASSERT_TRUE(waitFor([&] { return noticeDrawn(shot_ = x_->capture(*window_)); })) << "the notice was not drawn";
+    }
+
+    // Presses the button: the lowest thing drawn in the middle column. Its
+    // bottom edge is found from below, and the press lands a little above it.
+    void pressTheButton() {
+        const Pixel background = shot_.at(2, shot_.height - 2);
+        int buttonBottom = shot_.height - 1;
+        while (buttonBottom > 0 && shot_.at(shot_.width / 2, buttonBottom) == background) --buttonBottom;
+        ASSERT_GT(buttonBottom, shot_.height * 3 / 4);
+        EXPECT_TRUE(program_->running());
+        x_->click(*window_, shot_.width / 2, buttonBottom - 10);
     }
 
     void expectEndsWithTheLogLine() {
@@ -79,14 +94,34 @@ TEST_F(ContainerProgramTest, ShowsTheNoticeAndEndsWhenItsButtonIsPressed) {
     EXPECT_EQ(shot_.width, 400);
     EXPECT_EQ(shot_.height, 200);
     EXPECT_EQ(x_->title(*window_), "Kestrelvantage");
-    // The button is the lowest thing drawn in the middle column: find its
-    // bottom edge from below and press a little above it.
+    EXPECT_EQ(x_->wmClass(*window_), "Kestrelvantage/Kestrelvantage");
+    pressTheButton();
+    expectEndsWithTheLogLine();
+}
+
+// The program with a 16-point system font, as the user's desktop settings give it.
+class ContainerProgramLargeFontTest : public ContainerProgramTest {
+protected:
+    void SetUp() override {
+        const std::filesystem::path config = std::filesystem::path(KV_TEST_OUTPUT_DIR) / "large-font-config";
+        std::filesystem::create_directories(config / "gtk-4.0");
+        std::ofstream(config / "gtk-4.0" / "settings.ini") << "[Settings]\ngtk-font-name=Sans 16\n";
+        launch({{"XDG_CONFIG_HOME", config.string()}});
+    }
+};
+
+TEST_F(ContainerProgramLargeFontTest, TheWindowGrowsToShowTheNoticeAndTheButtonWhole) {
+    shot_.save(std::filesystem::path(KV_TEST_OUTPUT_DIR) / "container-window-large-font.ppm");
+    EXPECT_GE(shot_.width, 400);
+    EXPECT_GT(shot_.height, 200);
+    // Nothing is cut off at the window's edges: they show the background alone.
     const Pixel background = shot_.at(2, shot_.height - 2);
-    int buttonBottom = shot_.height - 1;
-    while (buttonBottom > 0 && shot_.at(shot_.width / 2, buttonBottom) == background) --buttonBottom;
-    ASSERT_GT(buttonBottom, shot_.height * 3 / 4);
-    EXPECT_TRUE(program_->running());
-    x_->click(*window_, shot_.width / 2, buttonBottom - 10);
+    int drawnOnEdges = 0;
+    const auto drawn = [&](int x, int y) { return int(!(shot_.at(x, y) == background)); };
+    for (int x = 0; x < shot_.width; ++x) drawnOnEdges += drawn(x, 0) + drawn(x, shot_.height - 1);
+    for (int y = 0; y < shot_.height; ++y) drawnOnEdges += drawn(0, y) + drawn(shot_.width - 1, y);
+    EXPECT_EQ(drawnOnEdges, 0);
+    pressTheButton();
     expectEndsWithTheLogLine();
 }
 

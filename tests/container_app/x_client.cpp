@@ -39,6 +39,15 @@ std::string XClient::title(Window window) {
     return text;
 }
 
+std::string XClient::wmClass(Window window) {
+    XClassHint hint{nullptr, nullptr};
+    if (!XGetClassHint(display_, window, &hint)) return "";
+    std::string text = std::string(hint.res_name ? hint.res_name : "") + "/" + (hint.res_class ? hint.res_class : "");
+    if (hint.res_name != nullptr) XFree(hint.res_name);
+    if (hint.res_class != nullptr) XFree(hint.res_class);
+    return text;
+}
+
 std::optional<Window> XClient::findWindow(std::string_view title) {
     Window root = 0;
     Window parent = 0;

@@ -40,6 +40,8 @@ public:
     // A viewable top-level window with this title.
     std::optional<Window> findWindow(std::string_view title);
     std::string title(Window window);
+    // The window's WM_CLASS: its instance name and its class name, joined by a '/'.
+    std::string wmClass(Window window);
     Screenshot capture(Window window);
     // A press and release of the first mouse button at the point of the window.
     void click(Window window, int x, int y);

@@ -45,7 +45,7 @@ TEST(TrimmedClipTest, ARangeOutsideTheClipIsRefused) {
     EXPECT_FALSE(TrimmedClip::make(clip, std::nan(""), std::nullopt).ok());
     const auto refused = TrimmedClip::make(clip, 5, std::nullopt);
     ASSERT_FALSE(refused.ok());
-    EXPECT_NE(refused.error().message.find("lasts 2.0 s"), std::string::npos) << refused.error().message;
+    EXPECT_NE(refused.error().message.find("lasts 2.00 s"), std::string::npos) << refused.error().message;
 }
 
 }  // namespace

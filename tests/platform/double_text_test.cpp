@@ -47,3 +47,15 @@ TEST(DoubleTextTest, NonFiniteValues) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(DoubleTextTest, RoundedForPeopleWithFixedDecimals) {
+    const std::pair<double, std::string> cases[] = {
+        {8.1, "8.10"}, {29.97002997002997, "29.97"}, {0.005, "0.01"}, {-0.001, "0.00"}, {-0.0, "0.00"}, {-2.5, "-2.50"},
+    };
+    for (const auto& [value, text] : cases) EXPECT_EQ(kv::roundedText(value, 2), text) << value;
+    EXPECT_EQ(kv::roundedText(1e300, 2).size(), 304u);
+}
+
+}  // namespace

@@ -68,7 +68,7 @@ TEST(AnalysisEndToEndTest, ARealClipGetsASaneAnalysisSampledEveryFifthFrame) {
     const auto project = scratch.file("cup.json");
     const ProgramResult result = analyzeFrames(project, 0, 45);
     ASSERT_EQ(result.status, 0) << result.err;
-    EXPECT_NE(result.out.find("Analysed 45 frames"), std::string::npos) << result.out;
+    EXPECT_NE(result.out.find("Analyzed 45 frames"), std::string::npos) << result.out;
 
     const auto stored = storedAnalysis(project);
     ASSERT_TRUE(stored);
@@ -185,7 +185,7 @@ TEST(AnalysisEndToEndTest, TheSyntheticClipIsAnalysedWhole) {
     const auto project = scratch.file("synthetic.json");
     const ProgramResult result = runInProcess({"analyze", "--synthetic", "-p", project.string()});
     ASSERT_EQ(result.status, 0) << result.err;
-    EXPECT_NE(result.out.find("Analysed 90 frames (0.0 s to 3.0 s) of synthetic clip"), std::string::npos)
+    EXPECT_NE(result.out.find("Analyzed 90 frames (0.00 s to 3.00 s) of synthetic clip"), std::string::npos)
         << result.out;
     const auto stored = storedAnalysis(project);
     ASSERT_TRUE(stored);

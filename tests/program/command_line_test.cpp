@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+
 namespace kv::host {
 namespace {
 
@@ -79,8 +81,12 @@ TEST(CommandLineTest, SaysWhatIsWrongWithACommandLine) {
         {{"analyze", "-p", "x"}, "one VIDEO file, or --synthetic"},
         {{"analyze", "a.mp4", "b.mp4", "-p", "x"}, "one VIDEO file"},
         {{"analyze", "a.mp4", "--synthetic", "-p", "x"}, "one VIDEO file, or --synthetic"},
-        {{"analyze", "a.mp4", "-p", "x", "--start", "soon"}, "--start needs a number of seconds, not 'soon'"},
+        {{"analyze", "a.mp4", "-p", "x", "--start", "soon"},
+         "--start needs a number of seconds in decimal, such as 2 or 1.5, not 'soon'"},
         {{"analyze", "a.mp4", "-p", "x", "--duration", "inf"}, "--duration needs a number"},
+        {{"analyze", "a.mp4", "-p", "x", "--start", "0x4"}, "not '0x4'"},
+        {{"analyze", "a.mp4", "-p", "x", "--start", " 4"}, "not ' 4'"},
+        {{"analyze", "a.mp4", "-p", "x", "--duration=1,5"}, "not '1,5'"},
         {{"analyze", "a.mp4", "-p"}, "-p needs a value"},
         {{"set", "-p", "x"}, "at least one ID=VALUE"},
         {{"info", "-p", "x", "--start", "1"}, "unknown option --start"},
@@ -92,6 +98,30 @@ TEST(CommandLineTest, SaysWhatIsWrongWithACommandLine) {
     }
     EXPECT_NE(refusal({"info", "-p", "x", "--frobnicate"}).find("see 'kestrelvantage-host info --help'"),
               std::string::npos);
+}
+
+TEST(CommandLineTest, NumbersAreDecimalAndNothingElse) {
+    const std::pair<std::string, std::optional<double>> numbers[] = {
+        {"2", 2.0},       {"-0.5", -0.5},     {"+1.5", 1.5},      {".5", 0.5},         {"5.", 5.0},
+        {"1e3", 1000.0},  {"2.5E-1", 0.25},   {"-0", 0.0},        {"0x4", std::nullopt}, {" 2", std::nullopt},
+        {"2 ", std::nullopt}, {"", std::nullopt}, {"-", std::nullopt}, {".", std::nullopt}, {"1e", std::nullopt},
+        {"1,5", std::nullopt}, {"inf", std::nullopt}, {"nan", std::nullopt}, {"1e999", std::nullopt},
+        {"+-1", std::nullopt}, {"1..2", std::nullopt}, {"\n1", std::nullopt},
+    };
+    for (const auto& [text, expected] : numbers) {
+        const std::optional<double> value = parseFiniteNumber(text);
+        EXPECT_EQ(value, expected) << "'" << text << "'";
+        if (value && *value == 0) {
+            EXPECT_FALSE(std::signbit(*value)) << "-0 reads as 0";
+        }
+    }
+    EXPECT_EQ(parseWholeNumber("31"), 31u);
+    EXPECT_EQ(parseWholeNumber("4294967295"), 4294967295u);
+    for (const char* id : {"4294967296", "-1", "+31", "3.1", "1e1", " 31", "0x1f", ""}) {
+        EXPECT_EQ(parseWholeNumber(id), std::nullopt) << id;
+    }
+    const CommandLine exponent = parsed({"analyze", "a.mp4", "-p", "x", "--start", "2.5e-1"});
+    EXPECT_EQ(std::get<AnalyzeCommand>(exponent.command).start, 0.25);
 }
 
 }  // namespace

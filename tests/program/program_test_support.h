@@ -39,6 +39,6 @@ std::string reasonEffectCannotAnalyze();
 
 #define KV_SKIP_UNLESS_EFFECT_ANALYZES()                                          \
     if (const std::string why = kv::testing::reasonEffectCannotAnalyze(); !why.empty()) \
-    GTEST_SKIP() << "the effect does not analyse clips in this build: " << why
+    GTEST_SKIP() << "the effect does not analyze clips in this build: " << why
 
 }  // namespace kv::testing

@@ -55,11 +55,11 @@ protected:
     // The synthetic clip analysed into the project, with Enable on and,
     // for a clip of 3 s, smoothing times (38, 39, 40) shorter than the
     // defaults and a maximum zoom (32) at which its square fits the picture.
-    void analyseSynthetic() {
+    void analyzeSynthetic() {
         KV_SKIP_UNLESS_EFFECT_ANALYZES();
         std::filesystem::remove(project);
         ASSERT_EQ(runInProcess({"analyze", "--synthetic", "-p", project.string()}).status, 0);
-        ASSERT_EQ(runInProcess({"set", "-p", project.string(), "70=true", "38=0.5", "39=1", "40=1", "32=1.5"}).status,
+        ASSERT_EQ(runInProcess({"set", "-p", project.string(), "70=true", "38=0.5", "39=1", "40=1", "32=150"}).status,
                   0);
     }
 
@@ -77,7 +77,7 @@ protected:
 
 TEST_F(RenderCommandTest, TheMovingSquareStaysWhollyInThePictureAndIsZoomedInOnceThereIsMotion) {
     KV_SKIP_WITHOUT_FFMPEG_TOOL();
-    analyseSynthetic();
+    analyzeSynthetic();
     if (IsSkipped() || HasFatalFailure()) return;
     const auto video = scratch.file("out.mp4");
     const ProgramResult result = render({"--synthetic", "-o", video.string()});
@@ -102,7 +102,7 @@ TEST_F(RenderCommandTest, TheMovingSquareStaysWhollyInThePictureAndIsZoomedInOnc
 
 TEST_F(RenderCommandTest, AStillIsExactlyTheVideosFrameAtThatTime) {
     KV_SKIP_WITHOUT_FFMPEG_TOOL();
-    analyseSynthetic();
+    analyzeSynthetic();
     if (IsSkipped() || HasFatalFailure()) return;
     const auto video = scratch.file("lossless.mkv");
     const auto still = scratch.file("still.png");
@@ -110,7 +110,7 @@ TEST_F(RenderCommandTest, AStillIsExactlyTheVideosFrameAtThatTime) {
     // 1.51 s lies within frame 45 (1.5 s to 1.533 s).
     const ProgramResult result = render({"--synthetic", "--frame", "1.51", "-o", still.string()});
     ASSERT_EQ(result.status, 0) << result.err;
-    EXPECT_TRUE(contains(result.out, "frame at 1.5 s")) << result.out;
+    EXPECT_TRUE(contains(result.out, "frame at 1.50 s")) << result.out;
 
     const std::vector<std::string> frames = decodedFrames(video, width, height);
     const std::vector<std::string> picture = decodedFrames(still, width, height);
@@ -135,7 +135,7 @@ TEST_F(RenderCommandTest, WithoutAnalysisOrWithEnableOffThePlainPictureIsRendere
     }
     EXPECT_TRUE(decodedFrames(plain, width, height).at(0) == expected);
 
-    analyseSynthetic();
+    analyzeSynthetic();
     if (IsSkipped() || HasFatalFailure()) return;
     ASSERT_EQ(runInProcess({"set", "-p", project.string(), "70=false"}).status, 0);
     result = render({"--synthetic", "--frame", "1", "-o", plain.string()});
@@ -176,7 +176,7 @@ TEST_F(RenderCommandTest, DamagedFramesAreSkippedCountedAndReported) {
 }
 
 TEST_F(RenderCommandTest, ARefusedOrStoppedRenderLeavesNoFile) {
-    analyseSynthetic();
+    analyzeSynthetic();
     if (IsSkipped() || HasFatalFailure()) return;
     const auto tone = scratch.file("other-size.mp4");
     const bool otherSize = hasFfmpegTool() && runFfmpeg("-f lavfi -i testsrc=size=96x64:rate=25:duration=0.2 " +
