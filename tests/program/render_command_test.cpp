@@ -153,7 +153,7 @@ TEST_F(RenderCommandTest, TheSourcesAudioIsCopiedAndItsFrameTimesKept) {
     const auto video = scratch.file("out.mp4");
     const ProgramResult result = render({source.string(), "-o", video.string(), "--start", "0.2"});
     ASSERT_EQ(result.status, 0) << result.err;
-    EXPECT_TRUE(contains(result.out, "Rendered 20 frames (0.2 s to 0.96 s)")) << result.out;
+    EXPECT_TRUE(contains(result.out, "Rendered 20 frames (0.20 s to 0.96 s)")) << result.out;
     EXPECT_TRUE(runFfmpeg("-i " + video.string() + " -map 0:a:0 -f null -")) << "no audio stream";
     EXPECT_EQ(decodedFrames(video, 96, 64).size(), 20u);
 }
