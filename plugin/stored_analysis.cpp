@@ -78,7 +78,11 @@ Result<void> KestrelvantagePlugIn::writeAnalysisParameters(uint32_t parameterID,
 // data decodes that data and caches it under the data's own hash, so no
 // reader ever pairs a hash with an analysis it does not name.
 Result<void> KestrelvantagePlugIn::saveAnalysis() {
-    const auto json = encodeMotionAnalysisText(context.result);
+    const MotionAnalysis& result = context.result;
+    auto saved = std::make_shared<const MotionAnalysis>(MotionAnalysis{result.firstFrameTime, result.lastFrameTime,
+                                                                       result.frameDuration, result.imageWidth,
+                                                                       result.imageHeight, samplesToSave()});
+    const auto json = encodeMotionAnalysisText(*saved);
     if (!json) return json.error();
     const std::string hash = analysisHashText(*json);
 
@@ -86,7 +90,7 @@ Result<void> KestrelvantagePlugIn::saveAnalysis() {
         {
             std::lock_guard guard(hashLock);
             hashMap.erase(*old);
-            hashMap.insert_or_assign(hash, std::make_shared<const MotionAnalysis>(context.result));
+            hashMap.insert_or_assign(hash, std::move(saved));
         }
         std::lock_guard guard(configLock);
         configMap.erase(*old);
