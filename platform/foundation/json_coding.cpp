@@ -8,9 +8,10 @@
 namespace kv::json {
 namespace {
 
-// A number written with a fraction or an exponent is held as a binary value
-// of this subtype (JSON text has no binary values of its own): the double
-// the parser read, then the number's text.
+// A number written with an exponent, or with a fraction of zeros, or too
+// large for an integer, is held as a binary value of this subtype (JSON text
+// has no binary values of its own): the double the parser read, then the
+// number's text. The integer it may stand for is read from that text.
 constexpr std::uint64_t kNumberText = 0x4E;
 
 Document numberWithText(double value, const std::string& text) {
@@ -75,6 +76,13 @@ int64_t integerFromText(std::string_view text, std::string_view key) {
     return negative ? int64_t(0 - magnitude) : int64_t(magnitude);
 }
 
+// Written with a fraction that has a digit other than 0, and no exponent.
+bool isPlainFraction(std::string_view text) {
+    const size_t point = text.find('.');
+    return point != std::string_view::npos && text.find_first_of("eE") == std::string_view::npos &&
+           text.find_first_of("123456789", point) != std::string_view::npos;
+}
+
 // Builds a Document from the parser's events. Objects are ordered maps
 // found by key, so each member costs a logarithmic look-up, never a scan.
 class DocumentBuilder {
@@ -84,6 +92,9 @@ public:
     bool number_integer(Document::number_integer_t value) { return add(value); }
     bool number_unsigned(Document::number_unsigned_t value) { return add(value); }
     bool number_float(Document::number_float_t value, const Document::string_t& text) {
+        // Most numbers are plain fractions ("0.25"): their double, which is
+        // no whole number either, tells an integer member all it needs.
+        if (isPlainFraction(text) && std::trunc(value) != value) return add(value);
         return add(numberWithText(value, text));
     }
     bool string(Document::string_t& value) { return add(std::move(value)); }

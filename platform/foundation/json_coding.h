@@ -36,10 +36,10 @@ using Document = nlohmann::json;
 double finiteNumber(double value, std::string_view key);
 
 // The document of a whole JSON text, or an error when the text is not one
-// JSON value with nothing but whitespace around it. A number written with a
-// fraction or an exponent (or an integer beyond 64 bits) is kept with its
-// text, so that an integer member is read from what was written rather than
-// from its nearest double.
+// JSON value with nothing but whitespace around it. A number that may stand
+// for an integer but was not read as one ("12.0", "1e3", an integer beyond
+// 64 bits) is kept with its text, so that an integer member is read from
+// what was written rather than from its nearest double.
 Result<Document> parse(std::string_view text);
 
 // Reads the members of one JSON object by key.

@@ -59,6 +59,7 @@ TEST(StrictDecodingTest, IntegersAreReadFromTheirTextAndNothingFollowsTheDocumen
         {Decoder::analysis, analysisWith("1", "1.2e1"), true},
         {Decoder::analysis, analysisWith("1", "1200e-2"), true},
         {Decoder::analysis, analysisWith("1", "12.5"), false},
+        {Decoder::analysis, analysisWith("1", "12.000000000000000001"), false},  // its double is 12.0
         {Decoder::analysis, analysisWith("1", "1e-400"), false},
         {Decoder::analysis, analysisWith("1", "9.223372036854775807e18"), true},
         {Decoder::analysis, analysisWith("1", "9.223372036854775808e18"), false},
