@@ -62,6 +62,10 @@ Result<std::filesystem::path> followLinks(std::filesystem::path path) {
     return failure(path, "follow the link", ELOOP);
 }
 
+std::filesystem::path directoryOf(const std::filesystem::path& file) {
+    return file.has_parent_path() ? file.parent_path() : std::filesystem::path(".");
+}
+
 // Temporary files are named after the file and the writing process, and
 // counted within it, so that two saves never share one.
 const std::string kTemporaryMark = ".tmp-";
@@ -70,11 +74,7 @@ std::string temporaryPrefix(const std::filesystem::path& file) { return "." + fi
 
 std::filesystem::path temporaryFor(const std::filesystem::path& file) {
     static std::atomic<unsigned> saves{0};
-    return file.parent_path() / (temporaryPrefix(file) + std::to_string(::getpid()) + "-" + std::to_string(saves++));
-}
-
-std::filesystem::path directoryOf(const std::filesystem::path& file) {
-    return file.has_parent_path() ? file.parent_path() : std::filesystem::path(".");
+    return directoryOf(file) / (temporaryPrefix(file) + std::to_string(::getpid()) + "-" + std::to_string(saves++));
 }
 
 std::string sizeText(size_t bytes) {
@@ -87,7 +87,7 @@ std::string sizeText(size_t bytes) {
 Result<void> writeFileAtomically(const std::filesystem::path& path, std::string_view bytes) {
     const auto followed = followLinks(path);
     if (!followed) return followed.error();
-    const std::filesystem::path file = directoryOf(*followed) / followed->filename();
+    const std::filesystem::path& file = *followed;
 
     struct stat existing {};
     const bool exists = ::stat(file.c_str(), &existing) == 0;
