@@ -28,6 +28,7 @@ StandardSlot& standardSlot() {
 std::map<std::string, std::string, std::less<>> readValues(const std::filesystem::path& file) {
     std::map<std::string, std::string, std::less<>> values;
     if (file.empty()) return values;
+    kv::removeLeftoverTemporaries(file);
     // The file holds one short identifier; anything near this size is not ours.
     constexpr size_t kLargestFile = size_t(1) << 20;
     const auto text = kv::readWholeFile(file, kLargestFile);
