@@ -9,10 +9,12 @@
 #include "host/base64.h"
 #include "platform/foundation/json_coding.h"
 #include "platform/foundation/log.h"
+#include "platform/foundation/utf8.h"
 
 namespace kv::host {
 namespace {
 
+using json::Document;
 using json::Reader;
 using json::Value;
 
@@ -21,6 +23,9 @@ constexpr int64_t kVersion = 1;
 // Dictionaries inside dictionaries deeper than this are refused rather than
 // followed: no value the effect stores comes near it.
 constexpr int kDeepestValue = 32;
+// A project holds a few hundred bytes of analysis per second of the longest
+// clips; a file larger than this is not one.
+constexpr size_t kLargestProject = size_t(256) << 20;
 
 // The kinds that hold a value, by their name in the file.
 constexpr std::pair<ParameterKind, const char*> kKindNames[] = {
@@ -34,6 +39,37 @@ const char* kindName(ParameterKind kind) {
         if (k == kind) return name;
     }
     return nullptr;
+}
+
+// Texts: JSON text is UTF-8, and a text that is not cannot be stored.
+Value utf8Text(const std::string& value, std::string_view key) {
+    if (!isValidUtf8(value)) json::fail(key, "holds text that is not UTF-8, which a project cannot store");
+    return value;
+}
+
+std::string readString(const Reader& reader, std::string_view key) {
+    const Document& value = reader.member(key);
+    if (!value.is_string()) json::fail(key, "expected a string");
+    return value.get<std::string>();
+}
+
+// The media path is kept as the bytes it is, so that the same file opens
+// again: under "media" as text, and when it is not UTF-8 (a path may hold
+// any bytes) also as base64 under "mediaBytes". Readers that do not know
+// "mediaBytes" still find a text under "media", with U+FFFD for each byte
+// that is not UTF-8.
+void encodeMedia(Value& project, const std::string& media) {
+    project["media"] = media;  // written with its bytes that are not UTF-8 replaced
+    if (!isValidUtf8(media)) project["mediaBytes"] = base64Encode(dataFromText(media));
+}
+
+std::string decodeMedia(const Reader& reader) {
+    const std::string media = readString(reader, "media");
+    const auto bytes = reader.contains("mediaBytes") ? std::optional(readString(reader, "mediaBytes")) : std::nullopt;
+    if (!bytes) return media;
+    const auto path = base64Decode(*bytes);
+    if (!path) json::fail("mediaBytes", "expected base64 data");
+    return std::string(textFromData(*path));
 }
 
 // Times
@@ -89,27 +125,30 @@ Value encodeObject(const FxValue& object) {
                 object.number()->value);
             return Value{{"NSNumber", number}};
         }
-        case FxClass::NSString: return Value{{"NSString", *object.string()}};
+        case FxClass::NSString: return Value{{"NSString", utf8Text(*object.string(), "NSString")}};
         case FxClass::NSData: return Value{{"NSData", base64Encode(*object.data())}};
         case FxClass::NSDictionary: {
             Value entries = Value::object();
-            for (const auto& [key, entry] : *object.dictionary()) entries[key] = encodeObject(entry);
+            for (const auto& [key, entry] : *object.dictionary()) {
+                utf8Text(key, "NSDictionary");
+                entries[key] = encodeObject(entry);
+            }
             return Value{{"NSDictionary", entries}};
         }
     }
     return Value{{"NSNull", nullptr}};
 }
 
-FxValue decodeObject(const Value& value, std::string_view key, int depth) {
+FxValue decodeObject(const Document& value, std::string_view key, int depth) {
     if (!value.is_object() || value.size() != 1) json::fail(key, "expected an object of one class");
     if (depth > kDeepestValue) json::fail(key, "nested too deeply");
     const auto only = value.begin();
     const std::string& name = only.key();
-    const Value& inner = only.value();
+    const Document& inner = only.value();
     if (name == "NSNull") return FxValue();
     if (name == "NSNumber") {
         if (inner.is_boolean()) return NSNumber::boolean(inner.get<bool>());
-        if (inner.is_number_float()) return NSNumber::real(inner.get<double>());
+        if (Reader::isDecimalNumber(inner)) return NSNumber::real(Reader::number(inner, key));
         return NSNumber::integer(Reader::int64(inner, key));
     }
     if (name == "NSString") {
@@ -155,7 +194,9 @@ Value encodeParameter(const ParameterDefinition& definition, const ParameterDocu
         }
         case ParameterKind::toggle:
             return encodeCurve(std::move(parameter), document.boolCurve(definition.id).value_or(Curve<bool>{}));
-        case ParameterKind::string: parameter["value"] = document.stringValue(definition.id).value_or(""); return parameter;
+        case ParameterKind::string:
+            parameter["value"] = utf8Text(document.stringValue(definition.id).value_or(""), "value");
+            return parameter;
         default: parameter["value"] = encodeObject(document.customValue(definition.id).value_or(FxValue())); return parameter;
     }
 }
@@ -181,7 +222,7 @@ std::optional<Apply> decodeParameter(const Reader& reader, const ParameterDocume
     const int64_t storedId = reader.int64("id");
     if (storedId < 0 || storedId > std::numeric_limits<uint32_t>::max()) json::fail("id", "expected a parameter id");
     const uint32_t id = uint32_t(storedId);
-    const Value& kindValue = reader.member("kind");
+    const Document& kindValue = reader.member("kind");
     const std::string kind = kindValue.is_string() ? kindValue.get<std::string>() : "";
     const auto definition = document.parameter(id);
     if (!definition) {
@@ -203,13 +244,10 @@ std::optional<Apply> decodeParameter(const Reader& reader, const ParameterDocume
         case ParameterKind::toggle:
             return decodeCurve<bool>(reader, id, readFlag, &ParameterDocument::setBoolValue,
                                      &ParameterDocument::setBoolKeyframe);
-        case ParameterKind::string: {
-            const Value& text = reader.member("value");
-            if (!text.is_string()) json::fail("value", "expected a string");
-            return [id, value = text.get<std::string>()](ParameterDocument& d) { d.setStringValue(id, value); };
-        }
+        case ParameterKind::string:
+            return [id, value = readString(reader, "value")](ParameterDocument& d) { d.setStringValue(id, value); };
         default: {
-            const Value& stored = reader.member("value");
+            const Document& stored = reader.member("value");
             return [id, value = decodeObject(stored, "value", 0)](ParameterDocument& d) { d.setCustomValue(id, value); };
         }
     }
@@ -223,13 +261,13 @@ Result<std::string> encodeProject(const ProjectHeader& header, const ParameterDo
         for (const ParameterDefinition& definition : document.parameters()) {
             if (kindName(definition.kind)) parameters.push_back(encodeParameter(definition, document));
         }
-        const Value project{{"format", kFormat},
-                            {"version", kVersion},
-                            {"effect", header.effectClass},
-                            {"media", header.media},
-                            {"timing", encodeTiming(header.timing)},
-                            {"parameters", parameters}};
-        return project.dump(2) + "\n";
+        Value project{{"format", kFormat}, {"version", kVersion}, {"effect", utf8Text(header.effectClass, "effect")}};
+        encodeMedia(project, header.media);
+        project["timing"] = encodeTiming(header.timing);
+        project["parameters"] = parameters;
+        // Only the media path may hold bytes that are not UTF-8 here; they
+        // are written replaced, beside the path's bytes in base64.
+        return project.dump(2, ' ', false, Value::error_handler_t::replace) + "\n";
     } catch (const JsonCodingError& e) {
         return Error{e.what()};
     }
@@ -237,26 +275,24 @@ Result<std::string> encodeProject(const ProjectHeader& header, const ParameterDo
 
 Result<ProjectHeader> restoreProject(std::string_view text, std::string_view effectClass,
                                      ParameterDocument& document) {
-    const Value project = Value::parse(text, nullptr, false);
-    if (project.is_discarded()) return Error{"it is not JSON text"};
+    const auto project = json::parse(text);
+    if (!project) return Error{"it is not JSON text"};
     std::vector<Apply> changes;
     ProjectHeader header;
     try {
-        const Reader reader(project, "project");
-        const Value& format = reader.member("format");
+        const Reader reader(*project, "project");
+        const Document& format = reader.member("format");
         if (!format.is_string() || format.get<std::string>() != kFormat) return Error{"it is not a project file"};
         if (reader.int64("version") != kVersion) {
             return Error{"it is of version " + std::to_string(reader.int64("version")) + ", this program reads " +
                          std::to_string(kVersion)};
         }
-        const Value& effect = reader.member("effect");
+        const Document& effect = reader.member("effect");
         if (!effect.is_string() || effect.get<std::string>() != effectClass) {
             return Error{"it is not a project of the effect " + std::string(effectClass)};
         }
-        const Value& media = reader.member("media");
-        if (!media.is_string()) json::fail("media", "expected a string");
         header.effectClass = std::string(effectClass);
-        header.media = media.get<std::string>();
+        header.media = decodeMedia(reader);
         header.timing = decodeTiming(reader.object("timing"));
         for (auto& change : reader.array("parameters", [&](const Reader& p) { return decodeParameter(p, document); })) {
             if (change) changes.push_back(std::move(*change));
@@ -277,7 +313,8 @@ ProjectFile::~ProjectFile() { document_.setChangeObserver(nullptr); }
 
 Result<std::unique_ptr<ProjectFile>> ProjectFile::open(const std::filesystem::path& path,
                                                        std::string_view effectClass, ParameterDocument& document) {
-    auto text = readWholeFile(path);
+    removeLeftoverTemporaries(path);
+    auto text = readWholeFile(path, kLargestProject);
     if (!text) return Error{"Cannot open the project: " + text.error().message};
     auto header = restoreProject(*text, effectClass, document);
     if (!header) {

@@ -8,8 +8,10 @@
 // changes made during one call of the effect are written together once the
 // call has returned, so the file never holds part of what the effect meant
 // as one change (a new analysis hash without its data). Each save replaces
-// the file atomically. A project that cannot be read is refused and left as
-// it is.
+// the file atomically, through a symbolic link to its target and with its
+// mode kept; a read-only project is refused. A project that cannot be read
+// (also one that is not a regular file, or far larger than any project) is
+// refused and left as it is.
 #include <atomic>
 #include <filesystem>
 #include <memory>
@@ -48,7 +50,8 @@ Result<ProjectHeader> restoreProject(std::string_view text, std::string_view eff
 class ProjectFile {
 public:
     // The project at `path` read into `document`; an error when there is no
-    // file there or it cannot be read.
+    // file there or it cannot be read. Temporary files that a killed save
+    // left beside it are removed.
     static Result<std::unique_ptr<ProjectFile>> open(const std::filesystem::path& path,
                                                      std::string_view effectClass, ParameterDocument& document);
     // A new project at `path`, written at once; an error when the file exists.

@@ -4,6 +4,7 @@
 // at clean-up, so an interrupted run still leaves a usable analysis.
 #include "plugin/analysis_run.h"
 
+#include <algorithm>
 #include <cmath>
 #include <exception>
 #include <string>
@@ -59,6 +60,34 @@ Result<int64_t> analysisFrameCount(CMTimeRange timeRange, CMTime frameDuration) 
 }
 
 int64_t partialSaveInterval(int64_t frameCount) { return frameCount < 3000 ? 30 : frameCount / 100; }
+
+std::vector<MotionBounds> withEarlierSamplesAfter(const std::vector<MotionBounds>& found,
+                                                  const std::vector<MotionBounds>& earlier,
+                                                  std::optional<CMTime> reached) {
+    auto next = earlier.begin();
+    if (reached) {
+        next = std::find_if(earlier.begin(), earlier.end(),
+                            [&](const MotionBounds& s) { return CMTimeCompare(s.time, *reached) > 0; });
+    }
+    std::vector<MotionBounds> merged;
+    merged.reserve(found.size() + size_t(earlier.end() - next));
+    for (const MotionBounds& sample : found) {
+        for (; next != earlier.end() && CMTimeCompare(next->time, sample.time) <= 0; ++next) {
+            if (CMTimeCompare(next->time, sample.time) < 0) merged.push_back(*next);
+        }
+        merged.push_back(sample);
+    }
+    merged.insert(merged.end(), next, earlier.end());
+    return merged;
+}
+
+std::vector<MotionBounds> KestrelvantagePlugIn::samplesToSave() const {
+    // A run that has handed all its frames to the detector has replaced
+    // the range's samples; before its first frame it has reached nothing.
+    if (samplesInRange.empty() || context.nextAnalyzedFrameNum >= misc.frameCount) return context.result.motionBounds;
+    const auto reached = context.nextAnalyzedFrameNum > 0 ? std::optional(context.currentTime) : std::nullopt;
+    return withEarlierSamplesAfter(context.result.motionBounds, samplesInRange, reached);
+}
 
 bool KestrelvantagePlugIn::performSelector(std::string_view selector) {
     if (selector != kStartAnalysisSelector) return false;
@@ -132,11 +161,18 @@ Result<void> KestrelvantagePlugIn::setupAnalysis(CMTimeRange timeRange, CMTime f
     analysisFrameSeconds = CMTimeGetSeconds(frameDuration);
 
     // The run continues the stored analysis and replaces its samples inside
-    // the range.
+    // the range, as it reaches them.
     auto stored = readAnalysisData();
     context.cleanup();
     if (stored) context.result = std::move(*stored);
-    removeResults(context.result, timeRange.start, CMTimeRangeGetEnd(timeRange));
+    const CMTime end = CMTimeRangeGetEnd(timeRange);
+    samplesInRange.clear();
+    for (const MotionBounds& sample : context.result.motionBounds) {
+        if (CMTimeCompare(sample.time, timeRange.start) >= 0 && CMTimeCompare(sample.time, end) < 0) {
+            samplesInRange.push_back(sample);
+        }
+    }
+    removeResults(context.result, timeRange.start, end);
     context.prepareAnalysis(timeRange);
     context.result.frameDuration = frameDuration;
     reserveSamples(context.result.motionBounds, n / MotionDetectContext::nFrames + 1);
@@ -210,6 +246,7 @@ bool KestrelvantagePlugIn::cleanupAnalysis(NSError* error) {
     std::lock_guard guard(analysisLock);
     if (const auto saved = saveAnalysis(); !saved) return reportError(saved.error(), error);
     context.cleanup();
+    samplesInRange.clear();
     return true;
 }
 

@@ -86,6 +86,9 @@ public:
     // may be called from any thread and give none on every failure.
     Result<void> writeAnalysisParameters(uint32_t parameterID, AnalysisKey key, const NSData& value);
     Result<void> saveAnalysis();
+    // What a save stores: the detector's result, with the stored samples
+    // of the range that the run has not reached yet.
+    std::vector<MotionBounds> samplesToSave() const;
     std::optional<std::string> readAnalysisHash();
     std::optional<MotionAnalysis> readAnalysisData();
     // The same analysis, shared with the cache rather than copied: what the
@@ -164,6 +167,10 @@ private:
     uint64_t configGeneration = 0;  // under configLock; counts the drops of cached settings
     PluginVars misc;
     MotionDetectContext context;
+    // Under analysisLock: the stored samples inside the range of the run,
+    // which every save keeps for the part of the range the run has not yet
+    // reached, so that an interrupted run loses none of them.
+    std::vector<MotionBounds> samplesInRange;
     // Seconds of misc.analysisFrameDuration, which the per-frame state reads
     // without analysisLock while a run may be setting it.
     std::atomic<double> analysisFrameSeconds;

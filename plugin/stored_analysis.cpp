@@ -6,6 +6,7 @@
 
 #include "platform/cryptokit/sha256.h"
 #include "platform/foundation/log.h"
+#include "platform/foundation/utf8.h"
 #include "plugin/kestrelvantage_plugin.h"
 #include "plugin/parameter_set.h"
 
@@ -16,38 +17,6 @@ namespace {
 const NSData* dataEntry(const NSDictionary& dictionary, AnalysisKey key) {
     const auto entry = dictionary.find(analysisKeyText(key));
     return entry == dictionary.end() ? nullptr : entry->second.data();
-}
-
-// Strict UTF-8: no overlong forms, no surrogates, nothing above U+10FFFF.
-bool isValidUtf8(std::string_view text) {
-    size_t i = 0;
-    while (i < text.size()) {
-        const auto lead = static_cast<unsigned char>(text[i]);
-        int length;
-        char32_t point;
-        if (lead < 0x80) {
-            ++i;
-            continue;
-        } else if ((lead & 0xE0) == 0xC0) {
-            length = 2, point = lead & 0x1F;
-        } else if ((lead & 0xF0) == 0xE0) {
-            length = 3, point = lead & 0x0F;
-        } else if ((lead & 0xF8) == 0xF0) {
-            length = 4, point = lead & 0x07;
-        } else {
-            return false;
-        }
-        if (text.size() - i < size_t(length)) return false;
-        for (int k = 1; k < length; ++k) {
-            const auto next = static_cast<unsigned char>(text[i + size_t(k)]);
-            if ((next & 0xC0) != 0x80) return false;
-            point = (point << 6) | (next & 0x3F);
-        }
-        static constexpr char32_t kSmallest[] = {0, 0, 0x80, 0x800, 0x10000};
-        if (point < kSmallest[length] || point > 0x10FFFF || (point >= 0xD800 && point <= 0xDFFF)) return false;
-        i += size_t(length);
-    }
-    return true;
 }
 
 }  // namespace
@@ -78,7 +47,11 @@ Result<void> KestrelvantagePlugIn::writeAnalysisParameters(uint32_t parameterID,
 // data decodes that data and caches it under the data's own hash, so no
 // reader ever pairs a hash with an analysis it does not name.
 Result<void> KestrelvantagePlugIn::saveAnalysis() {
-    const auto json = encodeMotionAnalysisText(context.result);
+    const MotionAnalysis& result = context.result;
+    auto saved = std::make_shared<const MotionAnalysis>(MotionAnalysis{result.firstFrameTime, result.lastFrameTime,
+                                                                       result.frameDuration, result.imageWidth,
+                                                                       result.imageHeight, samplesToSave()});
+    const auto json = encodeMotionAnalysisText(*saved);
     if (!json) return json.error();
     const std::string hash = analysisHashText(*json);
 
@@ -86,7 +59,7 @@ Result<void> KestrelvantagePlugIn::saveAnalysis() {
         {
             std::lock_guard guard(hashLock);
             hashMap.erase(*old);
-            hashMap.insert_or_assign(hash, std::make_shared<const MotionAnalysis>(context.result));
+            hashMap.insert_or_assign(hash, std::move(saved));
         }
         std::lock_guard guard(configLock);
         configMap.erase(*old);

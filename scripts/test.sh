@@ -46,7 +46,7 @@ run_suite tsan -R 'Concurrency'
 echo "== fuzz ==" >&2
 cmake --preset fuzz >/dev/null
 cmake --build --preset fuzz
-for target in motion_analysis plugin_state; do
+for target in motion_analysis plugin_state project_file; do
   corpus=$(mktemp -d)
   cp fuzz/corpus/"$target"/* "$corpus"/ 2>/dev/null || true
   build/fuzz/fuzz/fuzz_"$target" -runs="${FUZZ_RUNS:-200000}" -max_len=4096 "$corpus" 2>&1 | tail -n 2

@@ -69,9 +69,9 @@ nlohmann::ordered_json encodeCGRect(CGRect rect) {
              {finiteNumber(rect.size.width, "width"), finiteNumber(rect.size.height, "height")})});
 }
 
-CGRect decodeCGRect(const nlohmann::ordered_json& json, const char* path) {
+CGRect decodeCGRect(const nlohmann::json& json, const char* path) {
     using kv::json::Reader;
-    const auto pair = [&](const nlohmann::ordered_json& j) {
+    const auto pair = [&](const nlohmann::json& j) {
         if (!j.is_array() || j.size() != 2) kv::json::fail(path, "expected an array of two numbers");
         return std::pair{Reader::number(j[0], path), Reader::number(j[1], path)};
     };

@@ -46,4 +46,4 @@ double CGRectGetMaxY(CGRect rect);
 // are. Encoding fails on a value that is not finite; decoding on any other
 // shape. Both throw kv::JsonCodingError.
 nlohmann::ordered_json encodeCGRect(CGRect rect);
-CGRect decodeCGRect(const nlohmann::ordered_json& json, const char* path);
+CGRect decodeCGRect(const nlohmann::json& json, const char* path);

@@ -1,8 +1,155 @@
 #include "platform/foundation/json_coding.h"
 
 #include <cmath>
+#include <cstring>
+#include <limits>
+#include <utility>
 
 namespace kv::json {
+namespace {
+
+// A number written with an exponent, or with a fraction of zeros, or too
+// large for an integer, is held as a binary value of this subtype (JSON text
+// has no binary values of its own): the double the parser read, then the
+// number's text. The integer it may stand for is read from that text.
+constexpr std::uint64_t kNumberText = 0x4E;
+
+Document numberWithText(double value, const std::string& text) {
+    Document::binary_t::container_type bytes(sizeof value + text.size());
+    std::memcpy(bytes.data(), &value, sizeof value);
+    std::memcpy(bytes.data() + sizeof value, text.data(), text.size());
+    return Document::binary(std::move(bytes), kNumberText);
+}
+
+bool hasNumberText(const Document& value) {
+    return value.is_binary() && value.get_binary().has_subtype() && value.get_binary().subtype() == kNumberText &&
+           value.get_binary().size() >= sizeof(double);
+}
+
+double numberOf(const Document::binary_t& bytes) {
+    double value = 0;
+    std::memcpy(&value, bytes.data(), sizeof value);
+    return value;
+}
+
+std::string_view textOf(const Document::binary_t& bytes) {
+    return {reinterpret_cast<const char*>(bytes.data()) + sizeof(double), bytes.size() - sizeof(double)};
+}
+
+bool isDigit(char c) { return c >= '0' && c <= '9'; }
+
+// The integer that a JSON number's text denotes exactly: "12.0" and "1.2e1"
+// are 12, "12.5" is a fraction, "-9223372036854775809" is out of range.
+int64_t integerFromText(std::string_view text, std::string_view key) {
+    size_t i = 0;
+    const bool negative = i < text.size() && text[i] == '-';
+    if (negative) ++i;
+    std::string digits;
+    int64_t exponent = 0;
+    for (; i < text.size() && isDigit(text[i]); ++i) digits += text[i];
+    if (i < text.size() && text[i] == '.') {
+        for (++i; i < text.size() && isDigit(text[i]); ++i, --exponent) digits += text[i];
+    }
+    if (i < text.size() && (text[i] == 'e' || text[i] == 'E')) {
+        ++i;
+        const bool negativeExponent = i < text.size() && text[i] == '-';
+        if (i < text.size() && (text[i] == '-' || text[i] == '+')) ++i;
+        int64_t written = 0;  // saturated: no integer has a billion digits
+        for (; i < text.size() && isDigit(text[i]); ++i) written = std::min<int64_t>(written * 10 + (text[i] - '0'), 1'000'000'000);
+        exponent += negativeExponent ? -written : written;
+    }
+    const size_t first = digits.find_first_not_of('0');
+    if (first == std::string::npos) return 0;
+    digits.erase(0, first);
+    while (digits.back() == '0') {
+        digits.pop_back();
+        ++exponent;
+    }
+    if (exponent < 0) fail(key, "expected an integer, found a fraction");
+    constexpr size_t kMostDigits = 19;  // 2^63 has 19 digits
+    if (digits.size() + uint64_t(exponent) > kMostDigits) fail(key, "integer out of the signed 64-bit range");
+    uint64_t magnitude = 0;
+    for (const char d : digits) magnitude = magnitude * 10 + uint64_t(d - '0');
+    for (int64_t k = 0; k < exponent; ++k) magnitude *= 10;
+    const uint64_t limit = negative ? uint64_t(1) << 63 : (uint64_t(1) << 63) - 1;
+    if (magnitude > limit) fail(key, "integer out of the signed 64-bit range");
+    return negative ? int64_t(0 - magnitude) : int64_t(magnitude);
+}
+
+// Written with a fraction that has a digit other than 0, and no exponent.
+bool isPlainFraction(std::string_view text) {
+    const size_t point = text.find('.');
+    return point != std::string_view::npos && text.find_first_of("eE") == std::string_view::npos &&
+           text.find_first_of("123456789", point) != std::string_view::npos;
+}
+
+// Builds a Document from the parser's events. Objects are ordered maps
+// found by key, so each member costs a logarithmic look-up, never a scan.
+class DocumentBuilder {
+public:
+    bool null() { return add(nullptr); }
+    bool boolean(bool value) { return add(value); }
+    bool number_integer(Document::number_integer_t value) { return add(value); }
+    bool number_unsigned(Document::number_unsigned_t value) { return add(value); }
+    bool number_float(Document::number_float_t value, const Document::string_t& text) {
+        // Most numbers are plain fractions ("0.25"): their double, which is
+        // no whole number either, tells an integer member all it needs.
+        if (isPlainFraction(text) && std::trunc(value) != value) return add(value);
+        return add(numberWithText(value, text));
+    }
+    bool string(Document::string_t& value) { return add(std::move(value)); }
+    bool binary(Document::binary_t& value) { return add(Document::binary(std::move(value))); }
+    bool start_object(std::size_t) { return open(Document::object()); }
+    bool key(Document::string_t& key) {
+        key_ = std::move(key);
+        return true;
+    }
+    bool end_object() { return close(); }
+    bool start_array(std::size_t) { return open(Document::array()); }
+    bool end_array() { return close(); }
+    bool parse_error(std::size_t, const std::string&, const nlohmann::json::exception&) { return false; }
+
+    Document& root() { return root_; }
+
+private:
+    // The place of a new value: the root, the next element of the innermost
+    // array, or the member of the innermost object named by the last key.
+    Document* place(Document value) {
+        if (open_.empty()) {
+            root_ = std::move(value);
+            return &root_;
+        }
+        Document& container = *open_.back();
+        if (container.is_array()) {
+            auto& elements = container.get_ref<Document::array_t&>();
+            elements.push_back(std::move(value));
+            return &elements.back();
+        }
+        Document& member = container.get_ref<Document::object_t&>()[key_];
+        member = std::move(value);
+        return &member;
+    }
+    bool add(Document value) {
+        place(std::move(value));
+        return true;
+    }
+    // The container's place stays put while it is open: nothing is added
+    // to its parent before it closes.
+    bool open(Document container) {
+        open_.push_back(place(std::move(container)));
+        return true;
+    }
+    bool close() {
+        open_.pop_back();
+        return true;
+    }
+
+    Document root_;
+    std::vector<Document*> open_;
+    std::string key_;
+};
+
+}  // namespace
 
 void fail(std::string_view key, std::string_view what) {
     throw JsonCodingError("\"" + std::string(key) + "\": " + std::string(what));
@@ -13,11 +160,23 @@ double finiteNumber(double value, std::string_view key) {
     return value;
 }
 
-Reader::Reader(const Value& value, std::string_view name) : value_(value), name_(name) {
+Result<Document> parse(std::string_view text) {
+    // The parser takes a NUL byte for the end of the text; JSON text holds
+    // none anywhere, so whatever follows one would go unread.
+    const Error invalid{"The data is not valid JSON."};
+    if (text.find('\0') != std::string_view::npos) return invalid;
+    DocumentBuilder builder;
+    if (!Document::sax_parse(text.begin(), text.end(), &builder, nlohmann::json::input_format_t::json, true)) {
+        return invalid;
+    }
+    return std::move(builder.root());
+}
+
+Reader::Reader(const Document& value, std::string_view name) : value_(value), name_(name) {
     if (!value_.is_object()) fail(name_, "expected an object");
 }
 
-const Value& Reader::member(std::string_view key) const {
+const Document& Reader::member(std::string_view key) const {
     const auto it = value_.find(key);
     if (it == value_.end()) fail(key, "required key is missing");
     if (it->is_null()) fail(key, "expected a value, found null");
@@ -26,15 +185,16 @@ const Value& Reader::member(std::string_view key) const {
 
 Reader Reader::object(std::string_view key) const { return Reader(member(key), key); }
 
-int64_t Reader::int64(const Value& value, std::string_view key) {
+int64_t Reader::int64(const Document& value, std::string_view key) {
     if (value.is_number_unsigned()) {
         const uint64_t v = value.get<uint64_t>();
         if (v > static_cast<uint64_t>(INT64_MAX)) fail(key, "integer out of the signed 64-bit range");
         return static_cast<int64_t>(v);
     }
     if (value.is_number_integer()) return value.get<int64_t>();
+    // A whole number written with a fraction or exponent ("12.0", "1e3").
+    if (hasNumberText(value)) return integerFromText(textOf(value.get_binary()), key);
     if (value.is_number_float()) {
-        // A whole number written with a fraction or exponent ("12.0", "1e3").
         const double d = value.get<double>();
         constexpr double kTwoTo63 = 9223372036854775808.0;
         if (d != std::trunc(d)) fail(key, "expected an integer, found a fraction");
@@ -44,20 +204,23 @@ int64_t Reader::int64(const Value& value, std::string_view key) {
     fail(key, "expected an integer");
 }
 
-int32_t Reader::int32(const Value& value, std::string_view key) {
+int32_t Reader::int32(const Document& value, std::string_view key) {
     const int64_t v = int64(value, key);
     if (v < INT32_MIN || v > INT32_MAX) fail(key, "integer out of the signed 32-bit range");
     return static_cast<int32_t>(v);
 }
 
-double Reader::number(const Value& value, std::string_view key) {
+double Reader::number(const Document& value, std::string_view key) {
+    if (hasNumberText(value)) return numberOf(value.get_binary());
     if (!value.is_number()) fail(key, "expected a number");
     return value.get<double>();
 }
 
-bool Reader::boolean(const Value& value, std::string_view key) {
+bool Reader::boolean(const Document& value, std::string_view key) {
     if (!value.is_boolean()) fail(key, "expected a boolean");
     return value.get<bool>();
 }
+
+bool Reader::isDecimalNumber(const Document& value) { return hasNumberText(value) || value.is_number_float(); }
 
 }  // namespace kv::json

@@ -5,6 +5,10 @@
 // number member accepts integers), and a value that is not finite cannot be
 // encoded. Record coders throw JsonCodingError; the text-level entry points
 // turn it into a Result so that no exception leaves a module.
+//
+// Encoders build a `Value`, whose members stay in the order written.
+// Decoders read a `Document`, whose members are found by key: parsing one
+// takes time linear in the text's size, however many members an object has.
 #include <cstdint>
 #include <stdexcept>
 #include <string>
@@ -24,19 +28,28 @@ struct JsonCodingError : std::runtime_error {
 namespace json {
 
 using Value = nlohmann::ordered_json;
+using Document = nlohmann::json;
 
 [[noreturn]] void fail(std::string_view key, std::string_view what);
 
 // Encoding: the value itself, or an error when it is NaN or infinite.
 double finiteNumber(double value, std::string_view key);
 
+// The document of a whole JSON text, or an error when the text is not one
+// JSON value with nothing but whitespace around it. A number that may stand
+// for an integer but was not read as one ("12.0", "1e3", an integer beyond
+// 64 bits) is kept with its text, so that an integer member is read from
+// what was written rather than from its nearest double.
+Result<Document> parse(std::string_view text);
+
 // Reads the members of one JSON object by key.
 class Reader {
 public:
-    Reader(const Value& value, std::string_view name);
-    Reader(Value&&, std::string_view) = delete;  // it keeps a reference to the value
+    Reader(const Document& value, std::string_view name);
+    Reader(Document&&, std::string_view) = delete;  // it keeps a reference to the value
 
-    const Value& member(std::string_view key) const;  // present and not null
+    const Document& member(std::string_view key) const;  // present and not null
+    bool contains(std::string_view key) const { return value_.contains(key); }
     Reader object(std::string_view key) const;
     int64_t int64(std::string_view key) const { return int64(member(key), key); }
     int32_t int32(std::string_view key) const { return int32(member(key), key); }
@@ -46,22 +59,24 @@ public:
     // Each element decoded by decodeElement(const Reader&).
     template <class F>
     auto array(std::string_view key, F decodeElement) const {
-        const Value& list = member(key);
+        const Document& list = member(key);
         if (!list.is_array()) fail(key, "expected an array");
         std::vector<decltype(decodeElement(std::declval<const Reader&>()))> out;
         out.reserve(list.size());
-        for (const Value& element : list) out.push_back(decodeElement(Reader(element, key)));
+        for (const Document& element : list) out.push_back(decodeElement(Reader(element, key)));
         return out;
     }
 
     // Checks on single values, for coders of values that are not objects.
-    static int64_t int64(const Value& value, std::string_view key);
-    static int32_t int32(const Value& value, std::string_view key);
-    static double number(const Value& value, std::string_view key);
-    static bool boolean(const Value& value, std::string_view key);
+    static int64_t int64(const Document& value, std::string_view key);
+    static int32_t int32(const Document& value, std::string_view key);
+    static double number(const Document& value, std::string_view key);
+    static bool boolean(const Document& value, std::string_view key);
+    // A number written with a fraction or an exponent, or too large for an integer.
+    static bool isDecimalNumber(const Document& value);
 
 private:
-    const Value& value_;
+    const Document& value_;
     std::string_view name_;
 };
 
@@ -72,16 +87,18 @@ Result<std::string> encodeText(const T& record, Encode encode) {
         return encode(record).dump();
     } catch (const JsonCodingError& e) {
         return Error{e.what()};
+    } catch (const nlohmann::json::exception& e) {  // a text that is not UTF-8
+        return Error{e.what()};
     }
 }
 
 // JSON text to record; malformed text or a coding error becomes the error.
 template <class Decode>
 auto decodeText(std::string_view text, Decode decode) -> Result<decltype(decode(std::declval<const Reader&>()))> {
-    Value document = Value::parse(text, nullptr, false);
-    if (document.is_discarded()) return Error{"The data is not valid JSON."};
+    auto document = parse(text);
+    if (!document) return document.error();
     try {
-        return decode(Reader(document, "document"));
+        return decode(Reader(*document, "document"));
     } catch (const JsonCodingError& e) {
         return Error{e.what()};
     }

@@ -28,11 +28,14 @@ StandardSlot& standardSlot() {
 std::map<std::string, std::string, std::less<>> readValues(const std::filesystem::path& file) {
     std::map<std::string, std::string, std::less<>> values;
     if (file.empty()) return values;
-    const auto text = kv::readWholeFile(file);
+    kv::removeLeftoverTemporaries(file);
+    // The file holds one short identifier; anything near this size is not ours.
+    constexpr size_t kLargestFile = size_t(1) << 20;
+    const auto text = kv::readWholeFile(file, kLargestFile);
     if (!text) return values;
-    const auto document = kv::json::Value::parse(*text, nullptr, false);
-    if (!document.is_object()) return values;
-    for (const auto& [key, value] : document.items()) {
+    const auto document = kv::json::parse(*text);
+    if (!document || !document->is_object()) return values;
+    for (const auto& [key, value] : document->items()) {
         if (value.is_string()) values.emplace(key, value.get<std::string>());
     }
     return values;

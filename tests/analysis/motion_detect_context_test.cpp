@@ -62,6 +62,38 @@ TEST(MotionDetectContextTest, FirstComparisonIsOfFramesFourAndFiveAtFrameFivesTi
     EXPECT_EQ(c.nextAnalyzedFrameNum, 6);
 }
 
+TEST(MotionDetectContextTest, BoxesLieOnTheSquaresOfTheLaterFrameLargestFirst) {
+    // A large square moving 3 pixels right a frame below a small one moving
+    // 2 pixels down: at frame 5 the large one covers columns 55..155 and
+    // rows 110..210, the small one columns 200..250 and rows 35..85.
+    auto frame = [](int i) {
+        std::vector<float> pixels = frameWithSquare(kWidth, kHeight, 40 + 3 * i, 110, 100);
+        kv::testing::paintSquare(pixels, kWidth, 200, 25 + 2 * i, 50);
+        return pixels;
+    };
+    MotionDetectContext c;
+    for (int i = 0; i <= 5; ++i) c.addFrame(frameTime(i), kWidth, kHeight, frame(i).data());
+    ASSERT_EQ(c.result.motionBounds.size(), 1u);
+    const std::vector<kv::Bounds>& boxes = c.result.motionBounds[0].bounds;
+    ASSERT_EQ(boxes.size(), 2u);
+
+    // Each box spans the scan points (every 5 pixels) that saw the square's
+    // pattern move, in the single-precision fractions of the differencing.
+    auto edge = [](int pixel, int size) { return double(float(pixel) / float(size)); };
+    const struct {
+        int minX, maxX, minY, maxY;
+        int64_t count;
+    } expected[] = {{60, 145, 120, 205, 17607}, {205, 250, 40, 70, 1458}};  // the larger first
+    for (size_t k = 0; k < 2; ++k) {
+        const auto& e = expected[k];
+        EXPECT_EQ(boxes[k].minX, edge(e.minX, kWidth)) << k;
+        EXPECT_EQ(boxes[k].maxX, edge(e.maxX, kWidth)) << k;
+        EXPECT_EQ(boxes[k].minY, edge(e.minY, kHeight)) << k;
+        EXPECT_EQ(boxes[k].maxY, edge(e.maxY, kHeight)) << k;
+        EXPECT_EQ(boxes[k].count, e.count) << k;
+    }
+}
+
 TEST(MotionDetectContextTest, MovingSquareGivesASampleEveryFifthFrame) {
     MotionDetectContext c;
     for (int i = 0; i < 21; ++i) c.addFrame(frameTime(i), kWidth, kHeight, movingFrame(i).data());

@@ -6,8 +6,9 @@
 
 namespace kv::testing {
 
-inline std::vector<float> frameWithSquare(int width, int height, int left, int top, int side) {
-    std::vector<float> pixels(static_cast<size_t>(width) * height * 4, 0.5f);
+// Paints the textured square over `pixels`, a frame `width` pixels wide.
+inline void paintSquare(std::vector<float>& pixels, int width, int left, int top, int side) {
+    const int height = static_cast<int>(pixels.size() / 4 / static_cast<size_t>(width));
     for (int r = 0; r < height; ++r) {
         for (int c = 0; c < width; ++c) {
             float* p = &pixels[(static_cast<size_t>(r) * width + c) * 4];
@@ -22,6 +23,11 @@ inline std::vector<float> frameWithSquare(int width, int height, int left, int t
             p[2] = static_cast<float>(0.6 * s * s * s);
         }
     }
+}
+
+inline std::vector<float> frameWithSquare(int width, int height, int left, int top, int side) {
+    std::vector<float> pixels(static_cast<size_t>(width) * height * 4, 0.5f);
+    paintSquare(pixels, width, left, top, side);
     return pixels;
 }
 

@@ -1,7 +1,11 @@
 #include "host/project_file.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
+
+#include <nlohmann/json.hpp>
 
 #include <atomic>
 #include <filesystem>
@@ -152,6 +156,11 @@ TEST(ProjectFileTest, AProjectThatCannotBeReadChangesNothing) {
         {replaced("\"NSDictionary\": {}", "\"NSWindow\": {}"), "value"},
         {replaced("\"ts\": 10240", "\"ts\": 0"), "ts"},
         {replaced("\"keys\": []", "\"keys\": {}"), "keys"},
+        {replaced("\"ts\": 10240", "\"ts\": 10240.5"), "ts"},
+        {replaced("\"tv\": 512", "\"tv\": -9223372036854775809"), "tv"},
+        {replaced("\"version\": 1", "\"version\": -9223372036854775809"), "version"},
+        {good + std::string("\0{\"format\"", 11), "NUL"},
+        {good + "}", "trailing"},
     };
     for (const auto& [text, why] : cases) {
         ParameterDocument document;
@@ -160,6 +169,32 @@ TEST(ProjectFileTest, AProjectThatCannotBeReadChangesNothing) {
         ASSERT_FALSE(read.ok()) << why;
         EXPECT_EQ(document.floatValue(31, kCMTimeZero), 1.0) << why;
     }
+}
+
+TEST(ProjectFileTest, AMediaPathIsKeptAsItsBytesAndOtherTextMustBeUtf8) {
+    ParameterDocument document;
+    addParameters(document);
+    ProjectHeader latin1 = header();
+    latin1.media = "/videos/caf\xe9.mp4";  // a legal path on Linux
+    const auto text = encodeProject(latin1, document);
+    ASSERT_TRUE(text.ok()) << text.error().message;
+    ParameterDocument restored;
+    addParameters(restored);
+    EXPECT_EQ(restoreProject(*text, "TestEffect", restored).value().media, latin1.media);
+    // A reader that knows only "media" still finds a text there.
+    EXPECT_EQ(nlohmann::json::parse(*text)["media"], "/videos/caf\xef\xbf\xbd.mp4");
+    EXPECT_NE(text->find("\"mediaBytes\""), std::string::npos);
+    EXPECT_EQ(encodeProject(header(), document).value().find("mediaBytes"), std::string::npos);
+
+    document.setStringValue(13, "caf\xe9");
+    const auto refused = encodeProject(header(), document);
+    ASSERT_FALSE(refused.ok());
+    EXPECT_NE(refused.error().message.find("not UTF-8"), std::string::npos) << refused.error().message;
+    document.setStringValue(13, "1.0");
+    document.setCustomValue(4, NSDictionary{{"key\xff", FxValue(std::string("text"))}});
+    EXPECT_FALSE(encodeProject(header(), document).ok());
+    document.setCustomValue(4, NSDictionary{{"key", FxValue(std::string("text\xff"))}});
+    EXPECT_FALSE(encodeProject(header(), document).ok());
 }
 
 TEST(ProjectFileTest, ValuesOfParametersTheEffectNoLongerHasArePassedOver) {
@@ -219,6 +254,41 @@ TEST(ProjectFileTest, AnUnreadableProjectIsRefusedAndLeftByteForByte) {
     const auto missing = ProjectFile::open(scratch.directory() / "missing.json", "TestEffect", document);
     ASSERT_FALSE(missing.ok());
     EXPECT_NE(missing.error().message.find("does not exist"), std::string::npos);
+    const auto device = ProjectFile::open("/dev/zero", "TestEffect", document);  // endless: never read
+    ASSERT_FALSE(device.ok());
+    EXPECT_NE(device.error().message.find("not a regular file"), std::string::npos) << device.error().message;
+}
+
+TEST(ProjectFileTest, OpeningRemovesWhatAKilledSaveLeftAndSavingKeepsTheLinkAndMode) {
+    ScratchFile scratch;
+    ParameterDocument document;
+    addParameters(document);
+    const std::filesystem::path target = scratch.directory() / "target.json";
+    ASSERT_TRUE(ProjectFile::create(target, header(), document).ok());
+    std::filesystem::create_symlink("target.json", scratch.path());
+    ASSERT_EQ(::chmod(target.c_str(), 0600), 0);
+    const pid_t child = fork();
+    if (child == 0) _exit(0);
+    ASSERT_EQ(waitpid(child, nullptr, 0), child);
+    const auto leftover = scratch.directory() / (".target.json.tmp-" + std::to_string(child) + "-0");
+    std::ofstream(leftover) << "{\"format\": ";
+
+    auto opened = ProjectFile::open(scratch.path(), "TestEffect", document);
+    ASSERT_TRUE(opened.ok()) << opened.error().message;
+    EXPECT_FALSE(std::filesystem::exists(leftover));
+    document.setFloatValue(31, 2.0);
+    ASSERT_TRUE((*opened)->saveChanges().ok());
+    EXPECT_TRUE(std::filesystem::is_symlink(scratch.path()));
+    EXPECT_NE(readFile(target).find("\"value\": 2.0"), std::string::npos);
+    EXPECT_EQ(std::filesystem::status(target).permissions(),
+              std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+
+    ASSERT_EQ(::chmod(target.c_str(), 0444), 0);
+    document.setFloatValue(31, 3.0);
+    const auto refused = (*opened)->saveChanges();
+    ASSERT_FALSE(refused.ok());
+    EXPECT_NE(refused.error().message.find("read-only"), std::string::npos) << refused.error().message;
+    EXPECT_NE(readFile(target).find("\"value\": 2.0"), std::string::npos);
 }
 
 TEST(ProjectFileTest, ASaveThatCannotBeWrittenSaysSoAndTriesAgainLater) {

@@ -7,13 +7,15 @@
 namespace {
 
 using kv::JsonCodingError;
+using kv::json::Document;
 using kv::json::Reader;
-using kv::json::Value;
 
-Reader readerOf(const Value& v) { return Reader(v, "test"); }
+Reader readerOf(const Document& v) { return Reader(v, "test"); }
+
+Document parsed(std::string_view text) { return kv::json::parse(text).value(); }
 
 TEST(JsonCodingTest, IntegerMembersAreStrict) {
-    const Value v = Value::parse(R"({"a":12,"b":12.5,"c":12.0,"d":"12","e":null,"f":9223372036854775808,
+    const Document v = parsed(R"({"a":12,"b":12.5,"c":12.0,"d":"12","e":null,"f":9223372036854775808,
         "g":-9223372036854775808,"h":1e19,"i":2147483648,"j":true})");
     const Reader r = readerOf(v);
     EXPECT_EQ(r.int64("a"), 12);
@@ -30,7 +32,7 @@ TEST(JsonCodingTest, IntegerMembersAreStrict) {
 }
 
 TEST(JsonCodingTest, NumberAndBooleanMembers) {
-    const Value v = Value::parse(R"({"n":1,"x":0.25,"s":"0.25","b":false,"one":1})");
+    const Document v = parsed(R"({"n":1,"x":0.25,"s":"0.25","b":false,"one":1})");
     const Reader r = readerOf(v);
     EXPECT_EQ(r.number("n"), 1.0);
     EXPECT_EQ(r.number("x"), 0.25);
@@ -40,8 +42,8 @@ TEST(JsonCodingTest, NumberAndBooleanMembers) {
 }
 
 TEST(JsonCodingTest, ReaderNeedsAnObjectAndArraysNeedArrays) {
-    EXPECT_THROW(readerOf(Value::parse("[1]")), JsonCodingError);
-    const Value v = Value::parse(R"({"list":{"a":1},"nums":[1,2]})");
+    EXPECT_THROW(readerOf(parsed("[1]")), JsonCodingError);
+    const Document v = parsed(R"({"list":{"a":1},"nums":[1,2]})");
     auto decodeOne = [](const Reader& r) { return r.int64("a"); };
     EXPECT_THROW(readerOf(v).array("list", decodeOne), JsonCodingError);
     EXPECT_THROW(readerOf(v).array("nums", decodeOne), JsonCodingError);

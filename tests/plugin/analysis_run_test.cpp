@@ -9,6 +9,7 @@
 
 #include "analysis/motion_detect_context.h"
 #include "analysis_test_support.h"
+#include "plugin/analysis_run.h"
 
 namespace kv {
 namespace {
@@ -158,6 +159,54 @@ TEST_F(EffectAnalysisRunTest, SecondRunOverPartOfTheClipReplacesOnlyTheSamplesIn
     ASSERT_EQ(expected.motionBounds.size() + 1, whole.motionBounds.size());
     EXPECT_EQ(storedAnalysis(), expected);
     expectStoredHashNamesStoredData();
+}
+
+TEST_F(EffectAnalysisRunTest, AnInterruptedRunKeepsTheStoredSamplesItHasNotReached) {
+    const test::MovingSquareClip clip(160, 120, 90);
+    ASSERT_FALSE(runWholeClip(clip).error);
+    const std::string wholeText = *storedData();
+    const MotionAnalysis whole = storedAnalysis();
+    auto wholeFrom = [&](int64_t frame) {
+        MotionAnalysis kept = whole;
+        removeResults(kept, kCMTimeZero, CMTimeMake(frame, 30));
+        return kept;
+    };
+
+    // A run over a clip where nothing moves, stopped after 45 of its 90
+    // frames: every save keeps the samples after the last frame handed over.
+    const StillClip still(clip);
+    host::AnalysisRunOptions options;
+    std::vector<MotionAnalysis> partial;
+    options.afterFrame = [&](int64_t fed, int64_t) {
+        if (fed == 30) partial.push_back(storedAnalysis());
+        return fed < 45;
+    };
+    instance->pressButton(param::analyzeButton);
+    EXPECT_EQ(instance->runRequestedAnalysis(still, options).finalState, kFxAnalysisState_AnalysisInterrupted);
+    EXPECT_EQ(saves(), 4u + 2u);
+    ASSERT_EQ(partial.size(), 1u);
+    EXPECT_EQ(partial[0], wholeFrom(30));
+    const MotionAnalysis stopped = storedAnalysis();
+    EXPECT_EQ(stopped, wholeFrom(45));
+    EXPECT_EQ(stopped.motionBounds.size(), 9u);
+
+    // A run that is not stopped stores only what it found, as ever: here
+    // the whole clip's samples again, to the byte.
+    ASSERT_FALSE(runWholeClip(clip).error);
+    EXPECT_EQ(*storedData(), wholeText);
+    ASSERT_FALSE(runWholeClip(still).error);
+    EXPECT_THAT(storedAnalysis().motionBounds, IsEmpty());
+}
+
+TEST(AnalysisRunSamplesTest, EarlierSamplesAfterTheReachedTimeAreMergedInByTime) {
+    auto at = [](int64_t frame, int64_t count) { return MotionBounds{CMTimeMake(frame, 30), {{0, 0, 1, 1, count}}}; };
+    const std::vector<MotionBounds> found{at(5, 1), at(10, 1)};
+    const std::vector<MotionBounds> earlier{at(2, 2), at(7, 2), at(10, 2), at(12, 2)};
+    EXPECT_EQ(withEarlierSamplesAfter(found, earlier, std::nullopt),
+              (std::vector<MotionBounds>{at(2, 2), at(5, 1), at(7, 2), at(10, 1), at(12, 2)}));
+    EXPECT_EQ(withEarlierSamplesAfter(found, earlier, CMTimeMake(7, 30)),
+              (std::vector<MotionBounds>{at(5, 1), at(10, 1), at(12, 2)}));
+    EXPECT_EQ(withEarlierSamplesAfter(found, earlier, CMTimeMake(1, 1)), found);
 }
 
 TEST_F(EffectAnalysisRunTest, StoredAnalysisThatCannotBeReadGivesARunWithoutEarlierSamples) {
