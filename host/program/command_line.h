@@ -26,6 +26,8 @@ struct AnalyzeCommand {
     std::string project;
     double start = 0;
     std::optional<double> duration;
+    // Replace the project's analysis rather than continue it.
+    bool fresh = false;
 };
 
 struct SetCommand {

@@ -7,6 +7,7 @@ extern "C" {
 }
 
 #include <cstdint>
+#include <new>
 #include <string>
 
 namespace kv {
@@ -59,9 +60,15 @@ SwsContext* makeScaler(const AVFrame& frame, int width, int height) {
 }  // namespace
 
 RgbaConverter::RgbaConverter(int width, int height)
-    : width_(width), height_(height), planes_(static_cast<size_t>(width) * height * 3), planeFrame_(av_frame_alloc()) {
+    : width_(width), height_(height), planeFrame_(av_frame_alloc()) {
     if (!planeFrame_) return;
     const size_t plane = static_cast<size_t>(width) * height;
+    // Without memory for the planes the converter refuses every frame.
+    try {
+        planes_.resize(plane * 3);
+    } catch (const std::bad_alloc&) {
+        return;
+    }
     planeFrame_->format = kPlanarFloat;
     planeFrame_->width = width;
     planeFrame_->height = height;
