@@ -11,6 +11,7 @@ extern "C" {
 }
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdint>
 #include <new>
 #include <string>
@@ -45,9 +46,11 @@ void keepMemory(void*, uint8_t*) {}
 
 // A scaler from frames like `frame` to planar floats of the given size, on
 // as many threads as there are cores. Bicubic, as FFmpeg's own tools
-// convert; at equal sizes it only shapes the chroma upsampling.
-SwsContext* makeScaler(const AVFrame& frame, int width, int height) {
+// convert; at equal sizes it only shapes the chroma upsampling. Null with
+// the reason in `code` (an AVERROR) when it cannot be made.
+SwsContext* makeScaler(const AVFrame& frame, int width, int height, int& code) {
     SwsContext* scaler = sws_alloc_context();
+    code = AVERROR(ENOMEM);
     if (!scaler) return nullptr;
     const bool set = av_opt_set_int(scaler, "srcw", frame.width, 0) >= 0 &&
                      av_opt_set_int(scaler, "srch", frame.height, 0) >= 0 &&
@@ -57,7 +60,8 @@ SwsContext* makeScaler(const AVFrame& frame, int width, int height) {
                      av_opt_set_int(scaler, "dst_format", kPlanarFloat, 0) >= 0 &&
                      av_opt_set_int(scaler, "sws_flags", SWS_BICUBIC, 0) >= 0 &&
                      av_opt_set_int(scaler, "threads", 0, 0) >= 0;
-    if (!set || sws_init_context(scaler, nullptr, nullptr) < 0) {
+    code = set ? sws_init_context(scaler, nullptr, nullptr) : AVERROR(EINVAL);
+    if (code < 0) {
         sws_freeContext(scaler);
         return nullptr;
     }
@@ -97,12 +101,18 @@ Result<void> RgbaConverter::prepare(const AVFrame& frame) {
         scaler_ && frame.width == sourceWidth_ && frame.height == sourceHeight_ && frame.format == sourceFormat_;
     if (!sameSource) {
         sws_freeContext(scaler_);
-        scaler_ = makeScaler(frame, width_, height_);
+        int code = 0;
+        scaler_ = makeScaler(frame, width_, height_, code);
         colorspace_ = -1;
+        // Threads that cannot be started are memory that cannot be had.
+        if (!scaler_ && (code == AVERROR(ENOMEM) || code == AVERROR(EAGAIN))) {
+            return Error{"Out of memory while preparing to convert video frames of " + std::to_string(frame.width) +
+                         "x" + std::to_string(frame.height) + " pixels."};
+        }
         if (!scaler_) {
             const char* name = av_get_pix_fmt_name(static_cast<AVPixelFormat>(frame.format));
             return Error{std::string("Cannot convert video frames of pixel format ") + (name ? name : "unknown") +
-                         " to RGBA."};
+                         " to RGBA: " + ffmpeg::errorText(code)};
         }
         sourceWidth_ = frame.width;
         sourceHeight_ = frame.height;
