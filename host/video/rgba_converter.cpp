@@ -10,7 +10,6 @@ extern "C" {
 #include <libswscale/swscale.h>
 }
 
-#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <new>
@@ -23,8 +22,6 @@ namespace {
 // The scaler's planar float output; interleaving it ourselves is cheaper than
 // any packed route through 16-bit integers and loses nothing.
 constexpr AVPixelFormat kPlanarFloat = AV_PIX_FMT_GBRPF32;
-// Rows converted and interleaved at a time: their planes fit a core's cache.
-constexpr int kBandRows = 32;
 
 // The JPEG-style formats are full range whatever the frame says.
 bool isFullRangeFormat(AVPixelFormat format) {
@@ -132,28 +129,12 @@ Result<void> RgbaConverter::prepare(const AVFrame& frame) {
 
 Result<void> RgbaConverter::convert(const AVFrame& frame, float* rgba, size_t bytesPerRow) {
     if (auto prepared = prepare(frame); !prepared) return prepared;
-    // Band by band, so that each band of planes is interleaved while it is
-    // still in the cache; the scaler spreads each band over its threads.
-    const int alignment = std::max(1, static_cast<int>(sws_receive_slice_alignment(scaler_)));
-    const int band = (kBandRows + alignment - 1) / alignment * alignment;
-    if (const int started = sws_frame_start(scaler_, planeFrame_.get(), &frame); started < 0) {
-        return Error{"The video frame could not be converted to RGBA: " + ffmpeg::errorText(started)};
+    // The whole frame at once: the scaler's threads meet once a frame.
+    if (const int scaled = sws_scale_frame(scaler_, planeFrame_.get(), &frame); scaled < 0) {
+        return Error{"The video frame could not be converted to RGBA: " + ffmpeg::errorText(scaled)};
     }
-    Result<void> outcome;
-    if (const int sent = sws_send_slice(scaler_, 0, static_cast<unsigned>(frame.height)); sent < 0) {
-        outcome = Error{"The video frame could not be converted to RGBA: " + ffmpeg::errorText(sent)};
-    }
-    for (int y = 0; outcome && y < height_; y += band) {
-        const int rows = std::min(band, height_ - y);
-        if (const int scaled = sws_receive_slice(scaler_, static_cast<unsigned>(y), static_cast<unsigned>(rows));
-            scaled < 0) {
-            outcome = Error{"The video frame could not be converted to RGBA: " + ffmpeg::errorText(scaled)};
-            break;
-        }
-        interleave(y, rows, rgba, bytesPerRow);
-    }
-    sws_frame_end(scaler_);
-    return outcome;
+    interleave(0, height_, rgba, bytesPerRow);
+    return {};
 }
 
 void RgbaConverter::interleave(int firstRow, int rows, float* rgba, size_t bytesPerRow) const {
@@ -167,14 +148,24 @@ void RgbaConverter::interleave(int firstRow, int rows, float* rgba, size_t bytes
         int x = 0;
 #if defined(__SSE__)
         // Four pixels at a time: their R, G, B and A rows turned into pixels.
+        // Rows on 16 bytes go straight to memory, past the cache: the picture
+        // is read again only much later.
         const __m128 one = _mm_set1_ps(1.0f);
+        const bool aligned = reinterpret_cast<uintptr_t>(out) % 16 == 0;
         for (; x + 4 <= width_; x += 4) {
             __m128 pr = _mm_loadu_ps(r + x), pg = _mm_loadu_ps(g + x), pb = _mm_loadu_ps(b + x), pa = one;
             _MM_TRANSPOSE4_PS(pr, pg, pb, pa);
-            _mm_storeu_ps(out + 4 * x, pr);
-            _mm_storeu_ps(out + 4 * x + 4, pg);
-            _mm_storeu_ps(out + 4 * x + 8, pb);
-            _mm_storeu_ps(out + 4 * x + 12, pa);
+            if (aligned) {
+                _mm_stream_ps(out + 4 * x, pr);
+                _mm_stream_ps(out + 4 * x + 4, pg);
+                _mm_stream_ps(out + 4 * x + 8, pb);
+                _mm_stream_ps(out + 4 * x + 12, pa);
+            } else {
+                _mm_storeu_ps(out + 4 * x, pr);
+                _mm_storeu_ps(out + 4 * x + 4, pg);
+                _mm_storeu_ps(out + 4 * x + 8, pb);
+                _mm_storeu_ps(out + 4 * x + 12, pa);
+            }
         }
 #endif
         for (; x < width_; ++x) {
@@ -184,6 +175,9 @@ void RgbaConverter::interleave(int firstRow, int rows, float* rgba, size_t bytes
             out[4 * x + 3] = 1.0f;
         }
     }
+#if defined(__SSE__)
+    _mm_sfence();  // the streamed stores are seen before the picture is handed on
+#endif
 }
 
 }  // namespace kv
