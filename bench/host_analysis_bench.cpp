@@ -103,11 +103,11 @@ BENCHMARK(BM_AnalyzeClipEndToEnd1080p)->Unit(benchmark::kMillisecond)->UseRealTi
 
 // The host's side alone: every frame decoded ahead onto the surface that
 // would be handed over, and let go at once.
-void BM_HandOverFramesAlone720p(benchmark::State& state) {
-    if (!fs::exists(kClip)) return state.SkipWithError("the footage clip is missing");
+void handOverFramesAlone(benchmark::State& state, const fs::path& path) {
+    if (path.empty() || !fs::exists(path)) return state.SkipWithError("the footage clip is missing");
     int64_t frames = 0;
     for (auto _ : state) {
-        auto clip = kv::host::VideoClip::open(kClip);
+        auto clip = kv::host::VideoClip::open(path);
         if (!clip) return state.SkipWithError(clip.error().message.c_str());
         auto sequence = (*clip)->frames((*clip)->timeRange(), kCVPixelFormatType_128RGBAFloat);
         if (!sequence) return state.SkipWithError(sequence.error().message.c_str());
@@ -120,7 +120,12 @@ void BM_HandOverFramesAlone720p(benchmark::State& state) {
     }
     report(state, frames);
 }
+
+void BM_HandOverFramesAlone720p(benchmark::State& state) { handOverFramesAlone(state, kClip); }
 BENCHMARK(BM_HandOverFramesAlone720p)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(2);
+
+void BM_HandOverFramesAlone1080p(benchmark::State& state) { handOverFramesAlone(state, clip1080()); }
+BENCHMARK(BM_HandOverFramesAlone1080p)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(2);
 
 // Decoding alone: the clip's pictures into one reused buffer of RGBA floats.
 void BM_DecodeClipAlone720p(benchmark::State& state) {
