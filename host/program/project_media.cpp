@@ -25,7 +25,8 @@ Result<void> checkProjectMedia(const std::filesystem::path& project, const Proje
                                const ParameterDocument& document, const std::string& media, int64_t width,
                                int64_t height) {
     const AnalysisSummary stored = summarizeAnalysis(document);
-    if (stored.stored != AnalysisSummary::Stored::analysis) return {};
+    // Without samples there is nothing to mix up.
+    if (stored.stored != AnalysisSummary::Stored::analysis || stored.samples == 0) return {};
     const bool otherMedia = !header.media.empty() && !sameMedia(header.media, media);
     const bool otherSize = stored.imageWidth != width || stored.imageHeight != height;
     if (!otherMedia && !otherSize) return {};

@@ -13,7 +13,7 @@ namespace kv::host {
 
 // An error naming both when the project holds an analysis of another video
 // (its header names another file) or of another image size than
-// `width` × `height`; fine when it holds no analysis. `media` is the clip's
+// `width` × `height`; fine when it holds no analysis (or one without samples). `media` is the clip's
 // media name as the header keeps it (an absolute path, or "synthetic clip").
 Result<void> checkProjectMedia(const std::filesystem::path& project, const ProjectHeader& header,
                                const ParameterDocument& document, const std::string& media, int64_t width,

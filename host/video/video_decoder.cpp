@@ -327,9 +327,12 @@ Result<VideoFrameTimes> VideoDecoder::indexFrames(const std::function<bool()>& s
     } else {
         // Without times, the frames follow one another at the stream's rate.
         const std::optional<int64_t> stepTicks = streamTicksAtOrBefore(step, base.num, base.den);
-        for (int64_t i = 0; stepTicks && *stepTicks > 0 && i < packets; ++i) {
-            if (i > INT64_MAX / *stepTicks) break;
-            add(s.firstTick() + i * *stepTicks);
+        for (int64_t i = 0, offset = 0, tick = 0; stepTicks && *stepTicks > 0 && i < packets; ++i) {
+            if (__builtin_mul_overflow(i, *stepTicks, &offset) ||
+                __builtin_add_overflow(s.firstTick(), offset, &tick)) {
+                break;
+            }
+            add(tick);
         }
         lastDuration = 0;
     }
