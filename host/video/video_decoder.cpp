@@ -1,7 +1,7 @@
 #include "host/video/video_decoder.h"
 
-#include <cerrno>
 #include <algorithm>
+#include <cerrno>
 #include <string>
 #include <string_view>
 #include <utility>
