@@ -1,54 +1,135 @@
-// The stand-in host's analysis of the 1280×720 footage clip end to end, as
-// the program runs it: decoding, the copy onto the frame surface and into
-// the effect, the frame differencing, and every save of the project. Beside
-// it, in the same run, the clip's decoding alone, so that the share of
-// decoding in the whole can be read off (decode time ÷ end-to-end time).
+// The stand-in host's analysis end to end, as a user runs the program: the
+// 1280×720 footage clip, and a 1920×1080 clip made from it with FFmpeg at
+// the start. Each run is the program itself in a child process, so that its
+// peak memory is its own. Beside them, in the same run, the host's side
+// alone (decoding ahead onto the surfaces it hands over, no effect) and bare
+// decoding into one buffer, so the host's share of the whole can be read off.
 #include <benchmark/benchmark.h>
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <filesystem>
-#include <sstream>
+#include <string>
 #include <vector>
 
-#include "host/program/program.h"
+#include "host/video/video_clip.h"
 #include "host/video/video_decoder.h"
+
+extern char** environ;
 
 namespace {
 
-const std::filesystem::path kClip = std::filesystem::path(KV_FOOTAGE_DIR) / "cockatoo_yuv420.mp4";
+namespace fs = std::filesystem;
+
+const fs::path kClip = fs::path(KV_FOOTAGE_DIR) / "cockatoo_yuv420.mp4";
 constexpr double kClipFps = 20;
+constexpr int64_t kClipFrames = 280;
+
+fs::path scratch(const std::string& name) {
+    return fs::temp_directory_path() / ("kv_host_analysis_bench_" + std::to_string(getpid()) + "_" + name);
+}
+
+// The footage scaled to 1920×1080, made once when first asked for.
+bool made1080 = false;
+const fs::path& clip1080() {
+    static const fs::path path = [] {
+        made1080 = true;
+        const fs::path made = scratch("1080.mp4");
+        const std::string command = "ffmpeg -nostdin -v error -y -i '" + kClip.string() +
+                                    "' -vf scale=1920:1080 -c:v libx264 -preset veryfast -crf 20 -an '" +
+                                    made.string() + "' </dev/null";
+        if (!fs::exists(kClip) || std::system(command.c_str()) != 0) return fs::path();
+        return made;
+    }();
+    return path;
+}
 
 void report(benchmark::State& state, int64_t frames) {
     state.counters["frames_per_second"] = benchmark::Counter(double(frames), benchmark::Counter::kIsRate);
     state.counters["times_real_time"] = benchmark::Counter(double(frames) / kClipFps, benchmark::Counter::kIsRate);
 }
 
-void BM_AnalyzeClipEndToEnd(benchmark::State& state) {
-    if (!std::filesystem::exists(kClip)) return state.SkipWithError("the footage clip is missing");
-    const auto project =
-        std::filesystem::temp_directory_path() / ("kv_host_analysis_bench_" + std::to_string(getpid()) + ".json");
+// Runs the program; its exit status and peak resident memory in MiB.
+std::pair<int, double> runProgram(const std::vector<std::string>& arguments) {
+    std::vector<std::string> all{KV_HOST_PROGRAM};
+    all.insert(all.end(), arguments.begin(), arguments.end());
+    std::vector<char*> argv;
+    for (std::string& a : all) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+    pid_t pid = -1;
+    const int spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (spawned != 0) return {-1, 0};
+    int status = 0;
+    rusage usage{};
+    if (wait4(pid, &status, 0, &usage) != pid) return {-1, 0};
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, double(usage.ru_maxrss) / 1024.0};
+}
+
+void analyzeEndToEnd(benchmark::State& state, const fs::path& clip) {
+    if (clip.empty() || !fs::exists(clip)) return state.SkipWithError("the footage clip is missing");
+    const fs::path project = scratch("project.json");
     int64_t frames = 0;
+    double peak = 0;
     for (auto _ : state) {
         state.PauseTiming();
-        std::filesystem::remove(project);
+        fs::remove(project);
         state.ResumeTiming();
-        std::ostringstream out, err;
-        const int status = kv::host::runProgram({"analyze", kClip.string(), "--project", project.string()},
-                                                {out, err, false});
+        const auto [status, megabytes] = runProgram({"analyze", clip.string(), "--project", project.string()});
         if (status != 0) {
-            std::filesystem::remove(project);
-            return state.SkipWithError(err.str().c_str());
+            fs::remove(project);
+            return state.SkipWithError("the analysis failed");
         }
-        frames += 280;
+        peak = std::max(peak, megabytes);
+        frames += kClipFrames;
     }
-    std::filesystem::remove(project);
+    fs::remove(project);
+    report(state, frames);
+    state.counters["peak_memory_MiB"] = peak;
+}
+
+void BM_AnalyzeClipEndToEnd720p(benchmark::State& state) { analyzeEndToEnd(state, kClip); }
+BENCHMARK(BM_AnalyzeClipEndToEnd720p)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(2);
+
+void BM_AnalyzeClipEndToEnd1080p(benchmark::State& state) { analyzeEndToEnd(state, clip1080()); }
+BENCHMARK(BM_AnalyzeClipEndToEnd1080p)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(2);
+
+// The host's side alone: every frame decoded ahead onto the surface that
+// would be handed over, and let go at once.
+void handOverFramesAlone(benchmark::State& state, const fs::path& path) {
+    if (path.empty() || !fs::exists(path)) return state.SkipWithError("the footage clip is missing");
+    int64_t frames = 0;
+    for (auto _ : state) {
+        auto clip = kv::host::VideoClip::open(path);
+        if (!clip) return state.SkipWithError(clip.error().message.c_str());
+        auto sequence = (*clip)->frames((*clip)->timeRange(), kCVPixelFormatType_128RGBAFloat);
+        if (!sequence) return state.SkipWithError(sequence.error().message.c_str());
+        for (;;) {
+            auto frame = (*sequence)->next();
+            if (!frame || !*frame) break;
+            benchmark::DoNotOptimize((*frame)->surface.get());
+            ++frames;
+        }
+    }
     report(state, frames);
 }
-BENCHMARK(BM_AnalyzeClipEndToEnd)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(2);
+
+void BM_HandOverFramesAlone720p(benchmark::State& state) { handOverFramesAlone(state, kClip); }
+BENCHMARK(BM_HandOverFramesAlone720p)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(2);
+
+void BM_HandOverFramesAlone1080p(benchmark::State& state) { handOverFramesAlone(state, clip1080()); }
+BENCHMARK(BM_HandOverFramesAlone1080p)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(2);
 
 // Decoding alone: the clip's pictures into one reused buffer of RGBA floats.
-void BM_DecodeClipAlone(benchmark::State& state) {
-    if (!std::filesystem::exists(kClip)) return state.SkipWithError("the footage clip is missing");
+void BM_DecodeClipAlone720p(benchmark::State& state) {
+    if (!fs::exists(kClip)) return state.SkipWithError("the footage clip is missing");
     int64_t frames = 0;
     for (auto _ : state) {
         auto decoder = kv::VideoDecoder::open(kClip);
@@ -64,8 +145,14 @@ void BM_DecodeClipAlone(benchmark::State& state) {
     }
     report(state, frames);
 }
-BENCHMARK(BM_DecodeClipAlone)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(2);
+BENCHMARK(BM_DecodeClipAlone720p)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(2);
 
 }  // namespace
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv) {
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    if (made1080) fs::remove(clip1080());
+    return 0;
+}

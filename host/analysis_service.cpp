@@ -6,25 +6,8 @@ namespace kv::host {
 namespace {
 
 constexpr const char* kHostErrorDomain = "FxHostErrorDomain";
-// More frames than any clip has; a range that asks for more is refused.
-constexpr int64_t kMaxFrames = 100'000'000;
 
 NSError hostError(int64_t code, std::string text) { return NSError{kHostErrorDomain, code, std::move(text)}; }
-
-// The frames a host shows in a range: the exact ceiling of duration ÷ frame
-// duration, so that no frame is driven twice or left out by rounding.
-std::optional<int64_t> wholeFramesIn(CMTime duration, CMTime frameDuration) {
-    if (!CMTimeIsNumeric(duration) || !CMTimeIsNumeric(frameDuration) || frameDuration.value <= 0 ||
-        duration.value < 0) {
-        return std::nullopt;
-    }
-    using Int128 = __int128;
-    const Int128 num = Int128(duration.value) * frameDuration.timescale;
-    const Int128 den = Int128(duration.timescale) * frameDuration.value;
-    const Int128 frames = (num + den - 1) / den;
-    if (frames > kMaxFrames) return std::nullopt;
-    return static_cast<int64_t>(frames);
-}
 
 }  // namespace
 
@@ -81,33 +64,54 @@ AnalysisRun AnalysisService::runRequested(FxAnalyzer& effect, const ClipSource& 
         interrupted = true;
     };
 
-    const CMTimeRange input = clipTimeRange(format);
+    const CMTimeRange input = clip.timeRange();
     CMTimeRange desired = input;
     NSError error;
+    std::unique_ptr<FrameSequence> frames;
     bool setUp = false;
     if (!effect.desiredAnalysisTimeRange(&desired, input, &(error = NSError{}))) {
         fail(error);
     } else {
         run.desiredRange = desired;
-        setUp = effect.setupAnalysisForTimeRange(desired, format.frameDuration, &(error = NSError{}));
-        if (!setUp) fail(error);
+        // The clip makes ready to give its frames before the effect sets up,
+        // so a clip that cannot give them leaves the effect untouched.
+        auto made = clip.frames(desired, options.pixelFormat);
+        if (!made) {
+            run.sourceError = made.error();
+            fail(hostError(3, made.error().message));
+        } else {
+            frames = std::move(made).value();
+            setUp = effect.setupAnalysisForTimeRange(desired, format.frameDuration, &(error = NSError{}));
+            if (!setUp) fail(error);
+        }
     }
 
     if (setUp) {
-        const std::optional<int64_t> frames = wholeFramesIn(desired.duration, format.frameDuration);
-        if (!frames) fail(hostError(3, "The analysis range holds no whole number of frames."));
-        const int64_t count = interrupted ? 0 : *frames;
-        CMTime time = desired.start;
-        for (int64_t i = 0; i < count; ++i, time = CMTimeAdd(time, format.frameDuration)) {
+        const int64_t count = frames->count();
+        for (int64_t i = 0;; ++i) {
             if (options.interruptAfterFrames && i >= *options.interruptAfterFrames) {
                 interrupted = true;
                 break;
             }
-            const int64_t index = clipFrameIndexAt(format, time);
+            auto next = frames->next();
+            if (!next) {
+                run.sourceError = next.error();
+                interrupted = true;
+                break;
+            }
+            if (!*next) break;
+            // A frame without a picture is handed over without a tile.
             std::shared_ptr<const FxImageTile> tile;
-            if (index >= 0) tile = makeFullFrameTile(clip.frameSurface(index, options.pixelFormat));
+            if ((*next)->surface) {
+                tile = makeFullFrameTile(std::move((*next)->surface));
+            } else {
+                ++run.absentFrames;
+            }
+            const CMTime time = (*next)->time;
             run.frameTimes.push_back(time);
-            if (!effect.analyzeFrame(tile.get(), time, &(error = NSError{}))) {
+            const bool analysed = effect.analyzeFrame(tile.get(), time, &(error = NSError{}));
+            tile.reset();  // the surface goes back to the clip
+            if (!analysed) {
                 fail(error);
                 break;
             }
@@ -116,6 +120,7 @@ AnalysisRun AnalysisService::runRequested(FxAnalyzer& effect, const ClipSource& 
                 break;
             }
         }
+        frames.reset();
         if (!effect.cleanupAnalysis(&(error = NSError{}))) fail(error);
     }
 

@@ -3,8 +3,8 @@
 // instance's analysis state (0 to 4) and accepts a start request unless it
 // refuses or a run is already requested or going. A requested run is then
 // driven by `runRequested`, as the host does once the button action has
-// returned: the desired range, set-up, one frame per frame duration in time
-// order (none for times outside the clip), and clean-up.
+// returned: the desired range, set-up, the clip's frames of the range in time
+// order (see ClipSource::frames), and clean-up.
 #include <cstdint>
 #include <functional>
 #include <mutex>
@@ -13,6 +13,7 @@
 
 #include "host/clip_source.h"
 #include "host/host_services.h"
+#include "platform/foundation/result.h"
 #include "platform/fxplug/fx_error.h"
 #include "platform/fxplug/fx_plugin.h"
 
@@ -33,6 +34,9 @@ struct AnalysisRun {
     bool started = false;  // a run was requested and driven
     CMTimeRange desiredRange{kCMTimeInvalid, kCMTimeInvalid};
     std::vector<CMTime> frameTimes;  // every analyzeFrame call, in order
+    int64_t absentFrames = 0;        // of those, the calls without a frame
+    // Why the clip stopped giving frames (or could give none), if it did.
+    std::optional<Error> sourceError;
     FxAnalysisState finalState = kFxAnalysisState_NotAnalyzing;
     std::optional<NSError> error;  // the first error an entry answered with
 };

@@ -1,11 +1,15 @@
 #pragma once
-// Where the host's frames come from: a clip of a fixed frame size and rate,
-// its frames numbered from 0 at the clip's start time.
+// Where the host's frames come from: a clip of a fixed frame size and nominal
+// rate, its frames numbered from 0 at the clip's start time. A clip made on a
+// grid shows frame i at start + i frame durations; a video's frames lie at
+// their own presentation times, which need not keep to its nominal rate.
 #include <cstdint>
 #include <memory>
+#include <optional>
 
 #include "host/frame_surfaces.h"
 #include "platform/coremedia/cmtime.h"
+#include "platform/foundation/result.h"
 
 namespace kv::host {
 
@@ -15,6 +19,25 @@ struct ClipFormat {
     int64_t frameCount = 0;
     CMTime frameDuration = CMTimeMake(1, 30);
     CMTime startTime = CMTimeMake(0, 30);
+};
+
+// One frame as the host hands it to the effect: its time, and its picture on
+// a surface; no surface for a frame the host cannot give (a picture that
+// could not be decoded, a time outside the clip).
+struct ClipFrame {
+    CMTime time = kCMTimeInvalid;
+    std::shared_ptr<IOSurface> surface;
+};
+
+// The frames of a range, in time order, as a run hands them over.
+class FrameSequence {
+public:
+    virtual ~FrameSequence() = default;
+    // How many frames the sequence is expected to give.
+    virtual int64_t count() const = 0;
+    // The next frame; empty after the last; an error when the clip cannot
+    // give any more (its file became unreadable, memory ran out).
+    virtual Result<std::optional<ClipFrame>> next() = 0;
 };
 
 class ClipSource {
@@ -27,13 +50,27 @@ public:
     // made), as the host hands it to the effect. Sources that hold their
     // pictures already may write them straight onto the surface.
     virtual std::shared_ptr<IOSurface> frameSurface(int64_t index, OSType pixelFormat) const;
+
+    // From the first frame's time to the end of the last frame.
+    virtual CMTimeRange timeRange() const;
+    // The time of frame `index`; frameCount gives the end of the clip.
+    virtual CMTime frameTime(int64_t index) const;
+    // The frames a run over `range` hands over, in `pixelFormat`. On the
+    // grid: one every frame duration from the range's start, without a
+    // surface where the time lies outside the clip. An error when the range
+    // holds no countable number of frames.
+    virtual Result<std::unique_ptr<FrameSequence>> frames(CMTimeRange range, OSType pixelFormat) const;
 };
 
-// The clip's time range: its start and frameCount frame durations.
+// The clip's time range on the grid: its start and frameCount frame durations.
 CMTimeRange clipTimeRange(const ClipFormat& format);
 
-// The number of the frame shown at `time`, or -1 when the time lies outside
-// the clip.
+// The number of the grid frame shown at `time`, or -1 when the time lies
+// outside the clip.
 int64_t clipFrameIndexAt(const ClipFormat& format, CMTime time);
+
+// The frames a host shows in a range on the grid: the exact ceiling of
+// duration ÷ frame duration; empty when that is no sensible count.
+std::optional<int64_t> wholeFramesIn(CMTime duration, CMTime frameDuration);
 
 }  // namespace kv::host

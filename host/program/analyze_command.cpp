@@ -1,11 +1,15 @@
+#include <algorithm>
+#include <cmath>
 #include <filesystem>
 #include <memory>
+#include <new>
 #include <numeric>
 #include <optional>
 
 #include "host/program/commands.h"
 #include "host/program/host_session.h"
 #include "host/program/progress_bar.h"
+#include "host/program/project_media.h"
 #include "host/program/time_text.h"
 #include "host/synthetic_clip.h"
 #include "host/trimmed_clip.h"
@@ -16,16 +20,17 @@ namespace {
 
 // The effect's "Analyze Clip" button.
 constexpr uint32_t kAnalyzeButton = 10;
-constexpr const char* kSyntheticMedia = "synthetic clip";
+constexpr int kStoppedStatus = 130;
 
 // The effect placed over the whole of `clip` on a time line of its rate.
-EffectTiming timingOver(const ClipFormat& clip) {
+EffectTiming timingOver(const ClipSource& clip) {
+    const ClipFormat format = clip.format();
     EffectTiming timing;
-    timing.startTime = clip.startTime;
-    timing.duration = clipTimeRange(clip).duration;
-    timing.frameDuration = clip.frameDuration;
-    const int64_t value = clip.frameDuration.value;
-    const int64_t scale = clip.frameDuration.timescale;
+    timing.startTime = clip.timeRange().start;
+    timing.duration = clip.timeRange().duration;
+    timing.frameDuration = format.frameDuration;
+    const int64_t value = format.frameDuration.value;
+    const int64_t scale = format.frameDuration.timescale;
     const int64_t common = std::gcd(value, scale);
     if (common > 0 && value / common <= UINT32_MAX) {
         timing.timelineFpsNumerator = uint32_t(scale / common);
@@ -34,37 +39,63 @@ EffectTiming timingOver(const ClipFormat& clip) {
     return timing;
 }
 
-std::string rangeText(const ClipFormat& clip) {
-    const CMTimeRange range = clipTimeRange(clip);
+std::string rangeText(const CMTimeRange& range) {
     return secondsText(range.start) + " to " + secondsText(CMTimeRangeGetEnd(range));
 }
 
-}  // namespace
+// The frames the file's header promises after the end of what it holds, as
+// far as the range asked for reaches: those of a file cut short.
+int64_t framesPastTheData(const VideoClip& video, const ClipSource& clip, const AnalyzeCommand& command) {
+    const CMTimeRange held = video.timeRange();
+    const CMTimeRange range = clip.timeRange();
+    if (CMTimeCompare(CMTimeRangeGetEnd(range), CMTimeRangeGetEnd(held)) < 0) return 0;
+    double end = CMTimeGetSeconds(video.statedEnd());
+    if (command.duration) end = std::min(end, CMTimeGetSeconds(range.start) + *command.duration);
+    const double missing = end - CMTimeGetSeconds(CMTimeRangeGetEnd(held));
+    const double step = CMTimeGetSeconds(video.format().frameDuration);
+    const double frames = std::ceil(missing / step - 1e-9);
+    // Checked before it becomes a count: the header's numbers may be anything.
+    if (!(frames > 0)) return 0;
+    return frames < 1e15 ? int64_t(frames) : int64_t(1e15);
+}
 
-int runCommand(const AnalyzeCommand& command, const CommandContext& context) {
+int analyze(const AnalyzeCommand& command, const CommandContext& context) {
+    auto stoppedBeforeTheRun = [&] {
+        context.err << kProgramName << ": stopped before the analysis started; the project is unchanged\n";
+        return kStoppedStatus;
+    };
     std::unique_ptr<ClipSource> source;
     const VideoClip* video = nullptr;
-    std::string media = kSyntheticMedia;
+    const std::string media = mediaName(command.video);
     if (command.synthetic) {
         source = std::make_unique<SyntheticClip>();
     } else {
-        auto opened = VideoClip::open(*command.video);
+        auto opened = VideoClip::open(*command.video, context.interrupted);
+        if (context.interrupted()) return stoppedBeforeTheRun();
         if (!opened) return reportFailure(context, opened.error().message);
         video = opened->get();
         source = std::move(opened).value();
-        std::error_code code;
-        media = std::filesystem::absolute(*command.video, code).string();
     }
     auto clip = TrimmedClip::make(*source, command.start, command.duration);
     if (!clip) return reportFailure(context, clip.error().message);
     const ClipFormat format = clip->format();
 
-    const ProjectHeader header{kEffectClassName, media, timingOver(format)};
+    if (context.interrupted()) return stoppedBeforeTheRun();
+    const ProjectHeader header{kEffectClassName, media, timingOver(*clip)};
     auto opened = HostSession::open(command.project, &header);
     if (!opened) return reportFailure(context, opened.error().message);
+    // A large project takes a while to load: a Ctrl-C meanwhile stops here.
+    if (context.interrupted()) return stoppedBeforeTheRun();
     HostSession& session = **opened;
-    session.setHeader(header);
     ProjectFile& project = session.project();
+    if (command.fresh) {
+        clearStoredAnalysis(session.document());
+    } else if (auto same = checkProjectMedia(project.path(), project.header(), session.document(), media,
+                                             format.width, format.height);
+               !same) {
+        return reportFailure(context, same.error().message + " Use another project, or --fresh to replace its analysis.");
+    }
+    session.setHeader(header);
 
     if (!session.instance().pressButton(kAnalyzeButton)) {
         return reportFailure(context, "The effect did not respond to its \"Analyze Clip\" button.");
@@ -81,38 +112,60 @@ int runCommand(const AnalyzeCommand& command, const CommandContext& context) {
             saveError = saved.error();
             return false;
         }
-        if (video && video->error()) return false;
         stopped = context.interrupted();
         return !stopped;
     };
     const AnalysisRun run = session.instance().runRequestedAnalysis(*clip, options);
     bar.finish();
-    if (!saveError) {
-        if (auto saved = project.saveChanges(); !saved) saveError = saved.error();
-    }
-
     if (!run.started) {
         return reportFailure(context, "The effect did not ask the host to analyze the clip (see the log, --verbose).");
     }
-    if (saveError) return reportFailure(context, saveError->message);
-    if (video && video->repeatedFrames() > 0) {
-        context.err << kProgramName << ": warning: " << video->repeatedFrames()
-                    << " frame(s) could not be decoded; the picture before each was used in its place\n";
+    // A clip that could not even begin leaves the project as it was.
+    const bool began = !run.frameTimes.empty() || !run.sourceError;
+    if (!saveError && began) {
+        if (auto saved = project.saveChanges(); !saved) saveError = saved.error();
     }
-    const std::string done = std::to_string(run.frameTimes.size()) + " of " + std::to_string(format.frameCount) +
-                             " frames";
-    if (video && video->error()) {
-        return reportFailure(context, "Decoding stopped after " + done + ": " + video->error()->message +
+    if (saveError) return reportFailure(context, saveError->message);
+
+    const int64_t handed = int64_t(run.frameTimes.size());
+    const std::string done = std::to_string(handed) + " of " + std::to_string(format.frameCount) + " frames";
+    if (run.sourceError) {
+        if (!began) return reportFailure(context, run.sourceError->message + " The project is unchanged.");
+        return reportFailure(context, "Decoding stopped after " + done + ": " + run.sourceError->message +
                                           " The analysis of the frames before is saved.");
     }
     if (run.error) return reportFailure(context, "The analysis failed: " + run.error->localizedDescription);
     if (stopped) {
         context.err << kProgramName << ": stopped after " << done << "; the analysis so far is saved\n";
-        return 130;
+        return kStoppedStatus;
     }
-    context.out << "Analyzed " << format.frameCount << " frames (" << rangeText(format) << ") of " << media
+    const int64_t pictures = handed - run.absentFrames;
+    context.out << "Analyzed " << pictures << " frames (" << rangeText(clip->timeRange()) << ") of " << media
                 << " into " << project.path().string() << "\n";
+
+    const int64_t missing = video ? framesPastTheData(*video, *clip, command) : 0;
+    const int64_t undecoded = run.absentFrames + missing;
+    if (undecoded == 0) return 0;
+    const int64_t expected = handed + missing;
+    std::string lack = std::to_string(undecoded) + " of the range's " + std::to_string(expected) +
+                       " frames could not be decoded";
+    if (missing > 0) lack += " (the file's data ends at " + secondsText(CMTimeRangeGetEnd(video->timeRange())) + ")";
+    if (undecoded * 2 > expected) {
+        return reportFailure(context, "Most of the range could not be decoded: " + lack +
+                                          ". The analysis of the others is saved.");
+    }
+    context.err << kProgramName << ": warning: " << lack << "; the effect was told they are missing\n";
     return 0;
+}
+
+}  // namespace
+
+int runCommand(const AnalyzeCommand& command, const CommandContext& context) {
+    try {
+        return analyze(command, context);
+    } catch (const std::bad_alloc&) {
+        return reportFailure(context, "Out of memory: the analysis stopped; the project keeps what was saved before.");
+    }
 }
 
 }  // namespace kv::host

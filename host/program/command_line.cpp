@@ -160,6 +160,7 @@ Result<CommandLine> parseCommandLine(const std::vector<std::string>& arguments) 
             return {};
         };
         flags["--synthetic"] = [&] { analyze.synthetic = true; };
+        flags["--fresh"] = [&] { analyze.fresh = true; };
     }
     if (command == "render") {
         const auto output = [&](const std::string& v) -> Result<void> { render.output = v; return {}; };
@@ -218,7 +219,7 @@ Result<CommandLine> parseCommandLine(const std::vector<std::string>& arguments) 
 std::string helpText(std::string_view command) {
     const std::string program = kProgramName;
     if (command == "analyze") {
-        return "Usage: " + program + " analyze VIDEO --project FILE [--start S] [--duration D]\n" +
+        return "Usage: " + program + " analyze VIDEO --project FILE [--start S] [--duration D] [--fresh]\n" +
                "       " + program + " analyze --synthetic --project FILE [--start S] [--duration D]\n\n" +
                "Applies the effect to the video (or to the built-in synthetic clip) and\n"
                "presses its \"Analyze Clip\" button: the host then hands the effect every frame\n"
@@ -229,7 +230,9 @@ std::string helpText(std::string_view command) {
                "      --start S        begin the range S seconds into the clip (default 0);\n"
                "                       S and D are decimal numbers such as 2 or 1.5\n"
                "      --duration D     analyze D seconds (default: to the end of the clip)\n"
-               "      --synthetic      use the built-in synthetic clip instead of a video\n" +
+               "      --synthetic      use the built-in synthetic clip instead of a video\n"
+               "      --fresh          replace the project's analysis (also one of another\n"
+               "                       video) instead of continuing it\n" +
                kLogOptionsHelp +
                "\nA progress bar with the speed in frames per second is shown on standard\n"
                "error when it is a terminal. Ctrl-C stops the analysis; what is done so far\n"

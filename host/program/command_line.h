@@ -27,6 +27,8 @@ struct AnalyzeCommand {
     std::string project;
     double start = 0;
     std::optional<double> duration;
+    // Replace the project's analysis rather than continue it.
+    bool fresh = false;
 };
 
 // Renders the video (or the synthetic clip) through the effect as the

@@ -18,7 +18,9 @@ std::string timingText(const EffectTiming& t) {
     if (t.timelineFpsDenominator > 0) {
         text += " at " + rateText(double(t.timelineFpsNumerator) / double(t.timelineFpsDenominator));
     }
-    if (frame > 0) text += " (" + std::to_string(int64_t(std::llround(duration / frame))) + " frames)";
+    // The project file's times may be anything: the count is checked before it becomes one.
+    const double frames = std::round(duration / frame);
+    if (frame > 0 && frames >= 0 && frames < 9.2e18) text += " (" + std::to_string(int64_t(frames)) + " frames)";
     return text;
 }
 

@@ -17,8 +17,9 @@ struct ProgramStreams {
 
 int runProgram(const std::vector<std::string>& arguments, const ProgramStreams& streams);
 
-// Ctrl-C: the running analysis stops after its current frame, keeping what
-// it has done. Safe to call from a signal handler.
+// Ctrl-C (and a termination or hang-up, handled alike): the running analysis
+// stops after its current frame, keeping what it has done; one not yet begun
+// does not begin. Safe to call from a signal handler.
 void requestInterrupt();
 
 }  // namespace kv::host

@@ -12,6 +12,7 @@
 #include "host/program/commands.h"
 #include "host/program/host_session.h"
 #include "host/program/progress_bar.h"
+#include "host/program/project_media.h"
 #include "host/program/time_text.h"
 #include "host/synthetic_clip.h"
 #include "host/video/video_decoder.h"
@@ -145,18 +146,6 @@ Result<std::unique_ptr<FrameSource>> openSource(const RenderCommand& command) {
     auto decoder = VideoDecoder::open(*command.video);
     if (!decoder) return decoder.error();
     return std::unique_ptr<FrameSource>(std::make_unique<VideoFrames>(std::move(decoder).value(), *command.video));
-}
-
-// The project's media against this video: an analysis made on frames of
-// another size is not of this video, and would frame the wrong picture.
-Result<void> checkVideoIsProjectMedia(const AnalysisSummary& analysis, int64_t width, int64_t height,
-                                      const std::string& video) {
-    if (analysis.stored != AnalysisSummary::Stored::analysis) return {};
-    if (analysis.imageWidth == width && analysis.imageHeight == height) return {};
-    return Error{"The project's analysis was made on " + std::to_string(analysis.imageWidth) + "x" +
-                 std::to_string(analysis.imageHeight) + " frames, but " + video + " is " + std::to_string(width) +
-                 "x" + std::to_string(height) +
-                 ": it is not the project's media. Analyze it into a project of its own."};
 }
 
 // Why the render will show the plain picture throughout; empty when the
@@ -393,9 +382,10 @@ int runCommand(const RenderCommand& command, const CommandContext& context, Rend
     HostSession& session = **opened;
     const AnalysisSummary analysis = summarizeAnalysis(session.document());
     const FrameSource& frames = **source;
-    if (auto media = checkVideoIsProjectMedia(analysis, frames.format.width, frames.format.height, frames.name);
-        !media) {
-        return reportFailure(context, media.error().message);
+    if (auto same = checkProjectMedia(command.project, session.project().header(), session.document(),
+                                      mediaName(command.video), frames.format.width, frames.format.height);
+        !same) {
+        return reportFailure(context, same.error().message + " Analyze it into a project of its own.");
     }
     FxTileableEffect* effect = session.instance().effect();
     if (!effect) return reportFailure(context, "The effect cannot render.");

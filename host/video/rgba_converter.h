@@ -28,6 +28,8 @@ public:
 
 private:
     Result<void> prepare(const AVFrame& frame);
+    // Rows [firstRow, firstRow + rows) of the planes into packed RGBA.
+    void interleave(int firstRow, int rows, float* rgba, size_t bytesPerRow) const;
 
     int width_;
     int height_;

@@ -1,8 +1,9 @@
 #include "host/video/video_clip.h"
 
+#include <algorithm>
 #include <climits>
-#include <cmath>
-#include <cstring>
+
+#include "host/video/decode_ahead.h"
 
 namespace kv::host {
 namespace {
@@ -16,122 +17,108 @@ CMTime inTimescale(CMTime duration, int32_t timescale) {
     return CMTimeMake(int64_t(scaled / duration.timescale), timescale);
 }
 
+bool before(CMTime a, CMTime b) { return CMTimeCompare(a, b) < 0; }
+
 }  // namespace
 
-VideoClip::VideoClip(std::unique_ptr<VideoDecoder> decoder, ClipFormat format)
-    : decoder_(std::move(decoder)), format_(format) {
-    const CMTime step = format_.frameDuration;
-    halfFrame_ = step.timescale <= INT32_MAX / 2 ? CMTimeMake(step.value, step.timescale * 2)
-                                                  : CMTimeMakeWithSeconds(CMTimeGetSeconds(step) / 2, step.timescale);
+VideoClip::VideoClip(std::filesystem::path path, std::unique_ptr<VideoDecoder> decoder, VideoFrameTimes times)
+    : path_(std::move(path)), info_(decoder->info()), times_(std::move(times)), spare_(std::move(decoder)) {
+    format_.width = info_.width;
+    format_.height = info_.height;
+    format_.frameDuration = inTimescale(info_.frameDuration, info_.timescale);
+    format_.startTime = times_.times.front();
+    format_.frameCount = int64_t(times_.times.size());
 }
 
-Result<std::unique_ptr<VideoClip>> VideoClip::open(const std::filesystem::path& path) {
+VideoClip::~VideoClip() = default;
+
+Result<std::unique_ptr<VideoClip>> VideoClip::open(const std::filesystem::path& path,
+                                                   const std::function<bool()>& stop) {
     auto decoder = VideoDecoder::open(path);
     if (!decoder) return decoder.error();
     const VideoStreamInfo& info = (*decoder)->info();
     if (!CMTimeIsNumeric(info.frameDuration) || info.frameDuration.value <= 0) {
         return Error{path.string() + " states no frame rate for its video."};
     }
-    ClipFormat format;
-    format.width = info.width;
-    format.height = info.height;
-    format.frameDuration = inTimescale(info.frameDuration, info.timescale);
-    format.startTime = info.startTime;
-    if (info.frameCount) {
-        format.frameCount = *info.frameCount;
-    } else if (CMTimeIsNumeric(info.duration)) {
-        const double frames = std::ceil(CMTimeGetSeconds(info.duration) / CMTimeGetSeconds(format.frameDuration));
-        if (frames >= 1 && frames < 1e9) format.frameCount = int64_t(frames);
-    }
-    if (format.frameCount <= 0) return Error{path.string() + " states no length for its video."};
-    return std::unique_ptr<VideoClip>(new VideoClip(std::move(decoder).value(), format));
+    auto times = (*decoder)->indexFrames(stop);
+    if (!times) return times.error();
+    if (times->times.empty()) return Error{path.string() + " holds no frame of video."};
+    return std::unique_ptr<VideoClip>(new VideoClip(path, std::move(decoder).value(), std::move(times).value()));
 }
 
-void VideoClip::restartAt(CMTime time) const {
-    shown_.reset();
-    lookahead_.reset();
-    ended_ = false;
-    // From a frame before the time, so that a picture a little early for it is read.
-    const CMTime from = CMTimeSubtract(time, format_.frameDuration);
-    if (auto set = decoder_->setTimeRange(CMTimeRangeMake(from, kCMTimePositiveInfinity)); !set) {
-        if (!error_) error_ = set.error();
-        ended_ = true;
-    }
+CMTimeRange VideoClip::timeRange() const {
+    return CMTimeRangeMake(format_.startTime, CMTimeSubtract(times_.end, format_.startTime));
 }
 
-void VideoClip::advanceTo(CMTime limit) const {
-    for (;;) {
-        if (!lookahead_ && !ended_) {
-            lookahead_ = readPicture();
-            ended_ = !lookahead_;
-        }
-        if (!lookahead_ || CMTimeCompare(lookahead_->time, limit) >= 0) return;
-        if (shown_) spare_ = std::move(shown_->rgba);
-        shown_ = std::move(lookahead_);
-        lookahead_.reset();
-    }
+CMTime VideoClip::frameTime(int64_t index) const {
+    if (index < 0) return kCMTimeInvalid;
+    if (index >= format_.frameCount) return times_.end;
+    return times_.times[size_t(index)];
 }
 
-std::optional<VideoFrame> VideoClip::readPicture() const {
-    VideoFrame next;
-    next.rgba = std::move(spare_);
-    spare_.clear();
-    next.rgba.resize(size_t(format_.width) * size_t(format_.height) * 4);
-    auto time = decoder_->readFrame(next.rgba.data(), decoder_->info().packedBytesPerRow());
-    if (!time || !*time) {
-        if (!time && !error_) error_ = time.error();
-        spare_ = std::move(next.rgba);
-        return std::nullopt;
+CMTime VideoClip::statedEnd() const {
+    CMTime end = times_.end;
+    if (CMTimeIsNumeric(info_.duration)) {
+        const CMTime stated = CMTimeAdd(info_.startTime, info_.duration);
+        if (before(end, stated)) end = stated;
     }
-    next.time = **time;
-    return next;
+    return end;
 }
 
-const std::vector<float>* VideoClip::picture(int64_t index) const {
-    const CMTime time =
-        CMTimeAdd(format_.startTime, CMTimeMake(index * format_.frameDuration.value, format_.frameDuration.timescale));
-    // Back, or far ahead: seek rather than decode every picture between.
-    constexpr int64_t kFarAhead = 64;
-    const bool seek = lastIndex_ ? index < *lastIndex_ || index > *lastIndex_ + kFarAhead : index > 0;
-    if (seek && !error_) restartAt(time);
-    const std::optional<CMTime> before = shown_ ? std::optional(shown_->time) : std::nullopt;
-    advanceTo(CMTimeAdd(time, halfFrame_));
-    if (!shown_ && lookahead_) {
-        // A frame asked for before the first picture shows the first picture.
-        shown_ = std::move(lookahead_);
-        lookahead_.reset();
+Result<std::unique_ptr<FrameSequence>> VideoClip::frames(CMTimeRange range, OSType pixelFormat) const {
+    const CMTime end = CMTimeRangeGetEnd(range);
+    const auto first = std::lower_bound(times_.times.begin(), times_.times.end(), range.start, before);
+    const auto last = std::lower_bound(first, times_.times.end(), end, before);
+    std::unique_ptr<VideoDecoder> decoder;
+    {
+        std::lock_guard guard(spareMutex_);
+        decoder = std::move(spare_);
     }
-    const bool sameAsBefore = before && shown_ && CMTimeCompare(shown_->time, *before) == 0;
-    if (lastIndex_ && index > *lastIndex_ && sameAsBefore) ++repeated_;
-    lastIndex_ = index;
-    return shown_ ? &shown_->rgba : nullptr;
-}
-
-Frame VideoClip::frame(int64_t index) const {
-    Frame out{format_.width, format_.height, {}};
-    if (const std::vector<float>* pixels = picture(index)) {
-        out.rgba = *pixels;
-    } else {
-        // Nothing could be decoded at all: black, so the frame still has its size.
-        out.rgba.assign(size_t(format_.width) * size_t(format_.height) * 4, 0.0f);
-        for (size_t i = 3; i < out.rgba.size(); i += 4) out.rgba[i] = 1.0f;
+    if (!decoder) {
+        auto opened = VideoDecoder::open(path_);
+        if (!opened) return opened.error();
+        decoder = std::move(opened).value();
     }
-    return out;
+    return decodeAhead(std::move(decoder), range, std::vector<CMTime>(first, last), format_.frameDuration,
+                       pixelFormat);
 }
 
 std::shared_ptr<IOSurface> VideoClip::frameSurface(int64_t index, OSType pixelFormat) const {
-    if (pixelFormat != kCVPixelFormatType_128RGBAFloat) return ClipSource::frameSurface(index, pixelFormat);
-    const std::vector<float>* pixels = picture(index);
-    if (!pixels) return makeFrameSurface(frame(index), pixelFormat);
-    auto surface = IOSurface::create(format_.width, format_.height, pixelFormat);
-    if (!surface) return nullptr;
-    const size_t rowBytes = size_t(format_.width) * 4 * sizeof(float);
-    surface->lockWithOptions(0, nullptr);
-    for (int64_t y = 0; y < format_.height; ++y) {
-        std::memcpy(surface->row(y), reinterpret_cast<const uint8_t*>(pixels->data()) + size_t(y) * rowBytes, rowBytes);
+    if (index < 0 || index >= format_.frameCount) return nullptr;
+    // Back, far ahead, or in another format: a new sequence from the frame.
+    constexpr int64_t kFarAhead = 64;
+    if (!cursor_ || index < cursorNext_ || index > cursorNext_ + kFarAhead || pixelFormat != cursorFormat_) {
+        cursorAhead_.reset();
+        cursor_.reset();
+        auto made = frames(CMTimeRangeMake(frameTime(index), CMTimeSubtract(times_.end, frameTime(index))),
+                           pixelFormat);
+        if (!made) return nullptr;
+        cursor_ = std::move(made).value();
+        cursorFormat_ = pixelFormat;
     }
-    surface->unlockWithOptions(0, nullptr);
-    return surface;
+    cursorNext_ = index + 1;
+    const CMTime wanted = frameTime(index);
+    for (;;) {
+        if (!cursorAhead_) {
+            auto next = cursor_->next();
+            if (!next || !*next) return nullptr;
+            cursorAhead_ = std::move(**next);
+        }
+        if (before(cursorAhead_->time, wanted)) {
+            cursorAhead_.reset();
+            continue;
+        }
+        if (CMTimeCompare(cursorAhead_->time, wanted) > 0) return nullptr;
+        std::shared_ptr<IOSurface> surface = std::move(cursorAhead_->surface);
+        cursorAhead_.reset();
+        return surface;
+    }
+}
+
+Frame VideoClip::frame(int64_t index) const {
+    const std::shared_ptr<IOSurface> surface = frameSurface(index, kCVPixelFormatType_128RGBAFloat);
+    if (!surface) return Frame{format_.width, format_.height, {}};
+    return readFrameSurface(*surface);
 }
 
 }  // namespace kv::host

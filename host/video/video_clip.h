@@ -1,17 +1,15 @@
 #pragma once
-// A video file as the host's clip: frame i is the picture whose time lies
-// nearest the clip's start plus i frame durations (within half a frame, so
-// that time stamps a little off the frame grid still land on their frame),
-// decoded with FFmpeg. Frames are best asked
-// for in increasing order (the decoder then reads straight on); an earlier
-// frame, or one far ahead, makes it seek. Where the file has no picture of its own for a
-// frame (a damaged frame that was skipped, a gap in its times), the picture
-// before it is shown again, as a player would. A decoding error that ends
-// the stream is kept for the caller and the last picture stands in for every
-// later frame.
+// A video file as the host's clip, decoded with FFmpeg. Its frames are the
+// pictures the file holds, each at its own presentation time (a variable
+// frame rate keeps its own times); its frame duration is the stream's nominal
+// one. A file cut short holds only the frames before the cut. A frame whose
+// picture cannot be decoded is handed over without a picture, never as a
+// copy of another one.
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <vector>
 
@@ -24,42 +22,47 @@ namespace kv::host {
 class VideoClip final : public ClipSource {
 public:
     // The clip of the video file at `path`; an error when it cannot be
-    // decoded or states no frame rate or length.
-    static Result<std::unique_ptr<VideoClip>> open(const std::filesystem::path& path);
+    // decoded, states no frame rate or holds no frame. Opening reads the
+    // file's packets once (see VideoDecoder::indexFrames); `stop` may end that.
+    static Result<std::unique_ptr<VideoClip>> open(const std::filesystem::path& path,
+                                                   const std::function<bool()>& stop = {});
+    ~VideoClip() override;
 
     ClipFormat format() const override { return format_; }
+    CMTimeRange timeRange() const override;
+    CMTime frameTime(int64_t index) const override;
+    // The picture of frame `index`; no pixels when it cannot be decoded.
+    // Frames are best asked for in increasing order: an earlier frame, or one
+    // far ahead, makes the decoder seek.
     Frame frame(int64_t index) const override;
-    // RGBA float surfaces get the picture written straight onto them.
+    // Null also when the picture cannot be decoded.
     std::shared_ptr<IOSurface> frameSurface(int64_t index, OSType pixelFormat) const override;
+    // The frames the file holds in `range`, decoded ahead on a thread of
+    // their own straight onto the surfaces handed over.
+    Result<std::unique_ptr<FrameSequence>> frames(CMTimeRange range, OSType pixelFormat) const override;
 
-    // The first error the decoder met, if any.
-    std::optional<Error> error() const { return error_; }
-    // How many frames were shown with the picture of an earlier one.
-    int64_t repeatedFrames() const { return repeated_; }
-    const VideoStreamInfo& info() const { return decoder_->info(); }
+    const VideoStreamInfo& info() const { return info_; }
+    // Where the file's header says the video ends: past timeRange()'s end
+    // when the file was cut short.
+    CMTime statedEnd() const;
 
 private:
-    explicit VideoClip(std::unique_ptr<VideoDecoder> decoder, ClipFormat format);
+    VideoClip(std::filesystem::path path, std::unique_ptr<VideoDecoder> decoder, VideoFrameTimes times);
 
-    // The picture of frame `index`; null when nothing could be decoded.
-    const std::vector<float>* picture(int64_t index) const;
-    // Reads pictures until the next one lies at or after `limit`.
-    void advanceTo(CMTime limit) const;
-    void restartAt(CMTime time) const;
-    // The next picture into a buffer of its own (reused); empty at the end.
-    std::optional<VideoFrame> readPicture() const;
-
-    std::unique_ptr<VideoDecoder> decoder_;
+    std::filesystem::path path_;
+    VideoStreamInfo info_;
+    VideoFrameTimes times_;
     ClipFormat format_;
-    CMTime halfFrame_;
-    // Decoding moves on as frames are asked for, behind the const interface.
-    mutable std::optional<VideoFrame> shown_;      // the picture at the last time asked for
-    mutable std::optional<VideoFrame> lookahead_;  // the picture after it, once read
-    mutable std::vector<float> spare_;             // a buffer to decode the next picture into
-    mutable bool ended_ = false;
-    mutable std::optional<int64_t> lastIndex_;
-    mutable std::optional<Error> error_;
-    mutable int64_t repeated_ = 0;
+    // The decoder that read the index, kept for the first sequence.
+    mutable std::mutex spareMutex_;
+    mutable std::unique_ptr<VideoDecoder> spare_;
+
+    // frame(index) reads through one sequence while the frames asked for
+    // follow each other.
+    mutable std::unique_ptr<FrameSequence> cursor_;
+    mutable OSType cursorFormat_ = 0;
+    mutable int64_t cursorNext_ = 0;
+    mutable std::optional<ClipFrame> cursorAhead_;
 };
 
 }  // namespace kv::host

@@ -1,7 +1,9 @@
 #include "host/video/video_decoder.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <string>
+#include <string_view>
 #include <utility>
 
 #include "host/video/ffmpeg_support.h"
@@ -47,6 +49,33 @@ std::string codecText(const AVCodecParameters& p) {
     char tag[AV_FOURCC_MAX_STRING_SIZE] = {};
     av_fourcc_make_string(tag, p.codec_tag);
     return std::string(" (tag ") + tag + ")";
+}
+
+// What a path names must be a regular file: opening a FIFO would wait for a
+// writer forever, and a directory or device is no video. A name that is no
+// file but one of FFmpeg's own protocols ("https://...") is left to FFmpeg.
+Result<void> checkReadable(const std::filesystem::path& path) {
+    std::error_code code;
+    const std::filesystem::file_status status = std::filesystem::status(path, code);
+    if (status.type() == std::filesystem::file_type::regular) return {};
+    if (status.type() == std::filesystem::file_type::not_found) {
+        const char* protocol = avio_find_protocol_name(path.c_str());
+        if (protocol && std::string_view(protocol) != "file") return {};
+        return Error{"The video file " + path.string() + " does not exist."};
+    }
+    if (code && status.type() == std::filesystem::file_type::none) {
+        return Error{"The video file " + path.string() + " cannot be reached: " + code.message()};
+    }
+    const char* what = "not a regular file";
+    switch (status.type()) {
+        case std::filesystem::file_type::directory: what = "a directory"; break;
+        case std::filesystem::file_type::fifo: what = "a FIFO (named pipe)"; break;
+        case std::filesystem::file_type::socket: what = "a socket"; break;
+        case std::filesystem::file_type::block:
+        case std::filesystem::file_type::character: what = "a device"; break;
+        default: break;
+    }
+    return Error{path.string() + " is " + what + ", not a video file; give the path of a regular file."};
 }
 
 VideoStreamInfo describe(AVFormatContext* format, AVStream* stream, const AVCodec& codec) {
@@ -209,6 +238,7 @@ Result<std::unique_ptr<VideoDecoder>> VideoDecoder::open(const std::filesystem::
     s->name = path.string();
     if (!s->packet || !s->frame) return Error{"Out of memory while opening " + s->name + "."};
 
+    if (auto readable = checkReadable(path); !readable) return readable.error();
     AVFormatContext* format = nullptr;
     const int opened = avformat_open_input(&format, s->name.c_str(), nullptr, nullptr);
     if (opened == AVERROR(ENOENT)) return Error{"The video file " + s->name + " does not exist."};
@@ -229,6 +259,10 @@ Result<std::unique_ptr<VideoDecoder>> VideoDecoder::open(const std::filesystem::
         return Error{s->name + " has no video stream."};
     }
     s->stream = format->streams[index];
+    // Only the video stream's packets are read at all.
+    for (unsigned i = 0; i < format->nb_streams; ++i) {
+        if (int(i) != index) format->streams[i]->discard = AVDISCARD_ALL;
+    }
     const AVCodecParameters& parameters = *s->stream->codecpar;
     if (parameters.width <= 0 || parameters.height <= 0 || s->stream->time_base.num <= 0 ||
         s->stream->time_base.den <= 0) {
@@ -253,6 +287,67 @@ Result<std::unique_ptr<VideoDecoder>> VideoDecoder::open(const std::filesystem::
     s->info = describe(format, s->stream, *codec);
     s->converter = std::make_unique<RgbaConverter>(s->info.width, s->info.height);
     return std::unique_ptr<VideoDecoder>(new VideoDecoder(std::move(s)));
+}
+
+Result<VideoFrameTimes> VideoDecoder::indexFrames(const std::function<bool()>& stop) {
+    State& s = *state_;
+    if (auto sought = s.seekTo(s.firstTick()); !sought) return sought.error();
+    std::vector<int64_t> ticks;
+    int64_t packets = 0;
+    bool allTimed = true;
+    int64_t lastDuration = 0;  // of the packet with the latest time
+    for (;;) {
+        if (stop && packets % 256 == 0 && stop()) return Error{"Stopped while reading " + s.name + "."};
+        const int read = av_read_frame(s.format.get(), s.packet.get());
+        if (read == AVERROR(ENOMEM)) return Error{"Out of memory while reading " + s.name + "."};
+        if (read < 0) {
+            // A file cut short ends where its data ends, with or without an error.
+            if (read != AVERROR_EOF) NSLog("The data of " + s.name + " ends early: " + errorText(read));
+            break;
+        }
+        const AVPacket& p = *s.packet;
+        // Packets to be decoded but not shown (before an edit's start) are no frames.
+        if (p.stream_index == s.stream->index && !(p.flags & AV_PKT_FLAG_DISCARD)) {
+            ++packets;
+            if (p.pts == AV_NOPTS_VALUE) {
+                allTimed = false;
+            } else {
+                if (ticks.empty() || p.pts > ticks.back()) lastDuration = p.duration;
+                ticks.push_back(p.pts);
+            }
+        }
+        av_packet_unref(s.packet.get());
+    }
+    if (auto sought = s.seekTo(s.firstTick()); !sought) return sought.error();
+
+    VideoFrameTimes frames;
+    const AVRational base = s.stream->time_base;
+    const CMTime step = s.info.frameDuration;
+    auto add = [&](int64_t tick) {
+        if (auto time = streamTime(tick, base.num, base.den)) frames.times.push_back(*time);
+    };
+    if (allTimed) {
+        std::sort(ticks.begin(), ticks.end());
+        ticks.erase(std::unique(ticks.begin(), ticks.end()), ticks.end());
+        for (int64_t tick : ticks) add(tick);
+    } else {
+        // Without times, the frames follow one another at the stream's rate.
+        const std::optional<int64_t> stepTicks = streamTicksAtOrBefore(step, base.num, base.den);
+        for (int64_t i = 0, offset = 0, tick = 0; stepTicks && *stepTicks > 0 && i < packets; ++i) {
+            if (__builtin_mul_overflow(i, *stepTicks, &offset) ||
+                __builtin_add_overflow(s.firstTick(), offset, &tick)) {
+                break;
+            }
+            add(tick);
+        }
+        lastDuration = 0;
+    }
+    if (frames.times.empty()) return frames;
+    const CMTime last = frames.times.back();
+    const std::optional<CMTime> stated =
+        lastDuration > 0 ? streamTime(lastDuration, base.num, base.den) : std::nullopt;
+    frames.end = CMTimeAdd(last, stated ? *stated : step);
+    return frames;
 }
 
 Result<void> VideoDecoder::setTimeRange(CMTimeRange range) {

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -37,6 +38,15 @@ struct VideoStreamInfo {
     size_t packedBytesPerRow() const { return static_cast<size_t>(width) * 4 * sizeof(float); }
 };
 
+// The frames a file holds, as its packets tell without decoding them.
+struct VideoFrameTimes {
+    // Their presentation times, in increasing order.
+    std::vector<CMTime> times;
+    // Where the last one ends: its time plus its stated duration, or one
+    // frame at the stream's rate when it states none.
+    CMTime end = kCMTimeInvalid;
+};
+
 struct VideoFrame {
     CMTime time;
     // width × height pixels of R, G, B, A, rows packed.
@@ -61,6 +71,14 @@ public:
     // the keyframe at or before the start; the frames decoded before the start
     // are dropped.
     Result<void> setTimeRange(CMTimeRange range);
+
+    // Reads the video stream's packets from the start, without decoding, for
+    // the times of the frames the file really holds (fewer than its header
+    // states when the file was cut short), then goes back to the start.
+    // Packets that carry no time are taken one frame duration apart. `stop`,
+    // when given, is asked now and then; answering true ends the reading with
+    // an error.
+    Result<VideoFrameTimes> indexFrames(const std::function<bool()>& stop = {});
 
     // Decodes the next frame into `rgba` (height rows of width pixels, rows
     // `bytesPerRow` apart; bytesPerRow ≥ info().packedBytesPerRow()) and gives

@@ -36,6 +36,17 @@ TEST(TrimmedClipTest, APartStartsAtTheFrameShownAtItsStartAndKeepsItsTimes) {
     }
 }
 
+TEST(TrimmedClipTest, HugeNumbersOfSecondsAreRangesNotOverflows) {
+    const SyntheticClip clip = clipOf(40);
+    for (double duration : {1e18, 1e300, 9.3e18}) {
+        const auto trimmed = TrimmedClip::make(clip, 0.5, duration);
+        ASSERT_TRUE(trimmed.ok()) << duration;
+        EXPECT_EQ(trimmed->format().frameCount, 30) << "to the end of the clip";
+    }
+    EXPECT_FALSE(TrimmedClip::make(clip, 1e18, std::nullopt).ok());
+    EXPECT_FALSE(TrimmedClip::make(clip, 0, 1e-300).ok());
+}
+
 TEST(TrimmedClipTest, ARangeOutsideTheClipIsRefused) {
     const SyntheticClip clip = clipOf(40);
     EXPECT_FALSE(TrimmedClip::make(clip, 2.0, std::nullopt).ok());

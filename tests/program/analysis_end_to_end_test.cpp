@@ -8,8 +8,11 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdlib>
+#include <sstream>
 #include <thread>
 
+#include "host/program/commands.h"
 #include "platform/foundation/double_text.h"
 #include "tests/program/program_test_support.h"
 
@@ -137,6 +140,21 @@ pid_t startProgram(const std::vector<std::string>& arguments) {
     return spawned == 0 ? pid : -1;
 }
 
+// Waits until the program has put analysis data into the project (true) or
+// has ended before it did (false, `exited`).
+bool waitForFirstSave(pid_t child, const std::filesystem::path& project, bool& exited) {
+    bool saved = false;
+    exited = false;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(120);
+    while (!saved && !exited && std::chrono::steady_clock::now() < deadline) {
+        saved = std::filesystem::exists(project) && readBytes(project).find("\"AnalysisData\"") != std::string::npos;
+        int status = 0;
+        exited = !saved && waitpid(child, &status, WNOHANG) == child;
+        if (!saved && !exited) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    return saved;
+}
+
 TEST(AnalysisEndToEndTest, AProjectSurvivesAKillInTheMiddleOfAnAnalysis) {
     KV_SKIP_WITHOUT(footage("cup.mp4"));
     KV_SKIP_UNLESS_EFFECT_ANALYZES();
@@ -149,15 +167,8 @@ TEST(AnalysisEndToEndTest, AProjectSurvivesAKillInTheMiddleOfAnAnalysis) {
 
     // The first partial save puts analysis data into the project; the kill
     // comes as soon as that is seen.
-    bool saved = false;
     bool exited = false;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(120);
-    while (!saved && !exited && std::chrono::steady_clock::now() < deadline) {
-        saved = std::filesystem::exists(project) && readBytes(project).find("\"AnalysisData\"") != std::string::npos;
-        int status = 0;
-        exited = !saved && waitpid(child, &status, WNOHANG) == child;
-        if (!saved && !exited) std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
+    const bool saved = waitForFirstSave(child, project, exited);
     if (!exited) {
         kill(child, SIGKILL);
         int status = 0;
@@ -177,6 +188,96 @@ TEST(AnalysisEndToEndTest, AProjectSurvivesAKillInTheMiddleOfAnAnalysis) {
     expectSane(*whole, 0);
     EXPECT_LT(partial->analysis.motionBounds.size(), whole->analysis.motionBounds.size()) << "killed midway";
     EXPECT_GT(sampleFrames(whole->analysis).back(), 100.0);
+}
+
+TEST(AnalysisEndToEndTest, TerminationAndHangUpStopTheAnalysisAndSaveAsCtrlCDoes) {
+    KV_SKIP_WITHOUT(footage("cup.mp4"));
+    KV_SKIP_UNLESS_EFFECT_ANALYZES();
+    for (int signal : {SIGTERM, SIGHUP}) {
+        SCOPED_TRACE(signal);
+        ScratchDirectory scratch;
+        const auto project = scratch.file("cup.json");
+        const pid_t child =
+            startProgram({"analyze", footage("cup.mp4").string(), "-p", project.string(), "--duration", seconds(150)});
+        ASSERT_GT(child, 0);
+        bool exited = false;
+        ASSERT_TRUE(waitForFirstSave(child, project, exited));
+        ASSERT_FALSE(exited);
+        kill(child, signal);
+        int status = 0;
+        ASSERT_EQ(waitpid(child, &status, 0), child);
+        ASSERT_TRUE(WIFEXITED(status)) << "ended by the signal itself";
+        EXPECT_EQ(WEXITSTATUS(status), 130);
+        const auto stored = storedAnalysis(project);
+        ASSERT_TRUE(stored);
+        EXPECT_TRUE(stored->hashMatches);
+        expectSane(*stored, 0);
+    }
+}
+
+TEST(AnalysisEndToEndTest, CtrlCWhileTheProjectLoadsStopsBeforeTheRun) {
+    ScratchDirectory scratch;
+    const auto project = scratch.file("synthetic.json");
+    ASSERT_EQ(runInProcess({"analyze", "--synthetic", "--duration", "1", "-p", project.string()}).status, 0);
+    const std::string before = readBytes(project);
+    host::AnalyzeCommand command;
+    command.synthetic = true;
+    command.project = project.string();
+    std::ostringstream out, err;
+    const int status = host::runCommand(command, host::CommandContext{out, err, false, [] { return true; }});
+    EXPECT_EQ(status, 130);
+    EXPECT_NE(err.str().find("stopped before the analysis started"), std::string::npos) << err.str();
+    EXPECT_EQ(readBytes(project), before);
+}
+
+TEST(AnalysisEndToEndTest, AProjectOfAnotherVideoIsRefusedUnlessStartedAfresh) {
+    KV_SKIP_WITHOUT(footage("cup.mp4"));
+    KV_SKIP_UNLESS_EFFECT_ANALYZES();
+    ScratchDirectory scratch;
+    const auto project = scratch.file("p.json");
+    ASSERT_EQ(runInProcess({"analyze", "--synthetic", "--duration", "1", "-p", project.string()}).status, 0);
+    const std::string before = readBytes(project);
+    std::vector<std::string> cup{"analyze", footage("cup.mp4").string(), "-p", project.string(), "--duration",
+                                 seconds(20)};
+    const ProgramResult refused = runInProcess(cup);
+    EXPECT_EQ(refused.status, 1);
+    for (const std::string& named : {std::string("synthetic clip (320x180)"), footage("cup.mp4").string() + " (640x480)",
+                                     std::string("--fresh")}) {
+        EXPECT_NE(refused.err.find(named), std::string::npos) << refused.err;
+    }
+    EXPECT_EQ(readBytes(project), before);
+
+    cup.push_back("--fresh");
+    const ProgramResult fresh = runInProcess(cup);
+    ASSERT_EQ(fresh.status, 0) << fresh.err;
+    const auto stored = storedAnalysis(project);
+    ASSERT_TRUE(stored);
+    expectSane(*stored, 0);
+    for (double frame : sampleFrames(stored->analysis)) EXPECT_LT(frame, 20) << "only the cup's samples";
+}
+
+TEST(AnalysisEndToEndTest, RunningOutOfMemoryIsReportedAndLeavesTheProjectAsItWas) {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    GTEST_SKIP() << "the sanitizers need more address space than the limit allows";
+#endif
+    KV_SKIP_WITHOUT_FFMPEG_TOOL();
+    ScratchDirectory scratch;
+    const auto video = scratch.file("8k.mp4");
+    ASSERT_TRUE(runFfmpeg("-f lavfi -i testsrc=size=7680x4320:rate=10 -frames:v 1 -c:v libx264 -preset ultrafast "
+                          "-pix_fmt yuv420p '" + video.string() + "'"));
+    const auto project = scratch.file("p.json");
+    createProject(project);
+    const std::string before = readBytes(project);
+    const auto errors = scratch.file("err.txt");
+    // A frame of 7680x4320 floats is 506 MiB: the host's own buffers do not fit.
+    const std::string command = "ulimit -v 1536000; exec '" + std::string(KV_HOST_PROGRAM) + "' analyze '" +
+                                video.string() + "' -p '" + project.string() + "' >/dev/null 2>'" + errors.string() +
+                                "'";
+    const int status = std::system(command.c_str());
+    ASSERT_TRUE(WIFEXITED(status)) << "no abort";
+    EXPECT_EQ(WEXITSTATUS(status), 1);
+    EXPECT_NE(readBytes(errors).find("Out of memory"), std::string::npos) << readBytes(errors);
+    EXPECT_EQ(readBytes(project), before);
 }
 
 TEST(AnalysisEndToEndTest, TheSyntheticClipIsAnalysedWhole) {

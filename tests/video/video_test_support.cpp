@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
@@ -20,6 +21,21 @@ bool hasFfmpegTool() {
 
 bool runFfmpeg(const std::string& arguments) {
     return std::system(("ffmpeg -nostdin -v error -y " + arguments + " </dev/null").c_str()) == 0;
+}
+
+std::vector<ProbedPacket> ffprobePackets(const std::filesystem::path& file) {
+    const std::string command = "ffprobe -v error -select_streams v -show_entries packet=pts,pos,size -of csv=p=0 '" +
+                                file.string() + "'";
+    std::unique_ptr<FILE, int (*)(FILE*)> pipe(popen(command.c_str(), "r"), pclose);
+    std::vector<ProbedPacket> packets;
+    if (!pipe) return packets;
+    long long pts = 0, size = 0, position = 0;
+    // ffprobe lists the fields in its own order: pts, size, pos.
+    while (std::fscanf(pipe.get(), "%lld,%lld,%lld", &pts, &size, &position) == 3) {
+        packets.push_back({pts, position, size});
+    }
+    std::sort(packets.begin(), packets.end(), [](const ProbedPacket& a, const ProbedPacket& b) { return a.pts < b.pts; });
+    return packets;
 }
 
 std::optional<std::vector<float>> ffmpegFrame(const std::string& inputArguments, int width, int height) {

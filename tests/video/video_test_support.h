@@ -23,6 +23,16 @@ bool hasFfmpegTool();
 // Runs `ffmpeg -v error -y ARGUMENTS`; true when it succeeds.
 bool runFfmpeg(const std::string& arguments);
 
+// The presentation times of the video packets of `file` as ffprobe lists
+// them (in the stream's ticks), sorted; with each packet's byte position and
+// size when asked.
+struct ProbedPacket {
+    int64_t pts = 0;
+    int64_t position = 0;
+    int64_t size = 0;
+};
+std::vector<ProbedPacket> ffprobePackets(const std::filesystem::path& file);
+
 // The first frame `ffmpeg` gives for `inputArguments` (e.g. "-ss 4 -i FILE"),
 // as planar G, B, R floats; empty when the tool fails.
 std::optional<std::vector<float>> ffmpegFrame(const std::string& inputArguments, int width, int height);

@@ -15,10 +15,21 @@ namespace {
 
 extern "C" void onInterrupt(int) { kv::host::requestInterrupt(); }
 
+// Ctrl-C, a terminal closing and a polite kill all stop the program the same
+// way: the analysis stops after its current frame and saves what it has.
+// Reads and writes in progress carry on rather than fail.
+void stopCleanlyOnSignals() {
+    struct sigaction action {};
+    action.sa_handler = onInterrupt;
+    action.sa_flags = SA_RESTART;
+    sigemptyset(&action.sa_mask);
+    for (int signal : {SIGINT, SIGTERM, SIGHUP}) sigaction(signal, &action, nullptr);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-    std::signal(SIGINT, onInterrupt);
+    stopCleanlyOnSignals();
     // No exception of a library ends the program unreported: a last catch
     // says what happened and exits as a failure.
     try {

@@ -1,0 +1,55 @@
+#include "host/program/project_media.h"
+
+#include <system_error>
+
+#include "host/program/analysis_summary.h"
+
+namespace kv::host {
+namespace {
+
+// The custom parameters that hold the analysis and its hash.
+constexpr uint32_t kAnalysisParameters[] = {4, 5};
+
+// Two names of one file count as the same media.
+bool sameMedia(const std::string& a, const std::string& b) {
+    if (a == b) return true;
+    std::error_code code;
+    return std::filesystem::equivalent(a, b, code) && !code;
+}
+
+std::string sizeText(int64_t width, int64_t height) { return std::to_string(width) + "x" + std::to_string(height); }
+
+}  // namespace
+
+std::string mediaName(const std::optional<std::filesystem::path>& video) {
+    if (!video) return "synthetic clip";
+    std::error_code code;
+    return std::filesystem::absolute(*video, code).string();
+}
+
+Result<void> checkProjectMedia(const std::filesystem::path& project, const ProjectHeader& header,
+                               const ParameterDocument& document, const std::string& media, int64_t width,
+                               int64_t height) {
+    const AnalysisSummary stored = summarizeAnalysis(document);
+    // Without samples there is nothing to mix up.
+    if (stored.stored != AnalysisSummary::Stored::analysis || stored.samples == 0) return {};
+    const bool otherMedia = !header.media.empty() && !sameMedia(header.media, media);
+    const bool otherSize = stored.imageWidth != width || stored.imageHeight != height;
+    if (!otherMedia && !otherSize) return {};
+    const std::string storedMedia = header.media.empty() ? "an unnamed video" : header.media;
+    return Error{"The project " + project.string() + " holds the analysis of " + storedMedia + " (" +
+                 sizeText(stored.imageWidth, stored.imageHeight) + "), not of " + media + " (" +
+                 sizeText(width, height) + ")."};
+}
+
+void clearStoredAnalysis(ParameterDocument& document) {
+    for (uint32_t id : kAnalysisParameters) {
+        const auto definition = document.parameter(id);
+        if (!definition) continue;
+        if (const FxValue* value = std::get_if<FxValue>(&definition->defaultValue)) {
+            document.setCustomValue(id, *value);
+        }
+    }
+}
+
+}  // namespace kv::host
