@@ -7,7 +7,7 @@ packages=(
   build-essential cmake ninja-build pkg-config
   clang libclang-rt-14-dev
   googletest libgtest-dev libgmock-dev libbenchmark-dev
-  nlohmann-json3-dev libssl-dev libcurl4-openssl-dev
+  nlohmann-json3-dev libssl-dev libcurl4-openssl-dev libtbb-dev
   libavformat-dev libavcodec-dev libswscale-dev libavutil-dev ffmpeg
   libgtk-4-dev xvfb xauth libxtst-dev
   python3 openssl

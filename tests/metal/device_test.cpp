@@ -107,7 +107,7 @@ TEST(MetalTextureTest, StoredFormatsConvertAsTheGPUDoes) {
     EXPECT_EQ(back[4], float(_Float16(1.0f / 255.0f)));
 }
 
-TEST(MetalTextureTest, SamplingFiltersBetweenTexelCentresWithATransparentBorder) {
+TEST(MetalTextureTest, SamplingFiltersBetweenTexelCentresClampedToTheEdgeAndIsTransparentOutside) {
     // 2 × 2 texels: red channel 0, 1 / 2, 3.
     const float texels[16] = {0, 0, 0, 1, 1, 0, 0, 1, 2, 0, 0, 1, 3, 0, 0, 1};
     const metal::TexelView view{texels, 8, 2, 2};
@@ -119,11 +119,19 @@ TEST(MetalTextureTest, SamplingFiltersBetweenTexelCentresWithATransparentBorder)
     EXPECT_EQ(rgba[0], 3.0f);
     view.sample(0.5f, 0.5f, rgba);  // the middle: the mean of all four
     EXPECT_EQ(rgba[0], 1.5f);
-    view.sample(0.0f, 0.25f, rgba);  // the left edge: half the border
+    // From the outermost texel centres to the edges: the edge texels themselves.
+    view.sample(0.0f, 0.25f, rgba);
     EXPECT_EQ(rgba[0], 0.0f);
-    EXPECT_EQ(rgba[3], 0.5f);
+    EXPECT_EQ(rgba[3], 1.0f);
+    view.sample(1.0f, 0.0f, rgba);
+    EXPECT_EQ(rgba[0], 1.0f);
+    EXPECT_EQ(rgba[3], 1.0f);
+    view.sample(0.1f, 1.0f, rgba);
+    EXPECT_EQ(rgba[0], 2.0f);
+    view.sample(0.5f, 1.0f, rgba);  // halfway along the lower edge
+    EXPECT_EQ(rgba[0], 2.5f);
     const float nan = std::numeric_limits<float>::quiet_NaN();
-    for (float u : {-0.6f, 1.6f, nan, 1e30f, -1e30f, std::numeric_limits<float>::infinity()}) {
+    for (float u : {-0.6f, 1.6f, -1e-7f, 1.0000001f, nan, 1e30f, -1e30f, std::numeric_limits<float>::infinity()}) {
         view.sample(u, 0.5f, rgba);
         EXPECT_EQ(rgba[3], 0.0f) << u;
         view.sample(0.5f, u, rgba);
