@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build, the tests and the programs need,
-# only those that are missing, so a second run costs nothing.
+# only those that are missing, so a second run costs nothing. Packages named
+# as arguments are installed along with them (scripts/bench.sh adds the
+# benchmarks' own).
 set -euo pipefail
 
 packages=(
@@ -11,6 +13,7 @@ packages=(
   libavformat-dev libavcodec-dev libswscale-dev libavutil-dev ffmpeg
   libgtk-4-dev xvfb xauth libxtst-dev
   python3 openssl
+  "$@"
 )
 
 missing=()

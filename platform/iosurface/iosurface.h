@@ -64,13 +64,14 @@ public:
 
 private:
     IOSurface(int64_t width, int64_t height, OSType pixelFormat, size_t bytesPerElement, size_t bytesPerRow,
-              void* memory);
+              void* allocation, void* memory);
 
     int64_t width_;
     int64_t height_;
     OSType pixelFormat_;
     size_t bytesPerElement_;
     size_t bytesPerRow_;
+    void* allocation_;  // what the allocator gave; memory_ is its first 64-byte boundary
     void* memory_;
 
     mutable std::mutex lockMutex_;

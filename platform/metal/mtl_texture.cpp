@@ -2,6 +2,7 @@
 
 #include "platform/dispatch/dispatch.h"
 #include "platform/iosurface/pixel_values.h"
+#include "platform/metal/kernels_avx2.h"
 
 #include <algorithm>
 #include <cmath>
@@ -144,6 +145,10 @@ void TexelView::sample(float u, float v, float rgba[4]) const {
 void TexelView::sampleSpan(const float* coordinates, size_t stride, int32_t count, float* rgba) const {
     if (spanFilter) {
         spanFilter(*this, coordinates, stride, count, rgba);
+        return;
+    }
+    if (count >= 8 && avx2::supported()) {
+        avx2::filterSpan(*this, coordinates, stride, count, rgba);
         return;
     }
     for (int32_t i = 0; i < count; ++i, coordinates += stride, rgba += 4) filterAt(*this, coordinates[0], coordinates[1], rgba);

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "platform/dispatch/dispatch.h"
+#include "platform/metal/kernels_avx2.h"
 
 namespace kv::metal {
 namespace {
@@ -184,10 +185,8 @@ constexpr int64_t kExactInDouble = int64_t(1) << 52;
 // functions are `w`, each float((w0·v0 + w1·v1 + w2·v2) · (1 / area)) in
 // double. Edge functions below 2^52 are stepped in double, where they stay
 // exact and the loop runs on vector units; larger ones in integers.
-__attribute__((target_clones("avx2", "default"))) void interpolate(const Triangle& triangle,
-                                                                  const std::array<int64_t, 3>& w,
-                                                                  const std::array<int64_t, 3>& step, size_t count,
-                                                                  size_t varyingCount, float* out) {
+void interpolate(const Triangle& triangle, const std::array<int64_t, 3>& w, const std::array<int64_t, 3>& step,
+                 size_t count, size_t varyingCount, float* out) {
     const auto& v = triangle.varyings;
     const double inverseArea = triangle.inverseArea;
     bool exact = true;
@@ -196,17 +195,21 @@ __attribute__((target_clones("avx2", "default"))) void interpolate(const Triangl
         exact = exact && std::abs(w[size_t(k)]) < kExactInDouble && std::abs(last) < kExactInDouble;
     }
     if (exact && varyingCount == 2) {
-        const double a0 = double(w[0]), a1 = double(w[1]), a2 = double(w[2]);
-        const double s0 = double(step[0]), s1 = double(step[1]), s2 = double(step[2]);
-        const double u0 = double(v[0][0]), u1 = double(v[1][0]), u2 = double(v[2][0]);
-        const double t0 = double(v[0][1]), t1 = double(v[1][1]), t2 = double(v[2][1]);
+        const double start[3] = {double(w[0]), double(w[1]), double(w[2])};
+        const double steps[3] = {double(step[0]), double(step[1]), double(step[2])};
+        const double first[3] = {double(v[0][0]), double(v[1][0]), double(v[2][0])};
+        const double second[3] = {double(v[0][1]), double(v[1][1]), double(v[2][1])};
+        if (avx2::supported()) {
+            avx2::interpolatePair(start, steps, first, second, inverseArea, count, out);
+            return;
+        }
         for (size_t i = 0; i < count; ++i) {
             const double n = double(i);
-            const double w0 = a0 + n * s0;
-            const double w1 = a1 + n * s1;
-            const double w2 = a2 + n * s2;
-            out[2 * i] = float((w0 * u0 + w1 * u1 + w2 * u2) * inverseArea);
-            out[2 * i + 1] = float((w0 * t0 + w1 * t1 + w2 * t2) * inverseArea);
+            const double w0 = start[0] + n * steps[0];
+            const double w1 = start[1] + n * steps[1];
+            const double w2 = start[2] + n * steps[2];
+            out[2 * i] = float((w0 * first[0] + w1 * first[1] + w2 * first[2]) * inverseArea);
+            out[2 * i + 1] = float((w0 * second[0] + w1 * second[1] + w2 * second[2]) * inverseArea);
         }
         return;
     }

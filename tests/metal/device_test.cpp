@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 #include <limits>
 
 #include "metal_test_support.h"
@@ -136,6 +137,32 @@ TEST(MetalTextureTest, SamplingFiltersBetweenTexelCentresClampedToTheEdgeAndIsTr
         EXPECT_EQ(rgba[3], 0.0f) << u;
         view.sample(0.5f, u, rgba);
         EXPECT_EQ(rgba[3], 0.0f) << u;
+    }
+}
+
+TEST(MetalTextureTest, SamplingASpanGivesEachPixelsOwnSampleToTheBit) {
+    // 5 × 3 texels of unlike values; coordinates across, on and past the
+    // edges, some not numbers, laid out with two and with three values a pixel.
+    std::vector<float> texels(5 * 3 * 4);
+    for (size_t i = 0; i < texels.size(); ++i) texels[i] = float((i * 37) % 11) / 7.0f - 0.3f;
+    const metal::TexelView view{texels.data(), 20, 5, 3};
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    std::vector<std::array<float, 2>> points{{0.0f, 0.0f}, {1.0f, 1.0f}, {1.0f, 0.0f}, {nan, 0.5f}, {0.5f, nan},
+                                             {-0.0f, 0.999f}, {1.0000001f, 0.5f}};
+    for (int i = 0; points.size() < 41; ++i) points.push_back({float(i % 13) / 10.0f - 0.1f, float(i % 7) / 5.0f - 0.1f});
+    for (const size_t stride : {size_t(2), size_t(3)}) {
+        std::vector<float> coordinates;
+        for (const auto& p : points) {
+            coordinates.insert(coordinates.end(), {p[0], p[1]});
+            if (stride == 3) coordinates.push_back(9.0f);
+        }
+        std::vector<float> span(points.size() * 4);
+        view.sampleSpan(coordinates.data(), stride, int32_t(points.size()), span.data());
+        for (size_t i = 0; i < points.size(); ++i) {
+            float one[4];
+            view.sample(points[i][0], points[i][1], one);
+            EXPECT_EQ(std::memcmp(one, &span[i * 4], sizeof(one)), 0) << "pixel " << i << ", stride " << stride;
+        }
     }
 }
 
