@@ -94,8 +94,8 @@ void filterSpan(const TexelView& view, const float* coordinates, size_t stride, 
     }
 }
 
-void interpolatePair(const double start[3], const double step[3], const double a[3], const double b[3],
-                     double inverseArea, size_t count, float* out) {
+size_t interpolatePair(const double start[3], const double step[3], const double a[3], const double b[3],
+                       double inverseArea, size_t count, float* out) {
     const __m256d s0 = _mm256_set1_pd(start[0]), s1 = _mm256_set1_pd(start[1]), s2 = _mm256_set1_pd(start[2]);
     const __m256d d0 = _mm256_set1_pd(step[0]), d1 = _mm256_set1_pd(step[1]), d2 = _mm256_set1_pd(step[2]);
     const __m256d a0 = _mm256_set1_pd(a[0]), a1 = _mm256_set1_pd(a[1]), a2 = _mm256_set1_pd(a[2]);
@@ -117,14 +117,7 @@ void interpolatePair(const double start[3], const double step[3], const double a
         _mm_storeu_ps(out + 2 * i, _mm_unpacklo_ps(f, g));
         _mm_storeu_ps(out + 2 * i + 4, _mm_unpackhi_ps(f, g));
     }
-    for (; i < count; ++i) {
-        const double m = double(i);
-        const double w0 = start[0] + m * step[0];
-        const double w1 = start[1] + m * step[1];
-        const double w2 = start[2] + m * step[2];
-        out[2 * i] = float((w0 * a[0] + w1 * a[1] + w2 * a[2]) * inverseArea);
-        out[2 * i + 1] = float((w0 * b[0] + w1 * b[1] + w2 * b[2]) * inverseArea);
-    }
+    return i;
 }
 
 }  // namespace kv::metal::avx2
@@ -147,7 +140,7 @@ bool supported() {
 namespace kv::metal::avx2 {
 bool supported() { return false; }
 void filterSpan(const TexelView&, const float*, size_t, int32_t, float*) {}
-void interpolatePair(const double*, const double*, const double*, const double*, double, size_t, float*) {}
+size_t interpolatePair(const double*, const double*, const double*, const double*, double, size_t, float*) { return 0; }
 }  // namespace kv::metal::avx2
 
 #endif

@@ -20,9 +20,10 @@ void filterSpan(const TexelView& view, const float* coordinates, size_t stride, 
 
 // For i in [0, count): n = double(i), w_k = start_k + n · step_k, and the
 // pixel's two values float((w0·a0 + w1·a1 + w2·a2) · inverseArea) and the
-// same with b, stored side by side at out[2i] and out[2i + 1].
-void interpolatePair(const double start[3], const double step[3], const double a[3], const double b[3],
-                     double inverseArea, size_t count, float* out);
+// same with b, stored side by side at out[2i] and out[2i + 1]. Does the
+// pixels up to the last whole group of four and answers how many it did.
+size_t interpolatePair(const double start[3], const double step[3], const double a[3], const double b[3],
+                       double inverseArea, size_t count, float* out);
 
 }  // namespace avx2
 }  // namespace kv::metal
