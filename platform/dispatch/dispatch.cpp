@@ -28,8 +28,13 @@ size_t maximumConcurrency() {
 namespace detail {
 
 void performRanges(size_t count, size_t grain, RangeFunction function, void* body) {
-    tbb::parallel_for(tbb::blocked_range<size_t>(0, count, grain),
-                      [&](const tbb::blocked_range<size_t>& range) { function(body, range.begin(), range.end()); });
+    // Split down to pieces of `grain` iterations and no further: the caller
+    // sizes the pieces, and many small ones balance best when other work
+    // takes some of the cores.
+    tbb::parallel_for(
+        tbb::blocked_range<size_t>(0, count, grain),
+        [&](const tbb::blocked_range<size_t>& range) { function(body, range.begin(), range.end()); },
+        tbb::simple_partitioner());
 }
 
 }  // namespace detail

@@ -12,9 +12,9 @@
 namespace kv::dispatch {
 
 // Runs body(begin, end) over consecutive sub-ranges that together cover
-// [0, count) once, in any order and on any thread of the pool. A range of
-// `grain` iterations or fewer is never split further; a count of `grain` or
-// fewer runs at once on the calling thread.
+// [0, count) once, in any order and on any thread of the pool. The range is
+// split into pieces of `grain` iterations or fewer, and only that far; a
+// count of `grain` or fewer runs at once on the calling thread.
 template <class Body>
 void concurrentPerform(size_t count, size_t grain, Body&& body);
 
