@@ -154,7 +154,6 @@ void TexelView::sampleSpan(const float* coordinates, size_t stride, int32_t coun
     for (int32_t i = 0; i < count; ++i, coordinates += stride, rgba += 4) filterAt(*this, coordinates[0], coordinates[1], rgba);
 }
 
-
 TexelView texelView(const MTLTexture& texture, std::vector<float>& staging) {
     TexelView view;
     view.width = int32_t(texture.width());
