@@ -170,6 +170,9 @@ struct ClearRow {
 // Pixels handed to the fragment function at once at most: the values and
 // colours of one piece stay in the core's nearest cache.
 constexpr int64_t kPiecePixels = 256;
+// Pixels in one piece of a draw's work on the worker pool: small enough that
+// a core taken by other work holds back little of the draw.
+constexpr int64_t kPieceOfWork = 8192;
 
 // Per-thread room for the values of one piece, and its colours when the
 // target is not stored as float RGBA.
@@ -321,10 +324,9 @@ void run(const PreparedDraw& draw, const DrawState& state, const MTLTexture& tar
     const FragmentFunctionBody& fragment = state.pipeline->fragmentFunction().fragmentBody();
     const int64_t width = clear ? int64_t(target.width()) : rows.x1 - rows.x0;
     const size_t rowCount = size_t(bottom - top);
-    // Pieces of work of about 16384 pixels, so that a core taken by other
-    // work holds back little of the draw; small draws stay on one thread.
-    const size_t rowsPerPiece = std::clamp<size_t>(size_t(16384 / std::max<int64_t>(width, 1)), 1, 64);
-    const size_t grain = int64_t(rowCount) * width > 16384 ? rowsPerPiece : rowCount;
+    // Small draws stay on one thread.
+    const size_t rowsPerPiece = std::clamp<size_t>(size_t(kPieceOfWork / std::max<int64_t>(width, 1)), 1, 64);
+    const size_t grain = int64_t(rowCount) * width > 2 * kPieceOfWork ? rowsPerPiece : rowCount;
     dispatch::concurrentPerform(rowCount, grain, [&](size_t begin, size_t end) {
         thread_local PieceScratch scratch;
         // The covered runs of one row, in triangle order, and sorted by start.
