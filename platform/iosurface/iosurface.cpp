@@ -19,17 +19,22 @@ size_t IOSurface::bytesPerElementOf(OSType pixelFormat) {
     }
 }
 
-std::shared_ptr<IOSurface> IOSurface::create(int64_t width, int64_t height, OSType pixelFormat) {
+std::shared_ptr<IOSurface> IOSurface::create(int64_t width, int64_t height, OSType pixelFormat, Contents contents) {
     const size_t element = bytesPerElementOf(pixelFormat);
     if (element == 0 || width <= 0 || height <= 0 || width > kMaxDimension || height > kMaxDimension) {
         return nullptr;
     }
     const size_t packed = size_t(width) * element;
     const size_t bytesPerRow = (packed + kRowAlignment - 1) / kRowAlignment * kRowAlignment;
-    // Zeroed by the allocator: a large block comes fresh from the system,
-    // already zero, so a surface whose every pixel its user then writes
-    // (a render's destination) is not written twice.
-    void* allocation = std::calloc(bytesPerRow * size_t(height) + kRowAlignment, 1);
+    const size_t size = bytesPerRow * size_t(height);  // a multiple of the alignment
+    if (contents == Contents::uncleared) {
+        void* memory = std::aligned_alloc(kRowAlignment, size);
+        if (!memory) return nullptr;
+        return std::shared_ptr<IOSurface>(new IOSurface(width, height, pixelFormat, element, bytesPerRow, memory, memory));
+    }
+    // Zeroed by the allocator, which need not clear a large block that comes
+    // fresh from the system.
+    void* allocation = std::calloc(size + kRowAlignment, 1);
     if (!allocation) return nullptr;
     const uintptr_t address = reinterpret_cast<uintptr_t>(allocation);
     void* memory = reinterpret_cast<void*>((address + kRowAlignment - 1) / kRowAlignment * kRowAlignment);
