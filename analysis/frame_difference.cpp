@@ -10,6 +10,7 @@
 #include <new>
 
 #include "analysis/frame_difference_engine.h"
+#include "platform/dispatch/dispatch.h"
 
 namespace kv::fd {
 namespace {
@@ -31,13 +32,16 @@ size_t scanAll(const Frames& frames, uint8_t* mask, MotionOffsetTile* tiles, siz
     std::unique_ptr<FoundPoint[]> staged(new (std::nothrow) FoundPoint[static_cast<size_t>(rows) * columns]);
     std::unique_ptr<int32_t[]> foundInRow(new (std::nothrow) int32_t[rows]);
     if (!staged || !foundInRow) return 0;
-    // Small frames are not worth waking the other cores for.
-    [[maybe_unused]] const bool parallel = static_cast<int64_t>(rows) * columns >= kParallelPoints;
-#ifdef _OPENMP
-#pragma omp parallel for schedule(dynamic, 1) if (parallel)
-#endif
-    for (int32_t n = 0; n < rows; ++n)
-        foundInRow[n] = engine.scanRow(frames, kScanMargin + n * kScanStep, &staged[static_cast<size_t>(n) * columns]);
+    // Small frames are not worth waking the other cores for; otherwise each
+    // scan row is a piece of work of its own, as rows differ much in cost.
+    const bool parallel = static_cast<int64_t>(rows) * columns >= kParallelPoints;
+    dispatch::concurrentPerform(static_cast<size_t>(rows), parallel ? 1 : static_cast<size_t>(rows),
+                                [&](size_t begin, size_t end) {
+                                    for (size_t n = begin; n < end; ++n) {
+                                        foundInRow[n] = engine.scanRow(frames, kScanMargin + int32_t(n) * kScanStep,
+                                                                       &staged[n * columns]);
+                                    }
+                                });
 
     size_t count = 0;
     uint8_t scratch[kWindowSide * kWindowSide];

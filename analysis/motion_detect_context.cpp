@@ -8,6 +8,7 @@
 
 #include "analysis/bounds_geometry.h"
 #include "analysis/frame_difference.h"
+#include "platform/dispatch/dispatch.h"
 #include "platform/foundation/log.h"
 
 namespace kv {
@@ -156,14 +157,15 @@ void MotionDetectContext::copyIntoRing(int64_t width, int64_t height, const floa
     // A large frame is copied by all cores: one core cannot use the memory's
     // whole bandwidth, and the copy would otherwise cost as much as the comparison.
     constexpr size_t kParallelCopyBytes = size_t{4} << 20;
-    [[maybe_unused]] const bool parallel = rowBytes * static_cast<size_t>(height) >= kParallelCopyBytes;
-#ifdef _OPENMP
-#pragma omp parallel for schedule(static) if (parallel)
-#endif
-    for (int64_t row = 0; row < height; ++row) {
-        std::memcpy(target + static_cast<size_t>(row) * rowBytes, source + static_cast<size_t>(row) * bytesPerRow,
-                    rowBytes);
-    }
+    // Pieces of about 1 MiB each, so that every core gets several.
+    constexpr size_t kPieceBytes = size_t{1} << 20;
+    const size_t rows = static_cast<size_t>(height);
+    const bool parallel = rowBytes * rows >= kParallelCopyBytes;
+    const size_t rowsPerPiece = parallel ? std::max<size_t>(kPieceBytes / std::max<size_t>(rowBytes, 1), 1) : rows;
+    dispatch::concurrentPerform(rows, rowsPerPiece, [&](size_t begin, size_t end) {
+        for (size_t row = begin; row < end; ++row)
+            std::memcpy(target + row * rowBytes, source + row * bytesPerRow, rowBytes);
+    });
     slot.width = width;
     slot.height = height;
     frameSel = (ringIndex(frameSel) + 1) % nFrames;

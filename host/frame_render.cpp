@@ -1,5 +1,7 @@
 #include "host/frame_render.h"
 
+#include <cstring>
+
 #include "host/frame_surfaces.h"
 
 namespace kv::host {
@@ -18,9 +20,11 @@ RenderOutcome renderFrame(FxTileableEffect& effect, std::shared_ptr<IOSurface> s
     if (!effect.destinationImageRect(&outcome.outputRect, sources, proposed, state, renderTime, &outcome.error)) {
         return outcome;
     }
+    // The effect's render writes every pixel of the destination, so it is
+    // not cleared first; a frame the effect does not render is cleared below.
     outcome.destination = IOSurface::create(int64_t(outcome.outputRect.right) - outcome.outputRect.left,
                                             int64_t(outcome.outputRect.top) - outcome.outputRect.bottom,
-                                            destinationFormat);
+                                            destinationFormat, IOSurface::Contents::uncleared);
     if (!outcome.destination) {
         outcome.error = NSError{"Host", 1, "No destination surface for the output rectangle"};
         return outcome;
@@ -32,6 +36,9 @@ RenderOutcome renderFrame(FxTileableEffect& effect, std::shared_ptr<IOSurface> s
         return outcome;
     }
     outcome.succeeded = effect.renderDestinationImage(*destination, sources, state, renderTime, &outcome.error);
+    // Without state data, or when the render fails, the effect draws nothing:
+    // the frame is handed back transparent black rather than as the memory was.
+    if (!outcome.succeeded || !state) std::memset(outcome.destination->baseAddress(), 0, outcome.destination->allocationSize());
     return outcome;
 }
 

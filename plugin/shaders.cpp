@@ -1,5 +1,6 @@
 // The shaders of the service's default library, "vertexShader" and
 // "fragmentShader", registered when the service's code is loaded.
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <limits>
@@ -54,7 +55,12 @@ void fragmentShader(const FragmentSpan& span, const ArgumentTable& arguments) {
     // Without a texture coordinate among the vertex values there is nothing to sample.
     const metal::TexelView* source =
         span.varyingCount >= 2 ? arguments.texture(kFragmentTextureSource) : nullptr;
-    if (source) source->sampleSpan(span.varyings, span.varyingCount, span.count, out);  // else transparent black
+    if (source) {
+        source->sampleSpan(span.varyings, span.varyingCount, span.count, out);
+    } else {
+        std::fill(out, out + size_t(span.count) * 4, 0.0f);  // transparent black
+    }
+    if (brightness == 1.0f) return;  // scaling by 1 changes no value
     for (int32_t i = 0; i < span.count; ++i, out += 4) {
         out[0] *= brightness;
         out[1] *= brightness;

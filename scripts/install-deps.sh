@@ -1,16 +1,19 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build, the tests and the programs need,
-# only those that are missing, so a second run costs nothing.
+# only those that are missing, so a second run costs nothing. Packages named
+# as arguments are installed along with them (scripts/bench.sh adds the
+# benchmarks' own).
 set -euo pipefail
 
 packages=(
   build-essential cmake ninja-build pkg-config
   clang libclang-rt-14-dev
   googletest libgtest-dev libgmock-dev libbenchmark-dev
-  nlohmann-json3-dev libssl-dev libcurl4-openssl-dev
+  nlohmann-json3-dev libssl-dev libcurl4-openssl-dev libtbb-dev
   libavformat-dev libavcodec-dev libswscale-dev libavutil-dev ffmpeg
   libgtk-4-dev xvfb xauth libxtst-dev
   python3 openssl
+  "$@"
 )
 
 missing=()

@@ -1,7 +1,6 @@
 #include "platform/iosurface/iosurface.h"
 
 #include <cstdlib>
-#include <cstring>
 
 namespace {
 
@@ -20,29 +19,40 @@ size_t IOSurface::bytesPerElementOf(OSType pixelFormat) {
     }
 }
 
-std::shared_ptr<IOSurface> IOSurface::create(int64_t width, int64_t height, OSType pixelFormat) {
+std::shared_ptr<IOSurface> IOSurface::create(int64_t width, int64_t height, OSType pixelFormat, Contents contents) {
     const size_t element = bytesPerElementOf(pixelFormat);
     if (element == 0 || width <= 0 || height <= 0 || width > kMaxDimension || height > kMaxDimension) {
         return nullptr;
     }
     const size_t packed = size_t(width) * element;
     const size_t bytesPerRow = (packed + kRowAlignment - 1) / kRowAlignment * kRowAlignment;
-    void* memory = std::aligned_alloc(kRowAlignment, bytesPerRow * size_t(height));
-    if (!memory) return nullptr;
-    std::memset(memory, 0, bytesPerRow * size_t(height));
-    return std::shared_ptr<IOSurface>(new IOSurface(width, height, pixelFormat, element, bytesPerRow, memory));
+    const size_t size = bytesPerRow * size_t(height);  // a multiple of the alignment
+    if (contents == Contents::uncleared) {
+        void* memory = std::aligned_alloc(kRowAlignment, size);
+        if (!memory) return nullptr;
+        return std::shared_ptr<IOSurface>(new IOSurface(width, height, pixelFormat, element, bytesPerRow, memory, memory));
+    }
+    // Zeroed by the allocator, which need not clear a large block that comes
+    // fresh from the system.
+    void* allocation = std::calloc(size + kRowAlignment, 1);
+    if (!allocation) return nullptr;
+    const uintptr_t address = reinterpret_cast<uintptr_t>(allocation);
+    void* memory = reinterpret_cast<void*>((address + kRowAlignment - 1) / kRowAlignment * kRowAlignment);
+    return std::shared_ptr<IOSurface>(
+        new IOSurface(width, height, pixelFormat, element, bytesPerRow, allocation, memory));
 }
 
 IOSurface::IOSurface(int64_t width, int64_t height, OSType pixelFormat, size_t bytesPerElement, size_t bytesPerRow,
-                     void* memory)
+                     void* allocation, void* memory)
     : width_(width),
       height_(height),
       pixelFormat_(pixelFormat),
       bytesPerElement_(bytesPerElement),
       bytesPerRow_(bytesPerRow),
+      allocation_(allocation),
       memory_(memory) {}
 
-IOSurface::~IOSurface() { std::free(memory_); }
+IOSurface::~IOSurface() { std::free(allocation_); }
 
 kern_return_t IOSurface::lockWithOptions(uint32_t options, uint32_t* seed) {
     std::lock_guard guard(lockMutex_);

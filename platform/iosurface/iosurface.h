@@ -36,9 +36,14 @@ public:
     // Bytes of one pixel of the format; 0 for a format no surface is made in.
     static size_t bytesPerElementOf(OSType pixelFormat);
 
-    // A zero-filled surface, or null when the format is unknown or the size
-    // is empty or too large to allocate.
-    static std::shared_ptr<IOSurface> create(int64_t width, int64_t height, OSType pixelFormat);
+    // Whether a new surface's memory is zero-filled, or left as the allocator
+    // gives it, for a surface whose every pixel is written before it is read.
+    enum class Contents { zeroed, uncleared };
+
+    // A new surface, or null when the format is unknown or the size is empty
+    // or too large to allocate.
+    static std::shared_ptr<IOSurface> create(int64_t width, int64_t height, OSType pixelFormat,
+                                             Contents contents = Contents::zeroed);
 
     ~IOSurface();
     IOSurface(const IOSurface&) = delete;
@@ -64,13 +69,14 @@ public:
 
 private:
     IOSurface(int64_t width, int64_t height, OSType pixelFormat, size_t bytesPerElement, size_t bytesPerRow,
-              void* memory);
+              void* allocation, void* memory);
 
     int64_t width_;
     int64_t height_;
     OSType pixelFormat_;
     size_t bytesPerElement_;
     size_t bytesPerRow_;
+    void* allocation_;  // what the allocator gave; memory_ is its first 64-byte boundary
     void* memory_;
 
     mutable std::mutex lockMutex_;

@@ -62,7 +62,9 @@ struct VertexOutput {
 
 // A run of `count` covered pixels of row `y` from column `x`: the
 // interpolated values of each pixel (`varyingCount` floats a pixel, one pixel
-// after another) and room for each pixel's colour (four floats, RGBA).
+// after another) and room for each pixel's colour (four floats, RGBA). The
+// room holds no particular values (it may be the target's own memory): the
+// fragment function writes every pixel's colour.
 struct FragmentSpan {
     int32_t x = 0;
     int32_t y = 0;

@@ -1,7 +1,10 @@
 #include "platform/metal/mtl_texture.h"
 
+#include "platform/dispatch/dispatch.h"
 #include "platform/iosurface/pixel_values.h"
+#include "platform/metal/kernels_avx2.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 
@@ -95,43 +98,27 @@ void storeTexels(MTLPixelFormat pixelFormat, const float* rgba, size_t count, ui
 
 namespace {
 
-constexpr float kTransparent[4] = {0.0f, 0.0f, 0.0f, 0.0f};
-
-// The filtered texel at (u, v); see TexelView::sample.
-inline void filter(const TexelView& view, float u, float v, float* rgba) {
-    const float x = u * float(view.width) - 0.5f;
-    const float y = v * float(view.height) - 0.5f;
-    if (!(x > -1.0f && x < float(view.width) && y > -1.0f && y < float(view.height))) {
+// The filtered texel at (u, v); see TexelView::sample. Inside the texture
+// the position is clamped to the outermost texel centres, which is the same
+// as clamping each tap to the edge, and leaves the edge texel's own value
+// there exactly.
+inline void filterAt(const TexelView& view, float u, float v, float* rgba) {
+    if (!(u >= 0.0f && u <= 1.0f && v >= 0.0f && v <= 1.0f)) {
         rgba[0] = rgba[1] = rgba[2] = rgba[3] = 0.0f;
         return;
     }
-    // floor(x) and floor(y), exactly, for values this close to the texture.
-    int32_t x0 = int32_t(x);
-    int32_t y0 = int32_t(y);
-    if (float(x0) > x) --x0;
-    if (float(y0) > y) --y0;
+    const float x = std::min(std::max(u * float(view.width) - 0.5f, 0.0f), float(view.width - 1));
+    const float y = std::min(std::max(v * float(view.height) - 0.5f, 0.0f), float(view.height - 1));
+    // Both are at least 0, so truncation is the floor.
+    const int32_t x0 = int32_t(x);
+    const int32_t y0 = int32_t(y);
     const float fx = x - float(x0);
     const float fy = y - float(y0);
-    const bool inside = x0 >= 0 && y0 >= 0 && x0 + 1 < view.width && y0 + 1 < view.height;
-    const float* t00;
-    const float* t10;
-    const float* t01;
-    const float* t11;
-    if (inside) {
-        t00 = view.texels + size_t(y0) * view.rowStride + size_t(x0) * 4;
-        t10 = t00 + 4;
-        t01 = t00 + view.rowStride;
-        t11 = t01 + 4;
-    } else {
-        const auto tap = [&](int32_t tx, int32_t ty) -> const float* {
-            if (tx < 0 || ty < 0 || tx >= view.width || ty >= view.height) return kTransparent;
-            return view.texels + size_t(ty) * view.rowStride + size_t(tx) * 4;
-        };
-        t00 = tap(x0, y0);
-        t10 = tap(x0 + 1, y0);
-        t01 = tap(x0, y0 + 1);
-        t11 = tap(x0 + 1, y0 + 1);
-    }
+    const float* t00 = view.texels + size_t(y0) * view.rowStride + size_t(x0) * 4;
+    const float* t10 = x0 + 1 < view.width ? t00 + 4 : t00;
+    const size_t down = y0 + 1 < view.height ? view.rowStride : 0;
+    const float* t01 = t00 + down;
+    const float* t11 = t10 + down;
     // The four channels side by side: each lane does the same operations, in
     // the same order, as it would alone.
     using Channels = float __attribute__((vector_size(16)));
@@ -150,10 +137,21 @@ inline void filter(const TexelView& view, float u, float v, float* rgba) {
 
 }  // namespace
 
-void TexelView::sample(float u, float v, float rgba[4]) const { filter(*this, u, v, rgba); }
+void TexelView::sample(float u, float v, float rgba[4]) const {
+    const float coordinates[2] = {u, v};
+    sampleSpan(coordinates, 2, 1, rgba);
+}
 
 void TexelView::sampleSpan(const float* coordinates, size_t stride, int32_t count, float* rgba) const {
-    for (int32_t i = 0; i < count; ++i, coordinates += stride, rgba += 4) filter(*this, coordinates[0], coordinates[1], rgba);
+    if (spanFilter) {
+        spanFilter(*this, coordinates, stride, count, rgba);
+        return;
+    }
+    if (count >= 8 && avx2::supported()) {
+        avx2::filterSpan(*this, coordinates, stride, count, rgba);
+        return;
+    }
+    for (int32_t i = 0; i < count; ++i, coordinates += stride, rgba += 4) filterAt(*this, coordinates[0], coordinates[1], rgba);
 }
 
 TexelView texelView(const MTLTexture& texture, std::vector<float>& staging) {
@@ -167,14 +165,14 @@ TexelView texelView(const MTLTexture& texture, std::vector<float>& staging) {
     }
     view.rowStride = size_t(view.width) * 4;
     staging.resize(view.rowStride * size_t(view.height));
-    const int64_t rows = view.height;
-#ifdef _OPENMP
-#pragma omp parallel for schedule(static) if (rows * view.width > 65536)
-#endif
-    for (int64_t y = 0; y < rows; ++y) {
-        loadTexels(texture.pixelFormat(), texture.row(NSUInteger(y)), size_t(view.width),
-                   staging.data() + size_t(y) * view.rowStride);
-    }
+    const size_t rows = size_t(view.height);
+    const size_t rowsPerPiece = rows * size_t(view.width) > 65536 ? std::max<size_t>(16384 / size_t(view.width), 1) : rows;
+    kv::dispatch::concurrentPerform(rows, rowsPerPiece, [&](size_t begin, size_t end) {
+        for (size_t y = begin; y < end; ++y) {
+            loadTexels(texture.pixelFormat(), texture.row(NSUInteger(y)), size_t(view.width),
+                       staging.data() + y * view.rowStride);
+        }
+    });
     view.texels = staging.data();
     return view;
 }

@@ -76,10 +76,17 @@ struct TexelView {
     int32_t width = 0;
     int32_t height = 0;
 
+    // Another filter in place of the GPU's own, for a view that brings one
+    // (the tests' reference does); null for the GPU's.
+    using SpanFilter = void (*)(const TexelView& view, const float* coordinates, size_t stride, int32_t count,
+                                float* rgba);
+    SpanFilter spanFilter = nullptr;
+
     // Filters linearly between the four texel centres around (u, v), in
-    // fractions of the texture (0 at the left and top edges). Taps outside
-    // the texture read transparent black, so coordinates far outside it, or
-    // not numbers, give transparent black.
+    // fractions of the texture (0 at the left and top edges), with each tap
+    // clamped to the edge: between the outermost texel centres and the
+    // texture's edge a sample is the edge texel's own value. Coordinates
+    // outside 0...1, or not numbers, give transparent black.
     void sample(float u, float v, float rgba[4]) const;
     // `sample` for `count` pixels at once: the coordinates of pixel i at
     // coordinates[i · stride], its colour at rgba[i · 4].

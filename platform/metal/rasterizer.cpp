@@ -5,7 +5,11 @@
 #include <cmath>
 #include <cstring>
 #include <map>
+#include <optional>
 #include <string>
+
+#include "platform/dispatch/dispatch.h"
+#include "platform/metal/kernels_avx2.h"
 
 namespace kv::metal {
 namespace {
@@ -141,54 +145,130 @@ struct DrawState {
     ArgumentTable fragmentArguments;
 };
 
-// Per-thread room for one span.
-struct SpanScratch {
-    std::vector<float> varyings;
-    std::vector<float> colors;
+// One texel of the clear colour repeated across a whole row, in the
+// target's format; the pixels no triangle of the pass's first draw covers
+// are copied from it.
+struct ClearRow {
+    std::vector<uint8_t> bytes;
+    size_t texel = 0;
+
+    ClearRow(const MTLTexture& target, const MTLClearColor& color) : texel(bytesPerTexel(target.pixelFormat())) {
+        const float rgba[4] = {float(color.red), float(color.green), float(color.blue), float(color.alpha)};
+        bytes.resize(size_t(target.width()) * texel);
+        storeTexels(target.pixelFormat(), rgba, 1, bytes.data());
+        for (size_t offset = texel; offset < bytes.size(); offset += texel)
+            std::memcpy(&bytes[offset], bytes.data(), texel);
+    }
+
+    // Clears columns [first, end) of `row`.
+    void fill(uint8_t* row, int64_t first, int64_t end) const {
+        if (first < end)
+            std::memcpy(row + size_t(first) * texel, bytes.data() + size_t(first) * texel, size_t(end - first) * texel);
+    }
 };
 
-void drawRun(const Triangle& triangle, int64_t y, int64_t first, int64_t end, size_t varyingCount,
-             const FragmentFunctionBody& fragment, const ArgumentTable& arguments, const MTLTexture& target,
-             SpanScratch& scratch) {
-    const size_t count = size_t(end - first);
-    scratch.varyings.resize(count * varyingCount);
-    scratch.colors.assign(count * 4, 0.0f);
-    const int64_t py = y * kSubpixel + kHalfPixel;
-    const int64_t px = first * kSubpixel + kHalfPixel;
-    std::array<int64_t, 3> w;
-    std::array<int64_t, 3> step;
-    for (int k = 0; k < 3; ++k) {
-        const Edge& edge = triangle.edges[size_t(k)];
-        w[size_t(k)] = edge.dx * (py - edge.ay) - edge.dy * (px - edge.ax);
-        step[size_t(k)] = -edge.dy * kSubpixel;
-    }
+// Pixels handed to the fragment function at once at most: the values and
+// colours of one piece stay in the core's nearest cache.
+constexpr int64_t kPiecePixels = 256;
+// Pixels in one piece of a draw's work on the worker pool: small enough that
+// a core taken by other work holds back little of the draw.
+constexpr int64_t kPieceOfWork = 8192;
+
+// Per-thread room for the values of one piece, and its colours when the
+// target is not stored as float RGBA.
+struct PieceScratch {
+    std::array<float, kPiecePixels * kMaxVaryings> varyings;
+    std::array<float, kPiecePixels * 4> colors;
+};
+
+// Edge functions can be carried in double exactly below this bound.
+constexpr int64_t kExactInDouble = int64_t(1) << 52;
+
+// The values at `count` consecutive pixels from the one where the three edge
+// functions are `w`, each float((w0·v0 + w1·v1 + w2·v2) · (1 / area)) in
+// double. Edge functions below 2^52 are stepped in double, where they stay
+// exact and the loop runs on vector units; larger ones in integers.
+void interpolate(const Triangle& triangle, const std::array<int64_t, 3>& w, const std::array<int64_t, 3>& step,
+                 size_t count, size_t varyingCount, float* out) {
     const auto& v = triangle.varyings;
-    float* out = scratch.varyings.data();
-    for (size_t i = 0; i < count; ++i) {
-        const double w0 = double(w[0]);
-        const double w1 = double(w[1]);
-        const double w2 = double(w[2]);
-        for (size_t c = 0; c < varyingCount; ++c) {
-            *out++ = float((w0 * double(v[0][c]) + w1 * double(v[1][c]) + w2 * double(v[2][c])) *
-                           triangle.inverseArea);
-        }
-        w[0] += step[0];
-        w[1] += step[1];
-        w[2] += step[2];
+    const double inverseArea = triangle.inverseArea;
+    bool exact = true;
+    for (int k = 0; k < 3; ++k) {
+        const int64_t last = w[size_t(k)] + int64_t(count) * step[size_t(k)];
+        exact = exact && std::abs(w[size_t(k)]) < kExactInDouble && std::abs(last) < kExactInDouble;
     }
-    FragmentSpan span;
-    span.x = int32_t(first);
-    span.y = int32_t(y);
-    span.count = int32_t(count);
-    span.varyingCount = varyingCount;
-    span.varyings = scratch.varyings.data();
-    span.colors = scratch.colors.data();
-    fragment(span, arguments);
-    const size_t texel = bytesPerTexel(target.pixelFormat());
-    storeTexels(target.pixelFormat(), scratch.colors.data(), count, target.row(NSUInteger(y)) + size_t(first) * texel);
+    if (exact && varyingCount == 2) {
+        const double start[3] = {double(w[0]), double(w[1]), double(w[2])};
+        const double steps[3] = {double(step[0]), double(step[1]), double(step[2])};
+        const double first[3] = {double(v[0][0]), double(v[1][0]), double(v[2][0])};
+        const double second[3] = {double(v[0][1]), double(v[1][1]), double(v[2][1])};
+        const size_t done =
+            avx2::supported() ? avx2::interpolatePair(start, steps, first, second, inverseArea, count, out) : 0;
+        for (size_t i = done; i < count; ++i) {
+            const double n = double(i);
+            const double w0 = start[0] + n * steps[0];
+            const double w1 = start[1] + n * steps[1];
+            const double w2 = start[2] + n * steps[2];
+            out[2 * i] = float((w0 * first[0] + w1 * first[1] + w2 * first[2]) * inverseArea);
+            out[2 * i + 1] = float((w0 * second[0] + w1 * second[1] + w2 * second[2]) * inverseArea);
+        }
+        return;
+    }
+    std::array<int64_t, 3> at = w;
+    for (size_t i = 0; i < count; ++i) {
+        const double w0 = double(at[0]);
+        const double w1 = double(at[1]);
+        const double w2 = double(at[2]);
+        for (size_t c = 0; c < varyingCount; ++c) {
+            *out++ = float((w0 * double(v[0][c]) + w1 * double(v[1][c]) + w2 * double(v[2][c])) * inverseArea);
+        }
+        at[0] += step[0];
+        at[1] += step[1];
+        at[2] += step[2];
+    }
 }
 
-Result<void> draw(const Draw& command, const DrawState& state, const MTLTexture& target) {
+// Draws the covered run [first, end) of row `y`, piece by piece. A float
+// RGBA target takes the colours straight into its row; other formats are
+// converted from the scratch colours.
+void drawRun(const Triangle& triangle, int64_t y, int64_t first, int64_t end, size_t varyingCount,
+             const FragmentFunctionBody& fragment, const ArgumentTable& arguments, const MTLTexture& target,
+             PieceScratch& scratch) {
+    const int64_t py = y * kSubpixel + kHalfPixel;
+    const bool direct = target.pixelFormat() == MTLPixelFormatRGBA32Float;
+    const size_t texel = bytesPerTexel(target.pixelFormat());
+    uint8_t* row = target.row(NSUInteger(y));
+    for (int64_t from = first; from < end; from += kPiecePixels) {
+        const size_t count = size_t(std::min(end - from, kPiecePixels));
+        const int64_t px = from * kSubpixel + kHalfPixel;
+        std::array<int64_t, 3> w;
+        std::array<int64_t, 3> step;
+        for (int k = 0; k < 3; ++k) {
+            const Edge& edge = triangle.edges[size_t(k)];
+            w[size_t(k)] = edge.dx * (py - edge.ay) - edge.dy * (px - edge.ax);
+            step[size_t(k)] = -edge.dy * kSubpixel;
+        }
+        interpolate(triangle, w, step, count, varyingCount, scratch.varyings.data());
+        uint8_t* stored = row + size_t(from) * texel;
+        FragmentSpan span;
+        span.x = int32_t(from);
+        span.y = int32_t(y);
+        span.count = int32_t(count);
+        span.varyingCount = varyingCount;
+        span.varyings = scratch.varyings.data();
+        span.colors = direct ? reinterpret_cast<float*>(stored) : scratch.colors.data();
+        fragment(span, arguments);
+        if (!direct) storeTexels(target.pixelFormat(), scratch.colors.data(), count, stored);
+    }
+}
+
+// A draw checked and set up: its triangles on the target and the rows they reach.
+struct PreparedDraw {
+    std::vector<Triangle> triangles;
+    PixelRect rows;
+};
+
+Result<PreparedDraw> prepare(const Draw& command, const DrawState& state, const MTLTexture& target) {
     if (!state.pipeline) return Error{"Draw without a render pipeline state"};
     if (state.pipeline->colorPixelFormat() != target.pixelFormat()) {
         return Error{"Draw with a pipeline for colour format " + std::to_string(state.pipeline->colorPixelFormat()) +
@@ -201,7 +281,6 @@ Result<void> draw(const Draw& command, const DrawState& state, const MTLTexture&
         return Error{"Draw of " + std::to_string(command.vertexCount) + " vertices is too large"};
     }
     const MTLFunction& vertexFunction = state.pipeline->vertexFunction();
-    const size_t varyingCount = vertexFunction.varyingCount();
 
     std::vector<ScreenVertex> vertices(command.vertexCount);
     std::vector<bool> onScreen(command.vertexCount);
@@ -211,61 +290,87 @@ Result<void> draw(const Draw& command, const DrawState& state, const MTLTexture&
         onScreen[i] = toScreen(output, state.viewport, vertices[i]);
     }
 
+    PreparedDraw prepared;
     const PixelRect clip = viewportPixels(state.viewport, target.width(), target.height());
-    std::vector<Triangle> triangles;
     const bool strip = command.primitiveType == MTLPrimitiveTypeTriangleStrip;
     const size_t stride = strip ? 1 : 3;
     for (size_t i = 0; i + 2 < vertices.size(); i += stride) {
         if (!onScreen[i] || !onScreen[i + 1] || !onScreen[i + 2]) continue;
         Triangle triangle;
-        if (setUp(vertices[i], vertices[i + 1], vertices[i + 2], clip, triangle)) triangles.push_back(triangle);
+        if (setUp(vertices[i], vertices[i + 1], vertices[i + 2], clip, triangle))
+            prepared.triangles.push_back(triangle);
     }
-    if (triangles.empty()) return {};
-
-    PixelRect rows = triangles.front().bounds;
-    for (const Triangle& triangle : triangles) {
-        rows.y0 = std::min(rows.y0, triangle.bounds.y0);
-        rows.y1 = std::max(rows.y1, triangle.bounds.y1);
-        rows.x0 = std::min(rows.x0, triangle.bounds.x0);
-        rows.x1 = std::max(rows.x1, triangle.bounds.x1);
+    if (prepared.triangles.empty()) return prepared;
+    prepared.rows = prepared.triangles.front().bounds;
+    for (const Triangle& triangle : prepared.triangles) {
+        prepared.rows.y0 = std::min(prepared.rows.y0, triangle.bounds.y0);
+        prepared.rows.y1 = std::max(prepared.rows.y1, triangle.bounds.y1);
+        prepared.rows.x0 = std::min(prepared.rows.x0, triangle.bounds.x0);
+        prepared.rows.x1 = std::max(prepared.rows.x1, triangle.bounds.x1);
     }
-    const FragmentFunctionBody& fragment = state.pipeline->fragmentFunction().fragmentBody();
-    [[maybe_unused]] const bool manyPixels = (rows.y1 - rows.y0) * (rows.x1 - rows.x0) > 16384;
-#ifdef _OPENMP
-#pragma omp parallel if (manyPixels)
-#endif
-    {
-        SpanScratch scratch;
-#ifdef _OPENMP
-#pragma omp for schedule(dynamic, 4)
-#endif
-        for (int64_t y = rows.y0; y < rows.y1; ++y) {
-            for (const Triangle& triangle : triangles) {
-                if (y < triangle.bounds.y0 || y >= triangle.bounds.y1) continue;
-                int64_t first;
-                int64_t end;
-                coveredRun(triangle, y, first, end);
-                if (first < end) {
-                    drawRun(triangle, y, first, end, varyingCount, fragment, state.fragmentArguments, target,
-                            scratch);
-                }
-            }
-        }
-    }
-    return {};
+    return prepared;
 }
 
-void clear(const MTLTexture& target, const MTLClearColor& color) {
-    const float rgba[4] = {float(color.red), float(color.green), float(color.blue), float(color.alpha)};
-    const size_t texel = bytesPerTexel(target.pixelFormat());
-    std::vector<uint8_t> row(size_t(target.width()) * texel);
-    storeTexels(target.pixelFormat(), rgba, 1, row.data());
-    for (size_t offset = texel; offset < row.size(); offset += texel) std::memcpy(&row[offset], row.data(), texel);
-    const int64_t height = int64_t(target.height());
-#ifdef _OPENMP
-#pragma omp parallel for schedule(static) if (height * int64_t(target.width()) > 65536)
-#endif
-    for (int64_t y = 0; y < height; ++y) std::memcpy(target.row(NSUInteger(y)), row.data(), row.size());
+// Runs a prepared draw, rows in parallel. With a clear row given (the pass's
+// first draw after a clear load action), every row of the target is visited
+// and the pixels that no triangle covers are cleared, so that no pixel is
+// written twice.
+void run(const PreparedDraw& draw, const DrawState& state, const MTLTexture& target, const ClearRow* clear) {
+    const PixelRect& rows = draw.rows;
+    const int64_t top = clear ? 0 : rows.y0;
+    const int64_t bottom = clear ? int64_t(target.height()) : rows.y1;
+    if (top >= bottom) return;
+    const size_t varyingCount = state.pipeline->vertexFunction().varyingCount();
+    const FragmentFunctionBody& fragment = state.pipeline->fragmentFunction().fragmentBody();
+    const int64_t width = clear ? int64_t(target.width()) : rows.x1 - rows.x0;
+    const size_t rowCount = size_t(bottom - top);
+    // Small draws stay on one thread.
+    const size_t rowsPerPiece = std::clamp<size_t>(size_t(kPieceOfWork / std::max<int64_t>(width, 1)), 1, 64);
+    const size_t grain = int64_t(rowCount) * width > 2 * kPieceOfWork ? rowsPerPiece : rowCount;
+    dispatch::concurrentPerform(rowCount, grain, [&](size_t begin, size_t end) {
+        thread_local PieceScratch scratch;
+        // The covered runs of one row, in triangle order, and sorted by start.
+        struct Run {
+            int64_t first, end;
+            const Triangle* triangle;
+        };
+        std::vector<Run> runs;
+        std::vector<Run> byStart;
+        for (int64_t y = top + int64_t(begin); y < top + int64_t(end); ++y) {
+            runs.clear();
+            for (const Triangle& triangle : draw.triangles) {
+                if (y < triangle.bounds.y0 || y >= triangle.bounds.y1) continue;
+                Run run{0, 0, &triangle};
+                coveredRun(triangle, y, run.first, run.end);
+                if (run.first < run.end) runs.push_back(run);
+            }
+            if (clear) {
+                byStart = runs;
+                std::sort(byStart.begin(), byStart.end(), [](const Run& a, const Run& b) { return a.first < b.first; });
+                uint8_t* row = target.row(NSUInteger(y));
+                int64_t cleared = 0;
+                for (const Run& run : byStart) {
+                    clear->fill(row, cleared, run.first);
+                    cleared = std::max(cleared, run.end);
+                }
+                clear->fill(row, cleared, int64_t(target.width()));
+            }
+            for (const Run& run : runs) {
+                drawRun(*run.triangle, y, run.first, run.end, varyingCount, fragment, state.fragmentArguments, target,
+                        scratch);
+            }
+        }
+    });
+}
+
+void clearAll(const MTLTexture& target, const ClearRow& clear) {
+    const size_t height = size_t(target.height());
+    const size_t grain = std::max<size_t>(16384 / std::max<size_t>(target.width(), 1), 1);
+    dispatch::concurrentPerform(height, height * target.width() > 65536 ? grain : height,
+                                [&](size_t begin, size_t end) {
+                                    for (size_t y = begin; y < end; ++y)
+                                        clear.fill(target.row(NSUInteger(y)), 0, int64_t(target.width()));
+                                });
 }
 
 }  // namespace
@@ -273,7 +378,15 @@ void clear(const MTLTexture& target, const MTLClearColor& color) {
 Result<void> executeRenderPass(const RenderPass& pass) {
     const std::shared_ptr<MTLTexture>& target = pass.colorAttachment.texture;
     if (!target) return Error{"Render pass without a colour attachment"};
-    if (pass.colorAttachment.loadAction == MTLLoadActionClear) clear(*target, pass.colorAttachment.clearColor);
+    // A clear is done together with the first draw, on the pixels that draw
+    // leaves uncovered; it is done on its own before anything reads the
+    // target, when a draw fails, or when the pass draws nothing.
+    std::optional<ClearRow> pendingClear;
+    if (pass.colorAttachment.loadAction == MTLLoadActionClear) pendingClear.emplace(*target, pass.colorAttachment.clearColor);
+    const auto clearNow = [&] {
+        if (pendingClear) clearAll(*target, *pendingClear);
+        pendingClear.reset();
+    };
 
     DrawState state;
     state.viewport = MTLViewport{0.0, 0.0, double(target->width()), double(target->height()), 0.0, 1.0};
@@ -296,10 +409,13 @@ Result<void> executeRenderPass(const RenderPass& pass) {
                 auto found = views.find(source);
                 if (found == views.end()) {
                     // A texture over the target's own surface is read from a
-                    // copy, so that no row is read while it is written.
+                    // copy, so that no row is read while it is written, and
+                    // reads the target as cleared.
+                    const bool ofTarget = source->iosurface() == target->iosurface();
+                    if (ofTarget) clearNow();
                     staging.push_back(std::make_unique<std::vector<float>>());
                     TexelView made = texelView(*source, *staging.back());
-                    if (source->iosurface() == target->iosurface() && made.texels != staging.back()->data()) {
+                    if (ofTarget && made.texels != staging.back()->data()) {
                         const size_t floats = made.rowStride * size_t(made.height);
                         staging.back()->assign(made.texels, made.texels + floats);
                         made.texels = staging.back()->data();
@@ -310,10 +426,17 @@ Result<void> executeRenderPass(const RenderPass& pass) {
             }
             state.fragmentArguments.setTexture(texture->index, view);
         } else if (const auto* drawCommand = std::get_if<Draw>(&command)) {
-            Result<void> outcome = draw(*drawCommand, state, *target);
-            if (!outcome.ok()) return outcome;
+            Result<PreparedDraw> prepared = prepare(*drawCommand, state, *target);
+            if (!prepared.ok()) {
+                clearNow();
+                return prepared.error();
+            }
+            if (prepared->triangles.empty()) continue;
+            run(*prepared, state, *target, pendingClear ? &*pendingClear : nullptr);
+            pendingClear.reset();
         }
     }
+    clearNow();
     return {};
 }
 

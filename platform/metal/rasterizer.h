@@ -15,8 +15,11 @@
 //   float((w0·v0 + w1·v1 + w2·v2) · (1 / area)), in double, from the three
 //   integer edge functions w0, w1, w2 and twice the triangle's area;
 // - later triangles and later draws overwrite earlier ones; no blending.
-// Rows are drawn in parallel; each row's covered run of a triangle is found
-// exactly and handed to the fragment function in one call.
+// Rows are drawn in parallel on the process's worker pool; each row's covered
+// run of a triangle is found exactly and handed to the fragment function in
+// pieces of up to 256 pixels. A clear load action clears only the pixels
+// the pass's first draw leaves uncovered, as part of that draw, so no pixel
+// is written twice.
 #include "platform/foundation/result.h"
 #include "platform/metal/mtl_command_buffer.h"
 

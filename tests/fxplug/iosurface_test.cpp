@@ -24,6 +24,14 @@ TEST(IOSurfaceTest, RowsArePaddedToSixtyFourBytes) {
     }
 }
 
+TEST(IOSurfaceTest, AnUnclearedSurfaceHasTheSameRowsAndAlignment) {
+    const auto surface = IOSurface::create(5, 3, kCVPixelFormatType_128RGBAFloat, IOSurface::Contents::uncleared);
+    ASSERT_TRUE(surface);
+    EXPECT_EQ(surface->bytesPerRow(), 128u);
+    EXPECT_EQ(reinterpret_cast<uintptr_t>(surface->baseAddress()) % 64, 0u);
+    EXPECT_FALSE(IOSurface::create(0, 3, kCVPixelFormatType_128RGBAFloat, IOSurface::Contents::uncleared));
+}
+
 TEST(IOSurfaceTest, NoSurfaceForUnknownFormatsOrEmptyOrHugeSizes) {
     EXPECT_FALSE(IOSurface::create(4, 4, fourCharCode("abcd")));
     EXPECT_FALSE(IOSurface::create(0, 4, kCVPixelFormatType_32BGRA));

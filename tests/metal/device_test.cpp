@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 #include <limits>
 
 #include "metal_test_support.h"
@@ -107,7 +108,7 @@ TEST(MetalTextureTest, StoredFormatsConvertAsTheGPUDoes) {
     EXPECT_EQ(back[4], float(_Float16(1.0f / 255.0f)));
 }
 
-TEST(MetalTextureTest, SamplingFiltersBetweenTexelCentresWithATransparentBorder) {
+TEST(MetalTextureTest, SamplingFiltersBetweenTexelCentresClampedToTheEdgeAndIsTransparentOutside) {
     // 2 × 2 texels: red channel 0, 1 / 2, 3.
     const float texels[16] = {0, 0, 0, 1, 1, 0, 0, 1, 2, 0, 0, 1, 3, 0, 0, 1};
     const metal::TexelView view{texels, 8, 2, 2};
@@ -119,15 +120,49 @@ TEST(MetalTextureTest, SamplingFiltersBetweenTexelCentresWithATransparentBorder)
     EXPECT_EQ(rgba[0], 3.0f);
     view.sample(0.5f, 0.5f, rgba);  // the middle: the mean of all four
     EXPECT_EQ(rgba[0], 1.5f);
-    view.sample(0.0f, 0.25f, rgba);  // the left edge: half the border
+    // From the outermost texel centres to the edges: the edge texels themselves.
+    view.sample(0.0f, 0.25f, rgba);
     EXPECT_EQ(rgba[0], 0.0f);
-    EXPECT_EQ(rgba[3], 0.5f);
+    EXPECT_EQ(rgba[3], 1.0f);
+    view.sample(1.0f, 0.0f, rgba);
+    EXPECT_EQ(rgba[0], 1.0f);
+    EXPECT_EQ(rgba[3], 1.0f);
+    view.sample(0.1f, 1.0f, rgba);
+    EXPECT_EQ(rgba[0], 2.0f);
+    view.sample(0.5f, 1.0f, rgba);  // halfway along the lower edge
+    EXPECT_EQ(rgba[0], 2.5f);
     const float nan = std::numeric_limits<float>::quiet_NaN();
-    for (float u : {-0.6f, 1.6f, nan, 1e30f, -1e30f, std::numeric_limits<float>::infinity()}) {
+    for (float u : {-0.6f, 1.6f, -1e-7f, 1.0000001f, nan, 1e30f, -1e30f, std::numeric_limits<float>::infinity()}) {
         view.sample(u, 0.5f, rgba);
         EXPECT_EQ(rgba[3], 0.0f) << u;
         view.sample(0.5f, u, rgba);
         EXPECT_EQ(rgba[3], 0.0f) << u;
+    }
+}
+
+TEST(MetalTextureTest, SamplingASpanGivesEachPixelsOwnSampleToTheBit) {
+    // 5 × 3 texels of unlike values; coordinates across, on and past the
+    // edges, some not numbers, laid out with two and with three values a pixel.
+    std::vector<float> texels(5 * 3 * 4);
+    for (size_t i = 0; i < texels.size(); ++i) texels[i] = float((i * 37) % 11) / 7.0f - 0.3f;
+    const metal::TexelView view{texels.data(), 20, 5, 3};
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    std::vector<std::array<float, 2>> points{{0.0f, 0.0f}, {1.0f, 1.0f}, {1.0f, 0.0f}, {nan, 0.5f}, {0.5f, nan},
+                                             {-0.0f, 0.999f}, {1.0000001f, 0.5f}};
+    for (int i = 0; points.size() < 41; ++i) points.push_back({float(i % 13) / 10.0f - 0.1f, float(i % 7) / 5.0f - 0.1f});
+    for (const size_t stride : {size_t(2), size_t(3)}) {
+        std::vector<float> coordinates;
+        for (const auto& p : points) {
+            coordinates.insert(coordinates.end(), {p[0], p[1]});
+            if (stride == 3) coordinates.push_back(9.0f);
+        }
+        std::vector<float> span(points.size() * 4);
+        view.sampleSpan(coordinates.data(), stride, int32_t(points.size()), span.data());
+        for (size_t i = 0; i < points.size(); ++i) {
+            float one[4];
+            view.sample(points[i][0], points[i][1], one);
+            EXPECT_EQ(std::memcmp(one, &span[i * 4], sizeof(one)), 0) << "pixel " << i << ", stride " << stride;
+        }
     }
 }
 

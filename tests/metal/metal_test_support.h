@@ -45,7 +45,12 @@ inline std::shared_ptr<MTLFunction> samplingFragmentFunction() {
         const metal::TexelView* texture = arguments.texture(0);
         for (int32_t i = 0; i < span.count; ++i) {
             const float* uv = span.varyings + size_t(i) * span.varyingCount;
-            if (texture) texture->sample(uv[0], uv[1], span.colors + i * 4);
+            float* color = span.colors + i * 4;
+            if (texture) {
+                texture->sample(uv[0], uv[1], color);
+            } else {
+                color[0] = color[1] = color[2] = color[3] = 0.0f;
+            }
         }
     });
 }

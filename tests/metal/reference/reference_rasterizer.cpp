@@ -50,6 +50,43 @@ void writePixel(MTLPixelFormat format, const float rgba[4], uint8_t* texel) {
     }
 }
 
+// Bilinear filtering one pixel at a time, as a sampler with clamp-to-edge
+// addressing filters: a coordinate outside 0...1 (or not a number) gives
+// transparent black; inside, the position in texels is held between the
+// outermost texel centres, so that the strip between them and the edge shows
+// the edge texel itself, and each tap past the last texel reads the last.
+void referenceFilter(const TexelView& view, const float* coordinates, size_t stride, int32_t count, float* rgba) {
+    for (int32_t i = 0; i < count; ++i) {
+        const float u = coordinates[size_t(i) * stride];
+        const float v = coordinates[size_t(i) * stride + 1];
+        float* out = rgba + size_t(i) * 4;
+        if (!(u >= 0.0f && u <= 1.0f) || !(v >= 0.0f && v <= 1.0f)) {
+            for (int channel = 0; channel < 4; ++channel) out[channel] = 0.0f;
+            continue;
+        }
+        float x = u * float(view.width) - 0.5f;
+        float y = v * float(view.height) - 0.5f;
+        if (x < 0.0f) x = 0.0f;
+        if (x > float(view.width - 1)) x = float(view.width - 1);
+        if (y < 0.0f) y = 0.0f;
+        if (y > float(view.height - 1)) y = float(view.height - 1);
+        const int32_t left = int32_t(std::floor(x));
+        const int32_t top = int32_t(std::floor(y));
+        const int32_t right = std::min(left + 1, view.width - 1);
+        const int32_t bottom = std::min(top + 1, view.height - 1);
+        const float fx = x - float(left);
+        const float fy = y - float(top);
+        const auto texel = [&](int32_t tx, int32_t ty, int channel) {
+            return view.texels[size_t(ty) * view.rowStride + size_t(tx) * 4 + size_t(channel)];
+        };
+        for (int channel = 0; channel < 4; ++channel) {
+            const float upper = texel(left, top, channel) * (1.0f - fx) + texel(right, top, channel) * fx;
+            const float lower = texel(left, bottom, channel) * (1.0f - fx) + texel(right, bottom, channel) * fx;
+            out[channel] = upper * (1.0f - fy) + lower * fy;
+        }
+    }
+}
+
 struct Point {
     bool valid = false;
     int64_t x = 0;
@@ -196,7 +233,7 @@ std::vector<uint8_t> referenceRender(const metal::RenderPass& pass, std::vector<
                 }
             }
             views.push_back(std::make_unique<TexelView>(
-                TexelView{copy->data(), size_t(width) * 4, int32_t(width), int32_t(height)}));
+                TexelView{copy->data(), size_t(width) * 4, int32_t(width), int32_t(height), referenceFilter}));
             texels.push_back(std::move(copy));
             fragmentArguments.setTexture(set->index, views.back().get());
         } else if (const auto* draw = std::get_if<metal::Draw>(&command)) {

@@ -2,7 +2,8 @@
 // The plainest way to run a render pass, kept as the reference the software
 // GPU's fast path must match bit for bit: every triangle tested at every
 // pixel centre of the target, the fragment function called once per pixel,
-// every pixel converted and stored on its own.
+// every pixel converted and stored on its own, and textures sampled by a
+// plain filter of its own rather than the GPU's.
 #include <cstdint>
 #include <vector>
 

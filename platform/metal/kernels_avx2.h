@@ -1,0 +1,29 @@
+#pragma once
+// The software GPU's two hottest loops compiled for x86 CPUs with AVX2: the
+// filtering of a span of texture coordinates and the interpolation of two
+// values along a run of pixels. Each does the operations of the plain loop,
+// lane by lane in the same order, so its results are the same to the bit.
+#include <cstddef>
+#include <cstdint>
+
+namespace kv::metal {
+
+struct TexelView;
+
+namespace avx2 {
+
+// Whether this CPU runs the loops below; checked once.
+bool supported();
+
+// TexelView::sampleSpan for `count` pixels of the GPU's own filter.
+void filterSpan(const TexelView& view, const float* coordinates, size_t stride, int32_t count, float* rgba);
+
+// For i in [0, count): n = double(i), w_k = start_k + n · step_k, and the
+// pixel's two values float((w0·a0 + w1·a1 + w2·a2) · inverseArea) and the
+// same with b, stored side by side at out[2i] and out[2i + 1]. Does the
+// pixels up to the last whole group of four and answers how many it did.
+size_t interpolatePair(const double start[3], const double step[3], const double a[3], const double b[3],
+                       double inverseArea, size_t count, float* out);
+
+}  // namespace avx2
+}  // namespace kv::metal
