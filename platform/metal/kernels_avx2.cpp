@@ -1,5 +1,7 @@
 #include "platform/metal/kernels_avx2.h"
 
+#include <cstring>
+
 #include "platform/metal/mtl_texture.h"
 
 #if defined(__x86_64__) && defined(__GNUC__)
@@ -120,6 +122,30 @@ size_t interpolatePair(const double start[3], const double step[3], const double
     return i;
 }
 
+size_t storeBgraBytes(const float* rgba, size_t count, uint8_t* bgra) {
+    const __m256 one = _mm256_set1_ps(1.0f);
+    const __m256 scale = _mm256_set1_ps(255.0f);
+    // In each 128-bit lane (one pixel of four int32 values, R G B A), the low
+    // bytes of B, G, R and A side by side.
+    const __m256i order = _mm256_setr_epi8(8, 4, 0, 12, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1,  //
+                                           8, 4, 0, 12, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1);
+    size_t p = 0;
+    for (; p + 2 <= count; p += 2) {
+        __m256 v = _mm256_loadu_ps(rgba + 4 * p);
+        // Not at least 0 (NaN too) gives 0, then at most 1; nearest, ties to
+        // even, as nearbyint rounds in the default mode.
+        v = _mm256_and_ps(v, _mm256_cmp_ps(v, _mm256_setzero_ps(), _CMP_GE_OQ));
+        v = _mm256_min_ps(v, one);
+        v = _mm256_round_ps(_mm256_mul_ps(v, scale), _MM_FROUND_TO_NEAREST_INT | _MM_FROUND_NO_EXC);
+        const __m256i bytes = _mm256_shuffle_epi8(_mm256_cvttps_epi32(v), order);
+        const uint32_t first = uint32_t(_mm256_extract_epi32(bytes, 0));
+        const uint32_t second = uint32_t(_mm256_extract_epi32(bytes, 4));
+        std::memcpy(bgra + 4 * p, &first, 4);
+        std::memcpy(bgra + 4 * p + 4, &second, 4);
+    }
+    return p;
+}
+
 }  // namespace kv::metal::avx2
 
 #if defined(__clang__)
@@ -141,6 +167,7 @@ namespace kv::metal::avx2 {
 bool supported() { return false; }
 void filterSpan(const TexelView&, const float*, size_t, int32_t, float*) {}
 size_t interpolatePair(const double*, const double*, const double*, const double*, double, size_t, float*) { return 0; }
+size_t storeBgraBytes(const float*, size_t, uint8_t*) { return 0; }
 }  // namespace kv::metal::avx2
 
 #endif

@@ -25,5 +25,10 @@ void filterSpan(const TexelView& view, const float* coordinates, size_t stride, 
 size_t interpolatePair(const double start[3], const double step[3], const double a[3], const double b[3],
                        double inverseArea, size_t count, float* out);
 
+// The first pixels of `count` RGBA float pixels as BGRA bytes, each value
+// as kv::unormByte makes it. Does whole groups of two pixels and answers how
+// many it did.
+size_t storeBgraBytes(const float* rgba, size_t count, uint8_t* bgra);
+
 }  // namespace avx2
 }  // namespace kv::metal

@@ -90,7 +90,8 @@ void storeTexels(MTLPixelFormat pixelFormat, const float* rgba, size_t count, ui
             std::memcpy(stored + i * 2, &half, 2);
         }
     } else if (pixelFormat == MTLPixelFormatBGRA8Unorm) {
-        for (size_t p = 0; p < count; ++p) {
+        const size_t done = avx2::supported() ? avx2::storeBgraBytes(rgba, count, stored) : 0;
+        for (size_t p = done; p < count; ++p) {
             for (int c = 0; c < 4; ++c) stored[p * 4 + size_t(c)] = kv::unormByte(rgba[p * 4 + size_t(kBGRAChannel[c])]);
         }
     }

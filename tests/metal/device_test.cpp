@@ -3,8 +3,10 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <vector>
 
 #include "metal_test_support.h"
+#include "platform/iosurface/pixel_values.h"
 
 namespace kv {
 namespace {
@@ -137,6 +139,30 @@ TEST(MetalTextureTest, SamplingFiltersBetweenTexelCentresClampedToTheEdgeAndIsTr
         EXPECT_EQ(rgba[3], 0.0f) << u;
         view.sample(0.5f, u, rgba);
         EXPECT_EQ(rgba[3], 0.0f) << u;
+    }
+}
+
+TEST(MetalTextureTest, StoringBytesInBulkGivesEachValuesOwnByte) {
+    // Every byte's neighbourhood (ties included), values outside 0..1 and
+    // not numbers, over an odd number of pixels so the plain tail runs too.
+    std::vector<float> values;
+    for (int k = 0; k <= 256; ++k) {
+        for (const float offset : {-0.5f, -0.0001f, 0.0f, 0.0001f, 0.5f}) values.push_back((float(k) + offset) / 255.0f);
+    }
+    for (const float odd : {-0.0f, -1e-30f, 1e30f, std::numeric_limits<float>::infinity(),
+                            -std::numeric_limits<float>::infinity(), std::numeric_limits<float>::quiet_NaN()}) {
+        values.push_back(odd);
+    }
+    while (values.size() % 4 != 0 || (values.size() / 4) % 2 == 0) values.push_back(0.25f);
+    const size_t pixels = values.size() / 4;
+    std::vector<uint8_t> stored(values.size());
+    metal::storeTexels(MTLPixelFormatBGRA8Unorm, values.data(), pixels, stored.data());
+    constexpr int kChannelOfByte[4] = {2, 1, 0, 3};
+    for (size_t p = 0; p < pixels; ++p) {
+        for (int c = 0; c < 4; ++c) {
+            const float value = values[p * 4 + size_t(kChannelOfByte[c])];
+            ASSERT_EQ(stored[p * 4 + size_t(c)], kv::unormByte(value)) << "pixel " << p << " value " << value;
+        }
     }
 }
 
