@@ -21,7 +21,7 @@ public:
         if (given_ >= count_) return std::optional<ClipFrame>();
         ClipFrame frame{time_, nullptr};
         const int64_t index = clipFrameIndexAt(format_, time_);
-        if (index >= 0) frame.surface = clip_.frameSurface(index, pixelFormat_);
+        if (index >= 0) frame.surface = decoding([&] { return clip_.frameSurface(index, pixelFormat_); });
         ++given_;
         time_ = CMTimeAdd(time_, format_.frameDuration);
         return std::optional<ClipFrame>(std::move(frame));

@@ -3,6 +3,8 @@
 // rate, its frames numbered from 0 at the clip's start time. A clip made on a
 // grid shows frame i at start + i frame durations; a video's frames lie at
 // their own presentation times, which need not keep to its nominal rate.
+#include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -38,6 +40,24 @@ public:
     // The next frame; empty after the last; an error when the clip cannot
     // give any more (its file became unreadable, memory ran out).
     virtual Result<std::optional<ClipFrame>> next() = 0;
+
+    // Seconds spent so far making the pictures (decoding and converting
+    // them), on whichever thread that runs: where a run's time goes.
+    double decodingSeconds() const { return decodingSeconds_.load(std::memory_order_relaxed); }
+
+protected:
+    // Runs `work`, counting its time as decoding; called by one thread only.
+    template <class Work>
+    auto decoding(Work&& work) {
+        const auto begin = std::chrono::steady_clock::now();
+        auto result = work();
+        const std::chrono::duration<double> spent = std::chrono::steady_clock::now() - begin;
+        decodingSeconds_.store(decodingSeconds() + spent.count(), std::memory_order_relaxed);
+        return result;
+    }
+
+private:
+    std::atomic<double> decodingSeconds_{0};
 };
 
 class ClipSource {

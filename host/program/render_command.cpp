@@ -1,7 +1,6 @@
 #include <algorithm>
 #include <chrono>
 #include <deque>
-#include <cmath>
 #include <filesystem>
 #include <future>
 #include <memory>
@@ -15,7 +14,8 @@
 #include "host/program/project_media.h"
 #include "host/program/time_text.h"
 #include "host/synthetic_clip.h"
-#include "host/video/video_decoder.h"
+#include "host/trimmed_clip.h"
+#include "host/video/video_clip.h"
 #include "host/video/video_encoder.h"
 #include "platform/foundation/double_text.h"
 
@@ -28,124 +28,39 @@ constexpr uint32_t kEnableParameter = 70;
 constexpr OSType kDestinationFormat = kCVPixelFormatType_32BGRA;
 // Frames the effect renders at once.
 constexpr size_t kFramesInEffect = 2;
-// Frame times on the command line are turned into this timescale.
-constexpr int32_t kSecondsTimescale = 1'000'000;
 
-CMTime secondsTime(double seconds) { return CMTimeMakeWithSeconds(seconds, kSecondsTimescale); }
-
-struct SourceFrame {
-    CMTime time;
-    std::shared_ptr<IOSurface> surface;  // 'RGfA', the frame's size
-};
-
-// Where the render's frames come from, in presentation order, each at its
-// own time: a video's decoded frames, or the synthetic clip's.
-class FrameSource {
-public:
-    virtual ~FrameSource() = default;
-    // From now on only the frames whose times lie in `range`.
-    virtual Result<void> setRange(CMTimeRange range) = 0;
-    // The next frame; none after the last.
-    virtual Result<std::optional<SourceFrame>> next() = 0;
-    // Frames passed over as damaged so far.
-    virtual int64_t skippedFrames() const { return 0; }
-
+// The clip the render reads, as analyze reads it: a video's frames at their
+// own times (a frame that cannot be decoded comes without a picture), or the
+// built-in synthetic clip; with what the output keeps of it.
+struct RenderSource {
+    std::unique_ptr<ClipSource> clip;
     std::string name;
     // Size, time base, rate and audio of the output.
     VideoEncoderSettings format;
-    CMTime startTime = kCMTimeZero;  // the first frame's time
-    std::optional<int64_t> frameCount;
 };
 
-class VideoFrames final : public FrameSource {
-public:
-    explicit VideoFrames(std::unique_ptr<VideoDecoder> decoder, std::string path) : decoder_(std::move(decoder)) {
-        const VideoStreamInfo& info = decoder_->info();
-        name = path;
-        format.width = info.width;
-        format.height = info.height;
-        format.timescale = info.timescale;
-        format.frameDuration = info.frameDuration;
-        format.sampleAspectNumerator = info.sampleAspectNumerator;
-        format.sampleAspectDenominator = info.sampleAspectDenominator;
-        format.audioSource = path;
-        startTime = info.startTime;
-        frameCount = info.frameCount;
+Result<RenderSource> openSource(const RenderCommand& command, const CommandContext& context) {
+    RenderSource source;
+    if (command.synthetic) {
+        source.clip = std::make_unique<SyntheticClip>();
+        source.name = "the synthetic clip";
+        source.format.timescale = source.clip->format().frameDuration.timescale;
+    } else {
+        auto video = VideoClip::open(*command.video, context.interrupted);
+        if (!video) return video.error();
+        const VideoStreamInfo& info = (*video)->info();
+        source.format.timescale = info.timescale;
+        source.format.sampleAspectNumerator = info.sampleAspectNumerator;
+        source.format.sampleAspectDenominator = info.sampleAspectDenominator;
+        source.format.audioSource = *command.video;
+        source.clip = std::move(video).value();
+        source.name = *command.video;
     }
-
-    Result<void> setRange(CMTimeRange range) override { return decoder_->setTimeRange(range); }
-    int64_t skippedFrames() const override { return decoder_->skippedFrames(); }
-
-    Result<std::optional<SourceFrame>> next() override {
-        std::shared_ptr<IOSurface> surface = freeSurface();
-        if (!surface) return Error{"No surface for the frames of " + name + "."};
-        surface->lockWithOptions(0, nullptr);
-        auto time = decoder_->readFrame(static_cast<float*>(surface->baseAddress()), surface->bytesPerRow());
-        surface->unlockWithOptions(0, nullptr);
-        if (!time) return time.error();
-        if (!*time) return std::optional<SourceFrame>();
-        return std::optional<SourceFrame>(SourceFrame{**time, std::move(surface)});
-    }
-
-private:
-    // A surface that no frame handed out still holds, or a new one: frames
-    // are decoded into the same few surfaces over and over.
-    std::shared_ptr<IOSurface> freeSurface() {
-        for (const auto& surface : surfaces_) {
-            if (surface.use_count() == 1) return surface;
-        }
-        auto surface = IOSurface::create(format.width, format.height, kCVPixelFormatType_128RGBAFloat);
-        if (surface) surfaces_.push_back(surface);
-        return surface;
-    }
-
-    std::unique_ptr<VideoDecoder> decoder_;
-    std::vector<std::shared_ptr<IOSurface>> surfaces_;
-};
-
-class SyntheticFrames final : public FrameSource {
-public:
-    SyntheticFrames() {
-        const ClipFormat f = clip_.format();
-        name = "the synthetic clip";
-        format.width = int32_t(f.width);
-        format.height = int32_t(f.height);
-        format.timescale = f.frameDuration.timescale;
-        format.frameDuration = f.frameDuration;
-        startTime = f.startTime;
-        frameCount = f.frameCount;
-    }
-
-    Result<void> setRange(CMTimeRange range) override {
-        range_ = range;
-        index_ = 0;
-        return {};
-    }
-
-    Result<std::optional<SourceFrame>> next() override {
-        for (; index_ < *frameCount; ++index_) {
-            const CMTime step = format.frameDuration;
-            const CMTime time = CMTimeAdd(startTime, CMTimeMake(index_ * step.value, step.timescale));
-            if (CMTimeCompare(time, range_.start) < 0) continue;
-            if (CMTimeCompare(time, CMTimeRangeGetEnd(range_)) >= 0) break;
-            auto surface = makeFrameSurface(clip_.frame(index_++), kCVPixelFormatType_128RGBAFloat);
-            if (!surface) return Error{"No surface for the frames of " + name + "."};
-            return std::optional<SourceFrame>(SourceFrame{time, std::move(surface)});
-        }
-        return std::optional<SourceFrame>();
-    }
-
-private:
-    SyntheticClip clip_;
-    CMTimeRange range_{kCMTimeZero, kCMTimePositiveInfinity};
-    int64_t index_ = 0;
-};
-
-Result<std::unique_ptr<FrameSource>> openSource(const RenderCommand& command) {
-    if (command.synthetic) return std::unique_ptr<FrameSource>(std::make_unique<SyntheticFrames>());
-    auto decoder = VideoDecoder::open(*command.video);
-    if (!decoder) return decoder.error();
-    return std::unique_ptr<FrameSource>(std::make_unique<VideoFrames>(std::move(decoder).value(), *command.video));
+    const ClipFormat format = source.clip->format();
+    source.format.width = int32_t(format.width);
+    source.format.height = int32_t(format.height);
+    source.format.frameDuration = format.frameDuration;
+    return source;
 }
 
 // Why the render will show the plain picture throughout; empty when the
@@ -179,7 +94,7 @@ auto timed(double& seconds, Work&& work) {
 
 // The effect's picture of one source frame, as the host renders it: the
 // state call, then the render entries.
-Result<std::shared_ptr<IOSurface>> renderThroughEffect(FxTileableEffect& effect, const SourceFrame& frame) {
+Result<std::shared_ptr<IOSurface>> renderThroughEffect(FxTileableEffect& effect, const ClipFrame& frame) {
     std::optional<NSData> state;
     NSError error;
     const std::string when = " for the frame at " + secondsText(frame.time) + " failed: ";
@@ -207,91 +122,62 @@ private:
     IOSurface& surface_;
 };
 
-// The frame shown at `at`: the last one at or before it (the first frame
-// for a time before it). Looks a second back first, then from the start.
-Result<std::optional<SourceFrame>> frameShownAt(FrameSource& source, CMTime at) {
-    for (const CMTime from : {CMTimeSubtract(at, secondsTime(1)), source.startTime}) {
-        const bool fromStart = CMTimeCompare(from, source.startTime) <= 0;
-        const CMTime begin = fromStart ? source.startTime : from;
-        if (auto set = source.setRange(CMTimeRangeMake(begin, kCMTimePositiveInfinity)); !set) return set.error();
-        std::optional<SourceFrame> shown;
-        for (;;) {
-            auto frame = source.next();
-            if (!frame) return frame.error();
-            if (!*frame) break;
-            if (CMTimeCompare((*frame)->time, at) > 0) {
-                if (!shown && fromStart) shown = std::move(*frame);
-                break;
-            }
-            shown = std::move(*frame);
-        }
-        if (shown || fromStart) return shown;
-    }
-    return std::optional<SourceFrame>();
-}
-
-int renderStill(const RenderCommand& command, const CommandContext& context, FrameSource& source,
+int renderStill(const RenderCommand& command, const CommandContext& context, const RenderSource& source,
                 FxTileableEffect& effect) {
-    if (*command.frame < 0) return reportFailure(context, "--frame needs a time of 0 s or later.");
     if (auto writable = checkWritable(command.output); !writable) {
         return reportFailure(context, writable.error().message);
     }
-    const CMTime at = CMTimeAdd(source.startTime, secondsTime(*command.frame));
-    auto frame = frameShownAt(source, at);
-    if (!frame) return reportFailure(context, frame.error().message);
-    if (!*frame) return reportFailure(context, source.name + " has no frame at " + doubleText(*command.frame) + " s.");
-    auto picture = renderThroughEffect(effect, **frame);
+    // The frame shown at that time, found as analyze finds the start of its range.
+    const auto shown = TrimmedClip::make(*source.clip, *command.frame, std::nullopt);
+    if (!shown) return reportFailure(context, source.name + " has no frame at " + doubleText(*command.frame) + " s.");
+    const ClipFrame frame{shown->frameTime(0), shown->frameSurface(0, kCVPixelFormatType_128RGBAFloat)};
+    if (!frame.surface) {
+        return reportFailure(context, "The frame at " + secondsText(frame.time) + " of " + source.name +
+                                          " cannot be decoded.");
+    }
+    auto picture = renderThroughEffect(effect, frame);
     if (!picture) return reportFailure(context, picture.error().message);
     const BgraView view(**picture);
     if (auto written = writePng(command.output, view.image()); !written) {
         return reportFailure(context, written.error().message);
     }
-    context.out << "Rendered the frame at " << secondsText((*frame)->time) << " of " << source.name << " into "
+    context.out << "Rendered the frame at " << secondsText(frame.time) << " of " << source.name << " into "
                 << command.output << "\n";
     return 0;
 }
 
-int renderVideo(const RenderCommand& command, const CommandContext& context, FrameSource& source,
+int renderVideo(const RenderCommand& command, const CommandContext& context, const RenderSource& source,
                 FxTileableEffect& effect, RenderTimes* times) {
-    if (command.start < 0) return reportFailure(context, "--start needs a time of 0 s or later.");
-    if (command.duration && !(*command.duration > 0)) {
-        return reportFailure(context, "--duration needs a positive number of seconds.");
-    }
-    const CMTime start = CMTimeAdd(source.startTime, secondsTime(command.start));
-    const CMTime duration = command.duration ? secondsTime(*command.duration) : kCMTimePositiveInfinity;
+    // The range as analyze takes it: from the frame shown at the start.
+    auto clip = TrimmedClip::make(*source.clip, command.start, command.duration);
+    if (!clip) return reportFailure(context, clip.error().message);
+    const CMTimeRange range = clip->timeRange();
     VideoEncoderSettings settings = source.format;
     settings.codec = command.codec;
     // A whole render keeps the source's times as they are.
-    settings.start = command.start > 0 ? start : kCMTimeZero;
-    settings.end = CMTimeRangeGetEnd(CMTimeRangeMake(start, duration));
+    settings.start = command.start > 0 ? range.start : kCMTimeZero;
+    settings.end = CMTimeRangeGetEnd(range);
     auto encoder = VideoEncoder::create(command.output, settings);
     if (!encoder) return reportFailure(context, encoder.error().message);
     if (!(*encoder)->audioNote().empty()) context.err << kProgramName << ": note: " << (*encoder)->audioNote() << "\n";
-    if (auto set = source.setRange(CMTimeRangeMake(start, duration)); !set) {
-        return reportFailure(context, set.error().message);
-    }
+    // Decoded ahead on a thread of the sequence's own.
+    auto frames = clip->frames(range, kCVPixelFormatType_128RGBAFloat);
+    if (!frames) return reportFailure(context, frames.error().message);
+    FrameSequence& sequence = **frames;
 
-    // The bar's total is the frames the rate and length promise.
-    int64_t expected = source.frameCount.value_or(0);
-    if (CMTimeIsNumeric(source.format.frameDuration) && source.format.frameDuration.value > 0) {
-        const double step = CMTimeGetSeconds(source.format.frameDuration);
-        expected = std::max<int64_t>(0, expected - int64_t(std::llround(command.start / step)));
-        if (command.duration) expected = std::min(expected, int64_t(std::ceil(*command.duration / step - 1e-9)));
-    }
     ProgressBar bar(context.err, context.showProgress, "Rendering");
     RenderTimes spent;
+    int64_t undecoded = 0;
     std::optional<CMTime> first;
     std::optional<CMTime> last;
     const auto fail = [&](const std::string& message) {
         bar.finish();
         return reportFailure(context, message + " Nothing was written.");
     };
-    // The stages overlap: the next frame decodes, the effect renders up to
+    // The stages overlap: frames decode ahead, the effect renders up to
     // kFramesInEffect frames at once (as the editing host renders several
-    // frames on its own threads), and the frame before encodes. The decoder
-    // and the encoder are called from one task at a time, in frame order.
-    const auto decodeNext = [&] { return timed(spent.decodeSeconds, [&] { return source.next(); }); };
-    auto decoding = std::async(std::launch::async, decodeNext);
+    // frames on its own threads), and the frame before encodes. The encoder
+    // is called from one task at a time, in frame order.
     struct Rendered {
         CMTime time;
         Result<std::shared_ptr<IOSurface>> picture;
@@ -316,16 +202,21 @@ int renderVideo(const RenderCommand& command, const CommandContext& context, Fra
             });
         });
         ++spent.frames;
-        bar.update(spent.frames, std::max(expected, spent.frames));
+        bar.update(spent.frames + undecoded, std::max(sequence.count(), spent.frames + undecoded));
         return std::nullopt;
     };
     for (;;) {
-        auto frame = decoding.get();
+        auto frame = sequence.next();
         if (!frame) {
             return fail("Decoding stopped after " + std::to_string(spent.frames) + " frames: " + frame.error().message);
         }
         if (!*frame) break;
-        decoding = std::async(std::launch::async, decodeNext);
+        // A frame the file holds but whose picture cannot be decoded is left
+        // out: a player shows the picture before it for its time.
+        if (!(*frame)->surface) {
+            ++undecoded;
+            continue;
+        }
         const CMTime time = (*frame)->time;
         if (!first) first = time;
         last = time;
@@ -348,14 +239,14 @@ int renderVideo(const RenderCommand& command, const CommandContext& context, Fra
     if (encoding.valid()) {
         if (auto encoded = encoding.get(); !encoded) return fail(encoded.error().message);
     }
-    if (!first) return reportFailure(context, "The range holds no frame of " + source.name + ".");
+    if (!first) return reportFailure(context, "The range holds no frame of " + source.name + " that can be decoded.");
     const auto finished = timed(spent.encodeSeconds, [&] { return (*encoder)->finish(); });
     bar.finish();
     if (!finished) return reportFailure(context, finished.error().message);
+    spent.decodeSeconds = sequence.decodingSeconds();
     if (times) *times = spent;
-    // As analyze reports them; a player shows the picture before each.
-    if (const int64_t skipped = source.skippedFrames(); skipped > 0) {
-        context.err << kProgramName << ": warning: " << skipped
+    if (undecoded > 0) {
+        context.err << kProgramName << ": warning: " << undecoded
                     << " frame(s) could not be decoded; the picture before each was shown in its place\n";
     }
     context.out << "Rendered " << spent.frames << " frames (" << secondsText(*first) << " to " << secondsText(*last)
@@ -375,15 +266,14 @@ int runCommand(const RenderCommand& command, const CommandContext& context, Rend
     if ((command.video && sameFile(command.output, *command.video)) || sameFile(command.output, command.project)) {
         return reportFailure(context, "The output " + command.output + " would replace the render's own input.");
     }
-    auto source = openSource(command);
+    auto source = openSource(command, context);
     if (!source) return reportFailure(context, source.error().message);
     auto opened = HostSession::open(command.project);
     if (!opened) return reportFailure(context, opened.error().message);
     HostSession& session = **opened;
     const AnalysisSummary analysis = summarizeAnalysis(session.document());
-    const FrameSource& frames = **source;
     if (auto same = checkProjectMedia(command.project, session.project().header(), session.document(),
-                                      mediaName(command.video), frames.format.width, frames.format.height);
+                                      mediaName(command.video), source->format.width, source->format.height);
         !same) {
         return reportFailure(context, same.error().message + " Analyze it into a project of its own.");
     }
@@ -392,8 +282,8 @@ int runCommand(const RenderCommand& command, const CommandContext& context, Rend
     if (const std::string why = whyNotReframed(analysis, session.document(), command.project); !why.empty()) {
         context.err << kProgramName << ": note: nothing is reframed: " << why << "\n";
     }
-    return command.frame ? renderStill(command, context, **source, *effect)
-                         : renderVideo(command, context, **source, *effect, times);
+    return command.frame ? renderStill(command, context, *source, *effect)
+                         : renderVideo(command, context, *source, *effect, times);
 }
 
 }  // namespace kv::host

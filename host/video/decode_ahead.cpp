@@ -172,9 +172,12 @@ private:
         for (;;) {
             std::shared_ptr<IOSurface> surface = pool_->take();
             if (!surface) return finish(stopping() ? std::nullopt : std::optional(outOfMemory()));
-            surface->lockWithOptions(0, nullptr);
-            auto time = decoder_->readFrame(static_cast<float*>(surface->baseAddress()), surface->bytesPerRow());
-            surface->unlockWithOptions(0, nullptr);
+            auto time = decoding([&] {
+                surface->lockWithOptions(0, nullptr);
+                auto read = decoder_->readFrame(static_cast<float*>(surface->baseAddress()), surface->bytesPerRow());
+                surface->unlockWithOptions(0, nullptr);
+                return read;
+            });
             if (!time) return finish(time.error());
             if (!*time) break;
             const CMTime t = **time;
@@ -182,7 +185,7 @@ private:
             if (!giveAbsentBefore(CMTimeSubtract(t, halfFrame_))) return;
             if (next_ < expected_.size() && CMTimeCompare(expected_[next_], CMTimeAdd(t, halfFrame_)) <= 0) ++next_;
             if (pixelFormat_ != kCVPixelFormatType_128RGBAFloat) {
-                surface = makeFrameSurface(readFrameSurface(*surface), pixelFormat_);
+                surface = decoding([&] { return makeFrameSurface(readFrameSurface(*surface), pixelFormat_); });
             }
             lastGiven_ = t;
             if (!give(ClipFrame{t, std::move(surface)})) return;

@@ -122,7 +122,6 @@ struct VideoDecoder::State {
     bool finished = false;
     // Decoder errors since the last frame that came out.
     int failuresInARow = 0;
-    int64_t skipped = 0;
 
     Result<bool> receiveFrame();
     Result<bool> sendNextPacket();
@@ -141,7 +140,6 @@ Result<void> VideoDecoder::State::skipDamaged(int code) {
                      " damaged frames in a row, the last: " + errorText(code)};
     }
     NSLog("Skipped a damaged frame in " + name + ": " + errorText(code));
-    ++skipped;
     return {};
 }
 
@@ -205,16 +203,14 @@ Result<void> VideoDecoder::State::seekTo(int64_t ticks) {
 std::optional<CMTime> VideoDecoder::State::acceptFrameTime() {
     if (frame->flags & AV_FRAME_FLAG_CORRUPT || frame->decode_error_flags != 0) {
         NSLog("Skipped a damaged frame in " + name + ": the decoder could only conceal its errors");
-        ++skipped;
-        return std::nullopt;
+            return std::nullopt;
     }
     const int64_t ticks = frame->best_effort_timestamp;
     const std::optional<CMTime> time =
         ticks == AV_NOPTS_VALUE ? std::nullopt : streamTime(ticks, stream->time_base.num, stream->time_base.den);
     if (!time) {
         NSLog("Skipped a frame without a usable time in " + name);
-        ++skipped;
-        return std::nullopt;
+            return std::nullopt;
     }
     if (lastTime && CMTimeCompare(*time, *lastTime) <= 0) {
         NSLog("Dropped the frame at " + timeText(*time) + " in " + name + ": its time does not follow " +
@@ -229,8 +225,6 @@ VideoDecoder::VideoDecoder(std::unique_ptr<State> state) : state_(std::move(stat
 VideoDecoder::~VideoDecoder() = default;
 
 const VideoStreamInfo& VideoDecoder::info() const { return state_->info; }
-
-int64_t VideoDecoder::skippedFrames() const { return state_->skipped; }
 
 Result<std::unique_ptr<VideoDecoder>> VideoDecoder::open(const std::filesystem::path& path) {
     ffmpeg::routeLogToSystemLog();

@@ -89,9 +89,6 @@ public:
     // The same into a new packed frame.
     Result<std::optional<VideoFrame>> readFrame();
 
-    // How many damaged or untimed frames readFrame has skipped so far.
-    int64_t skippedFrames() const;
-
 private:
     struct State;
     explicit VideoDecoder(std::unique_ptr<State> state);
