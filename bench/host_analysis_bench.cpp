@@ -5,8 +5,6 @@
 // alone (decoding ahead onto the surfaces it hands over, no effect) and bare
 // decoding into one buffer, so the host's share of the whole can be read off.
 #include <benchmark/benchmark.h>
-#include <fcntl.h>
-#include <spawn.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -18,8 +16,7 @@
 
 #include "host/video/video_clip.h"
 #include "host/video/video_decoder.h"
-
-extern char** environ;
+#include "tests/support/quiet_spawn.h"
 
 namespace {
 
@@ -55,18 +52,8 @@ void report(benchmark::State& state, int64_t frames) {
 
 // Runs the program; its exit status and peak resident memory in MiB.
 std::pair<int, double> runProgram(const std::vector<std::string>& arguments) {
-    std::vector<std::string> all{KV_HOST_PROGRAM};
-    all.insert(all.end(), arguments.begin(), arguments.end());
-    std::vector<char*> argv;
-    for (std::string& a : all) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
-    pid_t pid = -1;
-    const int spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    if (spawned != 0) return {-1, 0};
+    const pid_t pid = kv::testing::spawnQuietly(KV_HOST_PROGRAM, arguments, nullptr, true);
+    if (pid < 0) return {-1, 0};
     int status = 0;
     rusage usage{};
     if (wait4(pid, &status, 0, &usage) != pid) return {-1, 0};

@@ -1,7 +1,5 @@
 // Analyses of real footage through the program, as a user runs them.
-#include <fcntl.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -15,8 +13,7 @@
 #include "host/program/commands.h"
 #include "platform/foundation/double_text.h"
 #include "tests/program/program_test_support.h"
-
-extern char** environ;
+#include "tests/support/quiet_spawn.h"
 
 namespace kv::testing {
 namespace {
@@ -124,21 +121,7 @@ TEST(AnalysisEndToEndTest, AnalysingPartOfTheClipAgainKeepsTheSamplesOutsideIt) 
 }
 
 // Starts the program with its output thrown away.
-pid_t startProgram(const std::vector<std::string>& arguments) {
-    std::vector<std::string> all{KV_HOST_PROGRAM};
-    all.insert(all.end(), arguments.begin(), arguments.end());
-    std::vector<char*> argv;
-    for (std::string& a : all) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
-    pid_t pid = -1;
-    const int spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    return spawned == 0 ? pid : -1;
-}
+pid_t startProgram(const std::vector<std::string>& arguments) { return spawnQuietly(KV_HOST_PROGRAM, arguments); }
 
 // Waits until the program has put analysis data into the project (true) or
 // has ended before it did (false, `exited`).

@@ -1,7 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
-#include <spawn.h>
 #include <sys/wait.h>
 
 #include <random>
@@ -9,8 +7,7 @@
 #include <vector>
 
 #include "tests/stats/https_test_server.h"
-
-extern char** environ;
+#include "tests/support/quiet_spawn.h"
 
 namespace kv {
 namespace {
@@ -18,28 +15,14 @@ namespace {
 // Starts the probe program that begins an upload to `server` and ends
 // after `delayMicroseconds`; its output goes nowhere.
 pid_t startProbe(const test::HttpsTestServer& server, const std::string& configHome, long delayMicroseconds) {
-    const std::string url = server.url();
-    const std::string certificate = server.certificate().string();
-    const std::string delay = std::to_string(delayMicroseconds);
-    std::vector<char*> argv{const_cast<char*>(KV_EXIT_PROBE), const_cast<char*>(url.c_str()),
-                            const_cast<char*>(certificate.c_str()), const_cast<char*>(delay.c_str()), nullptr};
     // Its installation identifier goes to a scratch configuration directory.
     std::vector<std::string> variables{"XDG_CONFIG_HOME=" + configHome};
     for (char** entry = environ; *entry; ++entry) {
         if (!std::string_view(*entry).starts_with("XDG_CONFIG_HOME=")) variables.emplace_back(*entry);
     }
-    std::vector<char*> envp;
-    for (auto& variable : variables) envp.push_back(variable.data());
-    envp.push_back(nullptr);
-
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
-    pid_t pid = -1;
-    const int failed = ::posix_spawn(&pid, KV_EXIT_PROBE, &actions, nullptr, argv.data(), envp.data());
-    posix_spawn_file_actions_destroy(&actions);
-    return failed ? -1 : pid;
+    return testing::spawnQuietly(KV_EXIT_PROBE,
+                                 {server.url(), server.certificate().string(), std::to_string(delayMicroseconds)},
+                                 &variables);
 }
 
 // The upload thread is never joined, and the statistics thread sleeps ten
