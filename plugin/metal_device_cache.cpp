@@ -24,12 +24,12 @@ Result<std::shared_ptr<MetalDeviceCacheItem>> MetalDeviceCacheItem::init(std::sh
 }
 
 MetalDeviceCacheItem::MetalDeviceCacheItem(ConstructionKey, std::shared_ptr<MTLDevice> device,
-                                           std::shared_ptr<MTLRenderPipelineState> pipelineState,
-                                           MTLPixelFormat pixelFormat,
+                                           std::shared_ptr<MTLRenderPipelineState> pipeline,
+                                           MTLPixelFormat format,
                                            std::array<CommandQueueEntry, kCommandQueueCount> commandQueues)
     : gpuDevice(std::move(device)),
-      pipelineState(std::move(pipelineState)),
-      pixelFormat(pixelFormat),
+      pipelineState(std::move(pipeline)),
+      pixelFormat(format),
       commandQueueCache(std::move(commandQueues)) {}
 
 std::shared_ptr<MTLCommandQueue> MetalDeviceCacheItem::getCommandQueue() {

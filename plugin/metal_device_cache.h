@@ -46,7 +46,7 @@ private:
 
 public:
     MetalDeviceCacheItem(ConstructionKey, std::shared_ptr<MTLDevice> device,
-                         std::shared_ptr<MTLRenderPipelineState> pipelineState, MTLPixelFormat pixelFormat,
+                         std::shared_ptr<MTLRenderPipelineState> pipeline, MTLPixelFormat format,
                          std::array<CommandQueueEntry, kCommandQueueCount> commandQueues);
 
 private:

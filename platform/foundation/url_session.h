@@ -21,8 +21,8 @@ using HTTPHeaders = std::vector<std::pair<std::string, std::string>>;
 struct URLRequest {
     enum CachePolicy : int { useProtocolCachePolicy = 0 };
 
-    URLRequest(std::string url, int cachePolicy, double timeoutInterval)
-        : URL(std::move(url)), cachePolicy(cachePolicy), timeoutInterval(timeoutInterval) {}
+    URLRequest(std::string url, int policy, double timeout)
+        : URL(std::move(url)), cachePolicy(policy), timeoutInterval(timeout) {}
 
     // Sets a header, replacing one of the same name (names ignore case).
     // An empty value is sent as an empty header.
@@ -48,8 +48,8 @@ public:
 
 class NSHTTPURLResponse : public NSURLResponse {
 public:
-    NSHTTPURLResponse(std::string url, long statusCode, HTTPHeaders headers)
-        : NSURLResponse(std::move(url)), statusCode(statusCode), allHeaderFields(std::move(headers)) {}
+    NSHTTPURLResponse(std::string url, long status, HTTPHeaders headers)
+        : NSURLResponse(std::move(url)), statusCode(status), allHeaderFields(std::move(headers)) {}
 
     // One line: the URL, the status code and the headers.
     std::string description() const override;

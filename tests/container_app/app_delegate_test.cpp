@@ -76,8 +76,8 @@ protected:
         // A test that does not end the application is stopped after a while.
         const guint watchdog = g_timeout_add_seconds(
             10,
-            [](gpointer ended) {
-                *static_cast<bool*>(ended) = true;
+            [](gpointer flag) {
+                *static_cast<bool*>(flag) = true;
                 NSApplication::sharedApplication()->terminate(nullptr);
                 return G_SOURCE_REMOVE;
             },

@@ -271,7 +271,7 @@ INSTANTIATE_TEST_SUITE_P(
                   {"Exception while trying to start analysis"}},
         StartCase{"NoAnalysisService", std::nullopt, false, 0, {{"start_noapi", 1}},
                   {"Unable to retrieve analysis API"}, {}}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& test) { return std::string(test.param.name); });
 
 TEST_F(EffectAnalysisRunTest, SpeedIsTheAverageSinceTheRunsFirstFrame) {
     const test::MovingSquareClip clip(16, 12, 10);

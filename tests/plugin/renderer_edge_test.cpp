@@ -79,7 +79,7 @@ INSTANTIATE_TEST_SUITE_P(
                       EdgeCase{"Bottom", Bounds{0.45, 0.95, 0.55, 1.0, 50}, 1920, 1080, 1.0 / 3.0, 2.0 / 3.0},
                       EdgeCase{"Overhanging", Bounds{0.9, 0.8, 0.98, 0.95, 50}, 1080, 1920, 0.94 - 1.0 / 6.0,
                                2.0 / 3.0}),
-    [](const ::testing::TestParamInfo<EdgeCase>& info) { return std::string(info.param.name); });
+    [](const ::testing::TestParamInfo<EdgeCase>& test) { return std::string(test.param.name); });
 
 }  // namespace
 }  // namespace kv

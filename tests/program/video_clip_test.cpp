@@ -43,11 +43,11 @@ TEST(VideoClipTest, FramesAreTheDecodedPicturesAtTheClipsFrameTimes) {
     }
 
     // Surfaces get the same picture, written at the surface's own stride.
-    for (OSType format : {kCVPixelFormatType_128RGBAFloat, kCVPixelFormatType_64RGBAHalf}) {
-        const auto surface = clip->frameSurface(4, format);
+    for (OSType pixelFormat : {kCVPixelFormatType_128RGBAFloat, kCVPixelFormatType_64RGBAHalf}) {
+        const auto surface = clip->frameSurface(4, pixelFormat);
         ASSERT_TRUE(surface);
         const Frame back = readFrameSurface(*surface);
-        if (format == kCVPixelFormatType_128RGBAFloat) {
+        if (pixelFormat == kCVPixelFormatType_128RGBAFloat) {
             EXPECT_EQ(back.rgba, pictures[4].rgba);
         }
         EXPECT_EQ(back.width, 640);

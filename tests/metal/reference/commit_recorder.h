@@ -14,10 +14,10 @@ namespace kv::test {
 class CommitRecorder {
 public:
     CommitRecorder() {
-        previous_ = metal::setCommitObserver([this](const std::string& label, const std::vector<metal::RenderPass>& passes) {
+        previous_ = metal::setCommitObserver([this](const std::string& label, const std::vector<metal::RenderPass>& committed) {
             labels.push_back(label);
-            for (const auto& pass : passes) {
-                this->passes.push_back(pass);
+            for (const auto& pass : committed) {
+                passes.push_back(pass);
                 before.push_back(packedPixels(*pass.colorAttachment.texture));
             }
         });

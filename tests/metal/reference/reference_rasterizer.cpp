@@ -201,12 +201,13 @@ std::vector<uint8_t> referenceRender(const metal::RenderPass& pass, std::vector<
     std::vector<std::unique_ptr<std::vector<float>>> texels;
     std::vector<std::unique_ptr<TexelView>> views;
     for (const metal::RenderCommand& command : pass.commands) {
-        if (const auto* set = std::get_if<metal::SetViewport>(&command)) {
-            viewport = set->viewport;
-        } else if (const auto* set = std::get_if<metal::SetPipelineState>(&command)) {
-            pipeline = set->state;
-        } else if (const auto* set = std::get_if<metal::SetBytes>(&command)) {
-            (set->stage == MTLFunctionTypeVertex ? vertexArguments : fragmentArguments).setBytes(set->index, set->bytes);
+        if (const auto* setViewport = std::get_if<metal::SetViewport>(&command)) {
+            viewport = setViewport->viewport;
+        } else if (const auto* setPipeline = std::get_if<metal::SetPipelineState>(&command)) {
+            pipeline = setPipeline->state;
+        } else if (const auto* setBytes = std::get_if<metal::SetBytes>(&command)) {
+            (setBytes->stage == MTLFunctionTypeVertex ? vertexArguments : fragmentArguments)
+                .setBytes(setBytes->index, setBytes->bytes);
         } else if (const auto* set = std::get_if<metal::SetTexture>(&command)) {
             if (set->stage != MTLFunctionTypeFragment) continue;
             const MTLTexture* source = set->texture.get();
