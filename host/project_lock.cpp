@@ -39,7 +39,8 @@ std::string holderOf(int fd) {
 }
 
 void writeRecord(int fd, std::string_view holder) {
-    const std::string record = std::to_string(::getpid()) + " " + std::string(holder.substr(0, kLongestRecord / 2)) + "\n";
+    const std::string_view running = holder.substr(0, kLongestRecord / 2);
+    const std::string record = std::to_string(::getpid()) + " " + std::string(running) + "\n";
     // A lock file this user may only read (another user's) still locks; it
     // then names no holder.
     if (::ftruncate(fd, 0) != 0) return;
