@@ -1,6 +1,8 @@
 // Decoding stored data as it grows: a stored analysis with many keys that
-// no record knows (which decoding ignores), one with many samples, and a
-// host project with many unknown keys. Each time per byte should stay flat
+// no record knows (which decoding ignores), one with many samples, a host
+// project with many unknown keys, and a project whose custom parameter holds
+// a large dictionary, read and written again as every command that sets a
+// value does. Each time per byte should stay flat
 // from 10k to 160k members (the fitted complexity is O(N)); a decoder that
 // searched an object's members on every insert grew with the square.
 #include <benchmark/benchmark.h>
@@ -30,12 +32,26 @@ std::string analysisWithSamples(int64_t samples) {
     return text + "]}";
 }
 
+constexpr const char* kProjectHead =
+    R"({"format":"Kestrelvantage host project","version":1,"effect":"E","media":"",)"
+    R"("timing":{"start":{"tv":0,"ts":30},"duration":{"tv":90,"ts":30},)"
+    R"("frameDuration":{"tv":1,"ts":30},"fpsNumerator":30,"fpsDenominator":1},)";
+
 std::string projectWithUnknownKeys(int64_t keys) {
-    std::string text = R"({"format":"Kestrelvantage host project","version":1,"effect":"E","media":"",)"
-                       R"("timing":{"start":{"tv":0,"ts":30},"duration":{"tv":90,"ts":30},)"
-                       R"("frameDuration":{"tv":1,"ts":30},"fpsNumerator":30,"fpsDenominator":1},"parameters":[])";
+    std::string text = std::string(kProjectHead) + R"("parameters":[])";
     for (int64_t k = 0; k < keys; ++k) text += ",\"k" + std::to_string(k) + "\":" + std::to_string(k);
     return text + "}";
+}
+
+// Custom parameter 4 holding {"k0": 0, "k1": 1, ...}.
+std::string projectWithDictionary(int64_t entries) {
+    std::string text = std::string(kProjectHead) +
+                       R"("parameters":[{"id":4,"name":"D","kind":"custom","value":{"NSDictionary":{)";
+    for (int64_t k = 0; k < entries; ++k) {
+        if (k) text += ",";
+        text += "\"k" + std::to_string(k) + "\":{\"NSNumber\":" + std::to_string(k) + "}";
+    }
+    return text + "}}}]}";
 }
 
 template <class Decode>
@@ -64,10 +80,24 @@ void BM_RestoreProjectWithUnknownKeys(benchmark::State& state) {
     });
 }
 
+void BM_RestoreAndSaveProjectWithDictionary(benchmark::State& state) {
+    measure(state, projectWithDictionary(state.range(0)), [](const std::string& text) {
+        kv::host::ParameterDocument document;
+        kv::host::ParameterDefinition dictionary;
+        dictionary.kind = kv::host::ParameterKind::custom;
+        dictionary.id = 4;
+        document.create(dictionary, false);
+        auto header = kv::host::restoreProject(text, "E", document);
+        return header ? kv::host::encodeProject(*header, document) : kv::Result<std::string>(header.error());
+    });
+}
+
 }  // namespace
 
 BENCHMARK(BM_DecodeAnalysisWithUnknownKeys)->RangeMultiplier(4)->Range(10000, 160000)->Complexity();
 BENCHMARK(BM_DecodeAnalysisWithSamples)->RangeMultiplier(4)->Range(10000, 160000)->Complexity();
 BENCHMARK(BM_RestoreProjectWithUnknownKeys)->RangeMultiplier(4)->Range(10000, 160000)->Complexity();
+// Up to the 100,000 entries a `set` once took seconds over.
+BENCHMARK(BM_RestoreAndSaveProjectWithDictionary)->Arg(12500)->Arg(25000)->Arg(50000)->Arg(100000)->Complexity();
 
 BENCHMARK_MAIN();

@@ -128,10 +128,15 @@ Value encodeObject(const FxValue& object) {
         case FxClass::NSString: return Value{{"NSString", utf8Text(*object.string(), "NSString")}};
         case FxClass::NSData: return Value{{"NSData", base64Encode(*object.data())}};
         case FxClass::NSDictionary: {
+            // The dictionary's keys are unique already: each entry is
+            // appended, where looking its key up first (as the JSON object's
+            // own insertion does) would take time in the square of the size.
             Value entries = Value::object();
+            auto& members = entries.get_ref<Value::object_t&>();
+            members.reserve(object.dictionary()->size());
             for (const auto& [key, entry] : *object.dictionary()) {
                 utf8Text(key, "NSDictionary");
-                entries[key] = encodeObject(entry);
+                members.emplace_back(key, encodeObject(entry));
             }
             return Value{{"NSDictionary", entries}};
         }

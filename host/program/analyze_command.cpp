@@ -82,7 +82,7 @@ int analyze(const AnalyzeCommand& command, const CommandContext& context) {
 
     if (context.interrupted()) return stoppedBeforeTheRun();
     const ProjectHeader header{kEffectClassName, media, timingOver(*clip)};
-    auto opened = HostSession::open(command.project, &header);
+    auto opened = HostSession::openToWrite(command.project, "analyze", &header);
     if (!opened) return reportFailure(context, opened.error().message);
     // A large project takes a while to load: a Ctrl-C meanwhile stops here.
     if (context.interrupted()) return stoppedBeforeTheRun();
@@ -90,8 +90,8 @@ int analyze(const AnalyzeCommand& command, const CommandContext& context) {
     ProjectFile& project = session.project();
     if (command.fresh) {
         clearStoredAnalysis(session.document());
-    } else if (auto same = checkProjectMedia(project.path(), project.header(), session.document(), media,
-                                             format.width, format.height);
+    } else if (auto same = checkAnalysisToContinue(project.path(), project.header(), session.document(), media,
+                                                   format.width, format.height);
                !same) {
         return reportFailure(context, same.error().message + " Use another project, or --fresh to replace its analysis.");
     }

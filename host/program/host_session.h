@@ -5,8 +5,12 @@
 #include <filesystem>
 #include <memory>
 
+#include <optional>
+#include <string_view>
+
 #include "host/effect_instance.h"
 #include "host/project_file.h"
+#include "host/project_lock.h"
 #include "platform/foundation/result.h"
 
 namespace kv::host {
@@ -16,10 +20,16 @@ inline constexpr const char* kEffectClassName = "KestrelvantagePlugIn";
 
 class HostSession {
 public:
-    // The session of the project at `path`. A missing project is an error,
-    // unless `newProject` is given: then the project is created with it.
-    static Result<std::unique_ptr<HostSession>> open(const std::filesystem::path& path,
-                                                     const ProjectHeader* newProject = nullptr);
+    // A session that reads the project at `path`, an error when it is
+    // missing. It takes no lock, and is not kept from reading by a writer.
+    static Result<std::unique_ptr<HostSession>> open(const std::filesystem::path& path);
+    // The session of `command` (as "analyze"), which writes the project: it
+    // holds the project's lock while it lives, and is refused while another
+    // process holds it. A missing project is an error, unless `newProject`
+    // is given: then the project is created with it.
+    static Result<std::unique_ptr<HostSession>> openToWrite(const std::filesystem::path& path,
+                                                            std::string_view command,
+                                                            const ProjectHeader* newProject = nullptr);
 
     EffectInstance& instance() { return *instance_; }
     ParameterDocument& document() { return instance_->document(); }
@@ -31,7 +41,12 @@ public:
 
 private:
     HostSession() = default;
+    static Result<std::unique_ptr<HostSession>> start(const std::filesystem::path& path,
+                                                      const ProjectHeader* newProject,
+                                                      std::optional<ProjectLock> lock);
 
+    // Released last, once nothing more is saved.
+    std::optional<ProjectLock> lock_;
     std::unique_ptr<EffectInstance> instance_;
     std::unique_ptr<ProjectFile> project_;
 };

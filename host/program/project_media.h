@@ -25,6 +25,13 @@ Result<void> checkProjectMedia(const std::filesystem::path& project, const Proje
                                const ParameterDocument& document, const std::string& media, int64_t width,
                                int64_t height);
 
+// As checkProjectMedia, for a run that adds its samples to the stored
+// analysis; also an error when that analysis cannot be decoded: the effect
+// starts such a run without it, and its samples would replace all of it.
+Result<void> checkAnalysisToContinue(const std::filesystem::path& project, const ProjectHeader& header,
+                                     const ParameterDocument& document, const std::string& media, int64_t width,
+                                     int64_t height);
+
 // Removes the stored analysis from the document: its two parameters go back
 // to their defaults, so the next analysis starts afresh.
 void clearStoredAnalysis(ParameterDocument& document);

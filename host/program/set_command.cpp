@@ -93,7 +93,7 @@ std::string valueText(const Assignment& a) {
 }  // namespace
 
 int runCommand(const SetCommand& command, const CommandContext& context) {
-    auto opened = HostSession::open(command.project);
+    auto opened = HostSession::openToWrite(command.project, "set");
     if (!opened) return reportFailure(context, opened.error().message);
     HostSession& session = **opened;
     ParameterDocument& document = session.document();

@@ -1,4 +1,5 @@
 #include "host/project_file.h"
+#include "host/project_lock.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -312,6 +313,55 @@ TEST(ProjectFileTest, ANumberThatIsNotFiniteIsNotSaved) {
     addParameters(document);
     document.setFloatValue(21, std::numeric_limits<double>::infinity());
     EXPECT_FALSE(encodeProject(header(), document).ok());
+}
+
+// The lock of one project, which writers hold one at a time.
+
+TEST(ProjectLockTest, OneHolderAtATimeUnderEveryNameOfTheProject) {
+    ScratchFile scratch;
+    std::ofstream(scratch.path()) << "{}";
+    const auto link = scratch.directory() / "link.json";
+    std::filesystem::create_symlink("project.json", link);
+    const auto lockFile = scratch.directory() / ".project.json.lock";
+    {
+        auto held = ProjectLock::acquire(scratch.path(), "kestrelvantage-host analyze");
+        ASSERT_TRUE(held.ok()) << held.error().message;
+        EXPECT_EQ(ProjectLock::lockFileOf(link), lockFile);
+        const auto refused = ProjectLock::acquire(link, "kestrelvantage-host set");
+        ASSERT_FALSE(refused.ok());
+        EXPECT_EQ(refused.error().message, "The project " + link.string() + " is being written by process " +
+                                               std::to_string(getpid()) +
+                                               " (kestrelvantage-host analyze); try again when it ends. It was "
+                                               "left as it is.");
+    }
+    // Released with its record cleared; the lock file stays for the next holder.
+    EXPECT_EQ(std::filesystem::file_size(lockFile), 0u);
+    EXPECT_TRUE(ProjectLock::acquire(scratch.path(), "kestrelvantage-host set").ok());
+}
+
+TEST(ProjectLockTest, ALockFileThatIsNotAPlainFileIsRefusedAndNamed) {
+    ScratchFile scratch;
+    std::ofstream(scratch.path()) << "{}";
+    const auto lockFile = scratch.directory() / ".project.json.lock";
+    const struct {
+        const char* what;
+        void (*make)(const std::filesystem::path&);
+        const char* reason;
+    } cases[] = {
+        {"link", [](const std::filesystem::path& p) { std::filesystem::create_symlink("project.json", p); },
+         "a symbolic link"},
+        {"directory", [](const std::filesystem::path& p) { std::filesystem::create_directory(p); }, "Is a directory"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::filesystem::remove_all(lockFile);
+        c.make(lockFile);
+        const auto refused = ProjectLock::acquire(scratch.path(), "kestrelvantage-host set");
+        ASSERT_FALSE(refused.ok());
+        EXPECT_EQ(refused.error().message, "Cannot lock the project " + scratch.path().string() + " for writing (" +
+                                               lockFile.string() + ": " + c.reason + "); it was left as it is.");
+        EXPECT_EQ(readFile(scratch.path()), "{}");
+    }
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cctype>
@@ -12,8 +13,10 @@
 #include "host/program/analysis_summary.h"
 #include "host/program/host_session.h"
 #include "host/program/progress_bar.h"
+#include "host/project_lock.h"
 #include "platform/cryptokit/sha256.h"
 #include "tests/program/program_test_support.h"
+#include "tests/support/quiet_spawn.h"
 
 namespace kv::testing {
 namespace {
@@ -181,6 +184,70 @@ TEST_F(ProgramTest, ACorruptedProjectIsRefusedByEveryCommandAndLeftAsItWas) {
         EXPECT_TRUE(contains(result.err, "it was left as it is")) << result.err;
         EXPECT_EQ(readBytes(project), damaged) << arguments[0];
     }
+}
+
+TEST_F(ProgramTest, WhileAnotherProcessWritesTheProjectWritersAreRefusedAndReadersServed) {
+    const std::string before = readBytes(project);
+    {
+        // This test holds the project as a running analysis would.
+        auto held = host::ProjectLock::acquire(project, "kestrelvantage-host analyze");
+        ASSERT_TRUE(held.ok()) << held.error().message;
+        const std::string refusal = "The project " + project.string() + " is being written by process " +
+                                    std::to_string(getpid()) + " (kestrelvantage-host analyze); try again when it ends";
+        const struct {
+            std::vector<std::string> arguments;
+            int status;
+        } cases[] = {
+            {{"set", "-p", project.string(), "31=137"}, 1},
+            {{"analyze", "--synthetic", "--duration", "1", "-p", project.string()}, 1},
+            {{"info", "-p", project.string()}, 0},
+        };
+        for (const auto& c : cases) {
+            const ProgramResult result = runInProcess(c.arguments);
+            EXPECT_EQ(result.status, c.status) << c.arguments[0] << ": " << result.err;
+            EXPECT_EQ(contains(result.err, refusal), c.status != 0) << result.err;
+            EXPECT_EQ(readBytes(project), before) << c.arguments[0];
+        }
+        // A writer in another process is refused alike.
+        const pid_t other = spawnQuietly(KV_HOST_PROGRAM, {"set", "-p", project.string(), "31=137"});
+        ASSERT_GT(other, 0);
+        int status = 0;
+        ASSERT_EQ(waitpid(other, &status, 0), other);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << status;
+        EXPECT_EQ(readBytes(project), before);
+    }
+    // Once the writer has ended, the next one writes.
+    EXPECT_EQ(runInProcess({"set", "-p", project.string(), "31=137"}).status, 0);
+    EXPECT_NE(readBytes(project), before);
+}
+
+TEST_F(ProgramTest, AnUnreadableStoredAnalysisIsNotReplacedByAShorterRun) {
+    {
+        // One sample's timescale of 0 makes the whole stored analysis unreadable.
+        auto session = host::HostSession::openToWrite(project, "test");
+        ASSERT_TRUE(session.ok()) << session.error().message;
+        const std::string analysis = R"({"iw":320,"ih":180,"mb":[{"t":{"tv":10,"ts":0},"b":[]}]})";
+        (*session)->document().setCustomValue(4, NSDictionary{{"AnalysisData", dataFromText(analysis)}});
+        ASSERT_TRUE((*session)->project().saveChanges().ok());
+    }
+    const std::string before = readBytes(project);
+    std::vector<std::string> run{"analyze", "--synthetic", "--start", "2", "--duration", "1", "-p", project.string()};
+    const ProgramResult refused = runInProcess(run);
+    EXPECT_EQ(refused.status, 1);
+    for (const std::string& part :
+         {"The project " + project.string() + " holds an analysis that cannot be decoded", std::string("timescale"),
+          std::string("--fresh to replace its analysis")}) {
+        EXPECT_TRUE(contains(refused.err, part)) << refused.err;
+    }
+    EXPECT_EQ(readBytes(project), before);
+
+    KV_SKIP_UNLESS_EFFECT_ANALYZES();
+    run.push_back("--fresh");
+    const ProgramResult fresh = runInProcess(run);
+    EXPECT_EQ(fresh.status, 0) << fresh.err;
+    const auto stored = storedAnalysis(project);
+    ASSERT_TRUE(stored);
+    EXPECT_FALSE(stored->analysis.motionBounds.empty());
 }
 
 TEST_F(ProgramTest, MissingAndUnreadableFilesAreNamed) {

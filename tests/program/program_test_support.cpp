@@ -20,7 +20,7 @@ ProgramResult runInProcess(const std::vector<std::string>& arguments) {
 
 void createProject(const std::filesystem::path& path) {
     const host::ProjectHeader header{host::kEffectClassName, "", {}};
-    auto session = host::HostSession::open(path, &header);
+    auto session = host::HostSession::openToWrite(path, "test", &header);
     ASSERT_TRUE(session.ok()) << session.error().message;
 }
 
