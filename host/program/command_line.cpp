@@ -83,7 +83,8 @@ struct OptionTable {
     void value(std::initializer_list<const char*> names, const std::function<Result<void>(const std::string&)>& read) {
         for (const char* name : names) valued[name] = read;
     }
-    void text(std::initializer_list<const char*> names, std::string& place) {
+    template <class Place>  // a text or an optional one
+    void text(std::initializer_list<const char*> names, Place& place) {
         value(names, [&place](const std::string& v) -> Result<void> { place = v; return {}; });
     }
     template <class Place>  // a double or an optional one
@@ -170,7 +171,7 @@ void addOptions(OptionTable& table, RenderCommand& command) {
     table.flag({"--synthetic"}, command.synthetic);
     table.text({"--output", "-o"}, command.output);
     table.seconds("--frame", command.frame);
-    table.value({"--codec"}, [&command](const std::string& v) -> Result<void> { command.codec = v; return {}; });
+    table.text({"--codec"}, command.codec);
 }
 
 Result<void> takeOperands(RenderCommand& command, const std::vector<std::string>& operands) {
