@@ -21,19 +21,31 @@ struct Row {
     double sliderMin = 0;
     double sliderMax = 0;
     double delta = 0;
-    FxParameterFlags flags = 0;
+    FxParameterFlags flags = kFxParameterFlag_DEFAULT;
     const char* refusedText = "";  // logged when the host refuses the row
 };
 
 using K = Kind;
+
+// The flag sets of the table.
+constexpr FxParameterFlags kNotAnimatable = kFxParameterFlag_NOT_ANIMATABLE;
+// The stored analysis: one value, never shown.
+constexpr FxParameterFlags kHiddenValue = kFxParameterFlag_NOT_ANIMATABLE | kFxParameterFlag_HIDDEN;
+// The version text: kept up to date by the effect, not by the user or the document.
+constexpr FxParameterFlags kDisplayOnly =
+    kFxParameterFlag_NOT_ANIMATABLE | kFxParameterFlag_DISABLED | kFxParameterFlag_DONT_SAVE;
+// The endpoint offsets: any value, whatever their minimum and maximum.
+constexpr FxParameterFlags kUnboundedFixed = kFxParameterFlag_NOT_ANIMATABLE | kFxParameterFlag_IGNORE_MINMAX;
 
 constexpr Row kRows[] = {
     {K::groupStart, param::analyzeGroup,
      "Video must be analyzed before any of the below settings can do anything useful."},
     {K::pushButton, param::analyzeButton, "Analyze Clip", 0, 0, 0, 0, 0, 0, 0, "Error adding analyze button"},
     {K::groupEnd},
-    {K::custom, param::analysisData, "Analysis Data", 0, 0, 0, 0, 0, 0, 3, "Error adding analysis data parameter"},
-    {K::custom, param::analysisHash, "Analysis Hash", 0, 0, 0, 0, 0, 0, 3, "Error adding analysis hash parameter"},
+    {K::custom, param::analysisData, "Analysis Data", 0, 0, 0, 0, 0, 0, kHiddenValue,
+     "Error adding analysis data parameter"},
+    {K::custom, param::analysisHash, "Analysis Hash", 0, 0, 0, 0, 0, 0, kHiddenValue,
+     "Error adding analysis hash parameter"},
     {K::groupStart, param::framingGroup, "Framing"},
     {K::percentSlider, param::minScale, "Minimum scale", 1.0, 1.0, 10.0, 1.0, 4.0, 0.1, 0, "Error adding min scale"},
     {K::percentSlider, param::maxScale, "Maximum scale", 3.0, 1.0, 10.0, 1.0, 4.0, 0.1, 0, "Error adding max scale"},
@@ -56,8 +68,10 @@ constexpr Row kRows[] = {
      "Error adding ease time margin pan"},
     {K::floatSlider, param::easeTimeMarginZoom, "Zoom time", 4.0, 0, 10, 0, 10, 0.1, 0,
      "Error adding ease time margin zoom"},
-    {K::floatSlider, param::easeInTime, "Ease-in time", 0.0, 0, 10, 0, 10, 0.1, 1, "Error adding ease-in time"},
-    {K::floatSlider, param::easeOutTime, "Ease-out time", 0.0, 0, 10, 0, 10, 0.1, 1, "Error adding ease-out time"},
+    {K::floatSlider, param::easeInTime, "Ease-in time", 0.0, 0, 10, 0, 10, 0.1, kNotAnimatable,
+     "Error adding ease-in time"},
+    {K::floatSlider, param::easeOutTime, "Ease-out time", 0.0, 0, 10, 0, 10, 0.1, kNotAnimatable,
+     "Error adding ease-out time"},
     {K::percentSlider, param::minMotionArea, "Minimum motion", 0.001, 0.001, 1, 0.001, 1, 0.001, 0,
      "Error adding min motion"},
     {K::percentSlider, param::maxMotionArea, "Maximum motion", 1.0, 0.001, 1, 0.001, 1, 0.001, 0,
@@ -74,12 +88,18 @@ constexpr Row kRows[] = {
      "Error adding motion-box bottom"},
     {K::groupEnd},
     {K::groupStart, param::endpointsGroup, "Endpoints"},
-    {K::floatSlider, param::beginOffsetX, "Begin offset X", 0, 0, 0, -4096, 4096, 10, 257, "Error adding begin x"},
-    {K::floatSlider, param::beginOffsetY, "Begin offset Y", 0, 0, 0, -4096, 4096, 10, 257, "Error adding begin y"},
-    {K::percentSlider, param::beginScale, "Begin scale", 1.0, 1.0, 10.0, 1.0, 4.0, 0.1, 1, "Error adding begin scale"},
-    {K::floatSlider, param::endOffsetX, "End offset X", 0, 0, 0, -4096, 4096, 10, 257, "Error adding end x"},
-    {K::floatSlider, param::endOffsetY, "End offset Y", 0, 0, 0, -4096, 4096, 10, 257, "Error adding end y"},
-    {K::percentSlider, param::endScale, "End scale", 1.0, 1.0, 10.0, 1.0, 4.0, 0.1, 1, "Error adding end scale"},
+    {K::floatSlider, param::beginOffsetX, "Begin offset X", 0, 0, 0, -4096, 4096, 10, kUnboundedFixed,
+     "Error adding begin x"},
+    {K::floatSlider, param::beginOffsetY, "Begin offset Y", 0, 0, 0, -4096, 4096, 10, kUnboundedFixed,
+     "Error adding begin y"},
+    {K::percentSlider, param::beginScale, "Begin scale", 1.0, 1.0, 10.0, 1.0, 4.0, 0.1, kNotAnimatable,
+     "Error adding begin scale"},
+    {K::floatSlider, param::endOffsetX, "End offset X", 0, 0, 0, -4096, 4096, 10, kUnboundedFixed,
+     "Error adding end x"},
+    {K::floatSlider, param::endOffsetY, "End offset Y", 0, 0, 0, -4096, 4096, 10, kUnboundedFixed,
+     "Error adding end y"},
+    {K::percentSlider, param::endScale, "End scale", 1.0, 1.0, 10.0, 1.0, 4.0, 0.1, kNotAnimatable,
+     "Error adding end scale"},
     {K::groupEnd},
     {K::groupStart, param::colorGroup, "Color"},
     {K::percentSlider, param::brightness, "Brightness", 1.0, 0, 10, 0, 10, 0.1, 0, "Error adding brightness"},
@@ -89,7 +109,7 @@ constexpr Row kRows[] = {
     {K::toggle, param::examMode, "Exam mode", 0, 0, 0, 0, 0, 0, 0, "Error adding toggle render mode"},
     {K::toggle, param::showBounds, "Show bounds", 0, 0, 0, 0, 0, 0, 0, "Error adding toggle show bounds"},
     {K::groupEnd},
-    {K::string, param::pluginVersion, "Plugin version", 0, 0, 0, 0, 0, 0, 21, "Error adding app version"},
+    {K::string, param::pluginVersion, "Plugin version", 0, 0, 0, 0, 0, 0, kDisplayOnly, "Error adding app version"},
     {K::percentSlider, param::mixFrame, "Framing: mix", 1.0, 0, 1, 0, 1, 0.001, 0, "Error adding mix frame %"},
 };
 

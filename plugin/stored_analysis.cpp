@@ -4,7 +4,6 @@
 // call, so readers on render threads never wait on the host.
 #include "plugin/stored_analysis.h"
 
-#include "platform/cryptokit/sha256.h"
 #include "platform/foundation/log.h"
 #include "platform/foundation/utf8.h"
 #include "plugin/kestrelvantage_plugin.h"
@@ -13,25 +12,17 @@
 namespace kv {
 namespace {
 
-// The entry's bytes; null when the entry is missing or holds no data.
-const NSData* dataEntry(const NSDictionary& dictionary, AnalysisKey key) {
-    const auto entry = dictionary.find(analysisKeyText(key));
-    return entry == dictionary.end() ? nullptr : entry->second.data();
-}
-
-}  // namespace
-
-std::string_view analysisKeyText(AnalysisKey key) {
-    switch (key) {
-        case AnalysisKey::FrameDuration: return "FrameDuration";
-        case AnalysisKey::AnalysisData: return "AnalysisData";
-        case AnalysisKey::FrameCountAnalyzed: return "FrameCountAnalyzed";
-        case AnalysisKey::AnalysisHash: return "AnalysisHash";
+// What the log says when the data parameter gives no bytes.
+const char* faultLogLine(StoredEntryFault fault) {
+    switch (fault) {
+        case StoredEntryFault::noObject: return "Well, p is nil";
+        case StoredEntryFault::notDictionary: return "No JSON result";
+        case StoredEntryFault::noData: return "No result key";
     }
     return "";
 }
 
-std::string analysisHashText(std::string_view bytes) { return SHA256::hash(bytes).description(); }
+}  // namespace
 
 Result<void> KestrelvantagePlugIn::writeAnalysisParameters(uint32_t parameterID, AnalysisKey key,
                                                            const NSData& value) {
@@ -78,10 +69,7 @@ std::optional<std::string> KestrelvantagePlugIn::readAnalysisHash() {
     if (!api) return std::nullopt;
     std::optional<FxValue> value;
     api->getCustomParameterValue(&value, param::analysisHash, storedAnalysisReadTime());
-    const NSDictionary* dictionary = value ? value->dictionary() : nullptr;
-    const NSData* bytes = dictionary ? dataEntry(*dictionary, AnalysisKey::AnalysisHash) : nullptr;
-    if (!bytes || !isValidUtf8(textFromData(*bytes))) return std::nullopt;
-    return std::string(textFromData(*bytes));
+    return readStoredAnalysisHash(value);
 }
 
 std::optional<MotionAnalysis> KestrelvantagePlugIn::readAnalysisData() {
@@ -99,23 +87,12 @@ std::shared_ptr<const MotionAnalysis> KestrelvantagePlugIn::sharedAnalysisData()
     const auto api = hostService<FxParameterRetrievalAPI_v6>();
     std::optional<FxValue> value;
     if (api) api->getCustomParameterValue(&value, param::analysisData, storedAnalysisReadTime());
-    if (!value) {
-        NSLog("Well, p is nil");
+    auto stored = readStoredAnalysisData(value);
+    if (const auto* fault = std::get_if<StoredEntryFault>(&stored)) {
+        NSLog(faultLogLine(*fault));
         return nullptr;
     }
-    const NSDictionary* dictionary = value->dictionary();
-    if (!dictionary) {
-        NSLog("No JSON result");
-        return nullptr;
-    }
-    const NSData* bytes = dataEntry(*dictionary, AnalysisKey::AnalysisData);
-    if (!bytes) {
-        NSLog("No result key");
-        return nullptr;
-    }
-
-    const std::string_view text = textFromData(*bytes);
-    auto decoded = decodeMotionAnalysisText(text);
+    auto& [text, decoded] = std::get<StoredAnalysisData>(stored);
     if (!decoded) {
         NSLog("JSON: " + (isValidUtf8(text) ? std::string(text) : std::string("N/A")));
         NSLog("Error decoding JSON: " + decoded.error().message);

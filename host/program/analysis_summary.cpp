@@ -2,24 +2,12 @@
 
 #include <algorithm>
 
-#include "analysis/motion_types.h"
+#include "analysis/stored_analysis_value.h"
+#include "host/program/effect_parameters.h"
 #include "host/program/time_text.h"
-#include "platform/cryptokit/sha256.h"
 
 namespace kv::host {
 namespace {
-
-// The ids and keys under which the effect stores its analysis.
-constexpr uint32_t kAnalysisDataParameter = 4;
-constexpr uint32_t kAnalysisHashParameter = 5;
-
-// The data entry `key` of the dictionary a custom parameter holds.
-const NSData* entry(const std::optional<FxValue>& value, const char* key) {
-    const NSDictionary* dictionary = value ? value->dictionary() : nullptr;
-    if (!dictionary) return nullptr;
-    const auto found = dictionary->find(key);
-    return found == dictionary->end() ? nullptr : found->second.data();
-}
 
 // How many motion boxes the samples hold: "2 in each sample", or
 // "0 to 3 per sample, 1.25 on average".
@@ -34,15 +22,14 @@ std::string boxesText(const AnalysisSummary& s) {
 
 AnalysisSummary summarizeAnalysis(const ParameterDocument& document) {
     AnalysisSummary summary;
-    const auto dataValue = document.customValue(kAnalysisDataParameter);
-    const auto hashValue = document.customValue(kAnalysisHashParameter);
-    const NSData* data = entry(dataValue, "AnalysisData");
+    const auto dataValue = document.customValue(effect_parameter::analysisData);
+    const auto stored = readStoredAnalysisData(dataValue);
+    const auto* data = std::get_if<StoredAnalysisData>(&stored);
     if (!data) return summary;
-    const std::string_view text = textFromData(*data);
-    const NSData* hash = entry(hashValue, "AnalysisHash");
-    summary.hashMatches = hash && textFromData(*hash) == SHA256::hash(text).description();
+    summary.hashMatches =
+        readStoredAnalysisHash(document.customValue(effect_parameter::analysisHash)) == analysisHashText(data->json);
 
-    auto analysis = decodeMotionAnalysisText(text);
+    const Result<MotionAnalysis>& analysis = data->analysis;
     if (!analysis) {
         summary.stored = AnalysisSummary::Stored::unreadable;
         summary.problem = analysis.error().message;

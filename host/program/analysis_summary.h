@@ -25,7 +25,7 @@ struct AnalysisSummary {
     bool hashMatches = false;
 };
 
-// The analysis held in custom parameters 4 (its data) and 5 (its hash).
+// The analysis held in the effect's analysis parameters (its data and its hash).
 AnalysisSummary summarizeAnalysis(const ParameterDocument& document);
 
 // The summary as lines of text, each ending in a newline.

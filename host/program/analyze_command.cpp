@@ -7,6 +7,7 @@
 #include <optional>
 
 #include "host/program/commands.h"
+#include "host/program/effect_parameters.h"
 #include "host/program/host_session.h"
 #include "host/program/progress_bar.h"
 #include "host/program/project_media.h"
@@ -18,8 +19,6 @@
 namespace kv::host {
 namespace {
 
-// The effect's "Analyze Clip" button.
-constexpr uint32_t kAnalyzeButton = 10;
 constexpr int kStoppedStatus = 130;
 
 // The effect placed over the whole of `clip` on a time line of its rate.
@@ -97,7 +96,7 @@ int analyze(const AnalyzeCommand& command, const CommandContext& context) {
     }
     session.setHeader(header);
 
-    if (!session.instance().pressButton(kAnalyzeButton)) {
+    if (!session.instance().pressButton(effect_parameter::analyzeButton)) {
         return reportFailure(context, "The effect did not respond to its \"Analyze Clip\" button.");
     }
     ProgressBar bar(context.err, context.showProgress, "Analyzing");

@@ -3,6 +3,7 @@
 #include <charconv>
 #include <cmath>
 #include <functional>
+#include <initializer_list>
 #include <map>
 
 namespace kv::host {
@@ -58,7 +59,13 @@ std::string usageHint(std::string_view command) {
     return "; see '" + std::string(kProgramName) + (command.empty() ? "" : " " + std::string(command)) + " --help'";
 }
 
-Result<double> seconds(const std::string& text, std::string_view option) {
+// The "Usage:" lines at the head of a command's help.
+std::string usageLines(std::string_view command) {
+    const std::string help = helpText(command);
+    return help.substr(0, help.find("\n\n"));
+}
+
+Result<double> secondsIn(const std::string& text, std::string_view option) {
     const std::optional<double> value = parseFiniteNumber(text);
     if (!value) {
         return Error{std::string(option) + " needs a number of seconds in decimal, such as 2 or 1.5, not '" + text +
@@ -67,153 +74,172 @@ Result<double> seconds(const std::string& text, std::string_view option) {
     return *value;
 }
 
-// Reads "--name VALUE", "--name=VALUE" and flags; everything else is an operand.
-class Arguments {
-public:
-    Arguments(std::vector<std::string> args, std::string command)
-        : args_(std::move(args)), command_(std::move(command)) {}
+// The options one command takes: those with a value, each with its reader,
+// and flags.
+struct OptionTable {
+    std::map<std::string, std::function<Result<void>(const std::string&)>, std::less<>> valued;
+    std::map<std::string, std::function<void()>, std::less<>> flags;
 
-    // Walks the arguments, handing each option's value to its reader; what
-    // is not an option (or comes after "--") is an operand.
-    Result<std::vector<std::string>> walk(
-        const std::map<std::string, std::function<Result<void>(const std::string&)>, std::less<>>& valued,
-        const std::map<std::string, std::function<void()>, std::less<>>& flags) {
-        std::vector<std::string> operands;
-        bool optionsEnded = false;
-        for (size_t i = 0; i < args_.size(); ++i) {
-            const std::string& arg = args_[i];
-            if (arg == "--" && !optionsEnded) {
-                optionsEnded = true;
-                continue;
-            }
-            if (optionsEnded || arg.size() < 2 || arg[0] != '-') {
-                operands.push_back(arg);
-                continue;
-            }
-            const size_t equals = arg.find('=');
-            const std::string name = arg.substr(0, equals);
-            if (auto flag = flags.find(name); flag != flags.end() && equals == std::string::npos) {
-                flag->second();
-                continue;
-            }
-            auto option = valued.find(name);
-            if (option == valued.end()) return Error{"unknown option " + name + usageHint(command_)};
-            std::string value;
-            if (equals != std::string::npos) {
-                value = arg.substr(equals + 1);
-            } else if (i + 1 < args_.size()) {
-                value = args_[++i];
-            } else {
-                return Error{name + " needs a value" + usageHint(command_)};
-            }
-            if (auto taken = option->second(value); !taken) return taken.error();
-        }
-        return operands;
+    void value(std::initializer_list<const char*> names, const std::function<Result<void>(const std::string&)>& read) {
+        for (const char* name : names) valued[name] = read;
     }
-
-private:
-    std::vector<std::string> args_;
-    std::string command_;
+    template <class Place>  // a text or an optional one
+    void text(std::initializer_list<const char*> names, Place& place) {
+        value(names, [&place](const std::string& v) -> Result<void> { place = v; return {}; });
+    }
+    template <class Place>  // a double or an optional one
+    void seconds(const char* name, Place& place) {
+        value({name}, [name, &place](const std::string& v) -> Result<void> {
+            auto s = secondsIn(v, name);
+            if (!s) return s.error();
+            place = *s;
+            return {};
+        });
+    }
+    void flag(std::initializer_list<const char*> names, bool& place) {
+        for (const char* name : names) flags[name] = [&place] { place = true; };
+    }
 };
+
+// Walks a command's arguments: reads "--name VALUE", "--name=VALUE" and flags
+// through the table; what is not an option (or comes after "--") is an
+// operand. An option the table lacks is refused with the command's usage.
+Result<std::vector<std::string>> walk(const std::vector<std::string>& args, const OptionTable& table,
+                                      const std::string& command) {
+    std::vector<std::string> operands;
+    bool optionsEnded = false;
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        if (arg == "--" && !optionsEnded) {
+            optionsEnded = true;
+            continue;
+        }
+        if (optionsEnded || arg.size() < 2 || arg[0] != '-') {
+            operands.push_back(arg);
+            continue;
+        }
+        const size_t equals = arg.find('=');
+        const std::string name = arg.substr(0, equals);
+        if (auto flag = table.flags.find(name); flag != table.flags.end()) {
+            if (equals != std::string::npos) return Error{name + " takes no value" + usageHint(command)};
+            flag->second();
+            continue;
+        }
+        auto option = table.valued.find(name);
+        if (option == table.valued.end()) {
+            return Error{command + " takes no option " + name + usageHint(command) + "\n" + usageLines(command)};
+        }
+        std::string value;
+        if (equals != std::string::npos) {
+            value = arg.substr(equals + 1);
+        } else if (i + 1 < args.size()) {
+            value = args[++i];
+        } else {
+            return Error{name + " needs a value" + usageHint(command)};
+        }
+        if (auto taken = option->second(value); !taken) return taken.error();
+    }
+    return operands;
+}
+
+// Each command's own options, and what it makes of its operands.
+
+void addOptions(OptionTable& table, AnalyzeCommand& command) {
+    table.seconds("--start", command.start);
+    table.seconds("--duration", command.duration);
+    table.flag({"--synthetic"}, command.synthetic);
+    table.flag({"--fresh"}, command.fresh);
+}
+
+// One video operand, or none with --synthetic.
+Result<void> takeVideo(const std::vector<std::string>& operands, bool synthetic, std::optional<std::string>& video,
+                       const std::string& command) {
+    if (synthetic == !operands.empty() || operands.size() > 1) {
+        return Error{command + " needs one VIDEO file, or --synthetic" + usageHint(command)};
+    }
+    if (!synthetic) video = operands.front();
+    return {};
+}
+
+Result<void> takeOperands(AnalyzeCommand& command, const std::vector<std::string>& operands) {
+    return takeVideo(operands, command.synthetic, command.video, "analyze");
+}
+
+void addOptions(OptionTable& table, RenderCommand& command) {
+    table.seconds("--start", command.start);
+    table.seconds("--duration", command.duration);
+    table.flag({"--synthetic"}, command.synthetic);
+    table.text({"--output", "-o"}, command.output);
+    table.seconds("--frame", command.frame);
+    table.text({"--codec"}, command.codec);
+}
+
+Result<void> takeOperands(RenderCommand& command, const std::vector<std::string>& operands) {
+    if (auto video = takeVideo(operands, command.synthetic, command.video, "render"); !video) return video;
+    if (command.output.empty()) return Error{"render needs -o OUTPUT" + usageHint("render")};
+    if (command.frame && (command.start != 0 || command.duration)) {
+        return Error{"render takes --frame or a range (--start, --duration), not both" + usageHint("render")};
+    }
+    return {};
+}
+
+void addOptions(OptionTable&, SetCommand&) {}
+
+Result<void> takeOperands(SetCommand& command, const std::vector<std::string>& operands) {
+    if (operands.empty()) return Error{"set needs at least one ID=VALUE" + usageHint("set")};
+    command.assignments = operands;
+    return {};
+}
+
+void addOptions(OptionTable& table, InfoCommand& command) { table.flag({"--parameters"}, command.parameters); }
+
+Result<void> takeOperands(InfoCommand&, const std::vector<std::string>& operands) {
+    if (!operands.empty()) return Error{"info takes no operand '" + operands.front() + "'" + usageHint("info")};
+    return {};
+}
+
+// A command's line: the options every command takes (the project, the log
+// and help), its own options, then its operands.
+template <class Command>
+Result<CommandLine> parseCommand(const std::string& name, const std::vector<std::string>& args) {
+    CommandLine line;
+    Command command;
+    bool help = false;
+    OptionTable table;
+    table.text({"--project", "-p"}, command.project);
+    table.value({"--log"}, [&line](const std::string& v) -> Result<void> { line.log.file = v; return {}; });
+    table.flag({"--help", "-h"}, help);
+    table.flag({"--verbose"}, line.log.verbose);
+    addOptions(table, command);
+
+    auto operands = walk(args, table, name);
+    if (!operands) return operands.error();
+    if (help) {
+        line.command = HelpCommand{name};
+        return line;
+    }
+    if (command.project.empty()) return Error{name + " needs --project FILE" + usageHint(name)};
+    if (auto taken = takeOperands(command, *operands); !taken) return taken.error();
+    line.command = std::move(command);
+    return line;
+}
 
 }  // namespace
 
 Result<CommandLine> parseCommandLine(const std::vector<std::string>& arguments) {
-    CommandLine line;
     if (arguments.empty()) return Error{"no command given" + usageHint("")};
     const std::string& command = arguments.front();
     if (command == "-h" || command == "--help" || command == "help") {
+        CommandLine line;
         line.command = HelpCommand{arguments.size() > 1 && command == "help" ? arguments[1] : ""};
         return line;
     }
-    if (command != "analyze" && command != "render" && command != "set" && command != "info") {
-        return Error{"unknown command '" + command + "'" + usageHint("")};
-    }
-
-    bool help = false;
-    std::optional<std::string> project;
-    AnalyzeCommand analyze;
-    InfoCommand info;
-    RenderCommand render;
-    std::map<std::string, std::function<Result<void>(const std::string&)>, std::less<>> valued{
-        {"--project", [&](const std::string& v) -> Result<void> { project = v; return {}; }},
-        {"-p", [&](const std::string& v) -> Result<void> { project = v; return {}; }},
-        {"--log", [&](const std::string& v) -> Result<void> { line.log.file = v; return {}; }},
-    };
-    std::map<std::string, std::function<void()>, std::less<>> flags{
-        {"--help", [&] { help = true; }},
-        {"-h", [&] { help = true; }},
-        {"--verbose", [&] { line.log.verbose = true; }},
-    };
-    // The range options are the same for analyze and render.
-    if (command == "analyze" || command == "render") {
-        valued["--start"] = [&](const std::string& v) -> Result<void> {
-            auto s = seconds(v, "--start");
-            if (!s) return s.error();
-            analyze.start = *s;
-            return {};
-        };
-        valued["--duration"] = [&](const std::string& v) -> Result<void> {
-            auto s = seconds(v, "--duration");
-            if (!s) return s.error();
-            analyze.duration = *s;
-            return {};
-        };
-        flags["--synthetic"] = [&] { analyze.synthetic = true; };
-        flags["--fresh"] = [&] { analyze.fresh = true; };
-    }
-    if (command == "render") {
-        const auto output = [&](const std::string& v) -> Result<void> { render.output = v; return {}; };
-        valued["--output"] = output;
-        valued["-o"] = output;
-        valued["--frame"] = [&](const std::string& v) -> Result<void> {
-            auto s = seconds(v, "--frame");
-            if (!s) return s.error();
-            render.frame = *s;
-            return {};
-        };
-        valued["--codec"] = [&](const std::string& v) -> Result<void> { render.codec = v; return {}; };
-    }
-    if (command == "info") flags["--parameters"] = [&] { info.parameters = true; };
-
-    auto operands = Arguments({arguments.begin() + 1, arguments.end()}, command).walk(valued, flags);
-    if (!operands) return operands.error();
-    if (help) {
-        line.command = HelpCommand{command};
-        return line;
-    }
-    if (!project || project->empty()) return Error{command + " needs --project FILE" + usageHint(command)};
-
-    if (command == "analyze") {
-        if (analyze.synthetic == !operands->empty() || operands->size() > 1) {
-            return Error{"analyze needs one VIDEO file, or --synthetic" + usageHint(command)};
-        }
-        if (!analyze.synthetic) analyze.video = operands->front();
-        analyze.project = *project;
-        line.command = analyze;
-    } else if (command == "render") {
-        if (analyze.synthetic == !operands->empty() || operands->size() > 1) {
-            return Error{"render needs one VIDEO file, or --synthetic" + usageHint(command)};
-        }
-        if (render.output.empty()) return Error{"render needs -o OUTPUT" + usageHint(command)};
-        if (render.frame && (analyze.start != 0 || analyze.duration)) {
-            return Error{"render takes --frame or a range (--start, --duration), not both" + usageHint(command)};
-        }
-        if (!analyze.synthetic) render.video = operands->front();
-        render.synthetic = analyze.synthetic;
-        render.start = analyze.start;
-        render.duration = analyze.duration;
-        render.project = *project;
-        line.command = render;
-    } else if (command == "set") {
-        if (operands->empty()) return Error{"set needs at least one ID=VALUE" + usageHint(command)};
-        line.command = SetCommand{*project, *operands};
-    } else {
-        if (!operands->empty()) return Error{"info takes no operand '" + operands->front() + "'" + usageHint(command)};
-        info.project = *project;
-        line.command = info;
-    }
-    return line;
+    const std::vector<std::string> rest(arguments.begin() + 1, arguments.end());
+    if (command == "analyze") return parseCommand<AnalyzeCommand>(command, rest);
+    if (command == "render") return parseCommand<RenderCommand>(command, rest);
+    if (command == "set") return parseCommand<SetCommand>(command, rest);
+    if (command == "info") return parseCommand<InfoCommand>(command, rest);
+    return Error{"unknown command '" + command + "'" + usageHint("")};
 }
 
 std::string helpText(std::string_view command) {

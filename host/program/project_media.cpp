@@ -3,12 +3,10 @@
 #include <system_error>
 
 #include "host/program/analysis_summary.h"
+#include "host/program/effect_parameters.h"
 
 namespace kv::host {
 namespace {
-
-// The custom parameters that hold the analysis and its hash.
-constexpr uint32_t kAnalysisParameters[] = {4, 5};
 
 // Two names of one file count as the same media.
 bool sameMedia(const std::string& a, const std::string& b) {
@@ -59,7 +57,7 @@ Result<void> checkAnalysisToContinue(const std::filesystem::path& project, const
 }
 
 void clearStoredAnalysis(ParameterDocument& document) {
-    for (uint32_t id : kAnalysisParameters) {
+    for (uint32_t id : {effect_parameter::analysisData, effect_parameter::analysisHash}) {
         const auto definition = document.parameter(id);
         if (!definition) continue;
         if (const FxValue* value = std::get_if<FxValue>(&definition->defaultValue)) {

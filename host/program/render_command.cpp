@@ -9,6 +9,7 @@
 #include "host/frame_render.h"
 #include "host/program/analysis_summary.h"
 #include "host/program/commands.h"
+#include "host/program/effect_parameters.h"
 #include "host/program/host_session.h"
 #include "host/program/progress_bar.h"
 #include "host/program/project_media.h"
@@ -22,7 +23,6 @@
 namespace kv::host {
 namespace {
 
-constexpr uint32_t kEnableParameter = 70;
 // 8-bit BGRA: a quarter of the float format's bytes for the effect to write,
 // taken by FFmpeg's converter as it is, and all that an 8-bit video keeps.
 constexpr OSType kDestinationFormat = kCVPixelFormatType_32BGRA;
@@ -75,7 +75,7 @@ std::string whyNotReframed(const AnalysisSummary& analysis, const ParameterDocum
         case AnalysisSummary::Stored::analysis: break;
     }
     if (analysis.samples == 0) return "the project's analysis holds no motion";
-    const auto enable = document.boolCurve(kEnableParameter);
+    const auto enable = document.boolCurve(effect_parameter::enable);
     const bool everOn = enable && (enable->constant ||
                                    std::any_of(enable->keys.begin(), enable->keys.end(),
                                                [](const auto& key) { return key.second; }));

@@ -11,12 +11,6 @@
 namespace kv::host {
 namespace {
 
-// The host's parameter flags: a disabled parameter is shown in the
-// inspector but cannot be changed there; the other lifts a slider's minimum
-// and maximum.
-constexpr FxParameterFlags kFxParameterFlag_DISABLED = 1u << 2;
-constexpr FxParameterFlags kFxParameterFlag_IGNORE_MINMAX = 1u << 8;
-
 using Value = std::variant<double, bool, std::string>;
 
 struct Assignment {

@@ -44,8 +44,21 @@ std::shared_ptr<API> fxAPI(PROAPIAccessing& manager) {
     return std::dynamic_pointer_cast<API>(manager.apiForProtocol(API::protocol));
 }
 
-// Parameter flags, as numbers passed through unchanged.
+// Parameter flags, combined with "|" and passed to the host unchanged.
 using FxParameterFlags = uint32_t;
+enum : FxParameterFlags {
+    kFxParameterFlag_DEFAULT = 0,
+    // Holds one value for the whole clip: no keyframes.
+    kFxParameterFlag_NOT_ANIMATABLE = 1u << 0,
+    // Not shown in the inspector.
+    kFxParameterFlag_HIDDEN = 1u << 1,
+    // Shown in the inspector, but the user cannot change it there.
+    kFxParameterFlag_DISABLED = 1u << 2,
+    // Its value is not kept in the document.
+    kFxParameterFlag_DONT_SAVE = 1u << 4,
+    // A slider that takes values beyond its parameter minimum and maximum.
+    kFxParameterFlag_IGNORE_MINMAX = 1u << 8,
+};
 
 class FxParameterCreationAPI_v5 : public virtual FxHostAPI {
 public:

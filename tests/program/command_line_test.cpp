@@ -1,8 +1,10 @@
 #include "host/program/command_line.h"
+#include "host/program/program.h"
 
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <sstream>
 
 namespace kv::host {
 namespace {
@@ -89,7 +91,8 @@ TEST(CommandLineTest, SaysWhatIsWrongWithACommandLine) {
         {{"analyze", "a.mp4", "-p", "x", "--duration=1,5"}, "not '1,5'"},
         {{"analyze", "a.mp4", "-p"}, "-p needs a value"},
         {{"set", "-p", "x"}, "at least one ID=VALUE"},
-        {{"info", "-p", "x", "--start", "1"}, "unknown option --start"},
+        {{"info", "-p", "x", "--start", "1"}, "info takes no option --start"},
+        {{"analyze", "a.mp4", "-p", "x", "--synthetic=yes"}, "--synthetic takes no value"},
         {{"info", "-p", "x", "extra"}, "no operand 'extra'"},
     };
     for (const auto& [arguments, expected] : cases) {
@@ -98,6 +101,36 @@ TEST(CommandLineTest, SaysWhatIsWrongWithACommandLine) {
     }
     EXPECT_NE(refusal({"info", "-p", "x", "--frobnicate"}).find("see 'kestrelvantage-host info --help'"),
               std::string::npos);
+}
+
+// Every command refuses the options of the others (and unknown ones) as a
+// wrong command line, showing its own usage.
+TEST(CommandLineTest, AnOptionACommandDoesNotTakeIsRefusedWithItsUsage) {
+    const std::pair<std::vector<std::string>, std::string> cases[] = {
+        {{"render", "a.mp4", "-p", "x", "-o", "o.mp4", "--fresh"},
+         "Usage: kestrelvantage-host render VIDEO --project FILE -o OUTPUT [--start S] [--duration D]\n"},
+        {{"render", "a.mp4", "-p", "x", "-o", "o.mp4", "--parameters"}, "Usage: kestrelvantage-host render VIDEO"},
+        {{"analyze", "a.mp4", "-p", "x", "-o", "o.mp4"},
+         "Usage: kestrelvantage-host analyze VIDEO --project FILE [--start S] [--duration D] [--fresh]\n"},
+        {{"analyze", "a.mp4", "-p", "x", "--frame=1"}, "Usage: kestrelvantage-host analyze VIDEO"},
+        {{"analyze", "a.mp4", "-p", "x", "--codec", "ffv1"}, "Usage: kestrelvantage-host analyze VIDEO"},
+        {{"set", "-p", "x", "31=2", "--synthetic"}, "Usage: kestrelvantage-host set --project FILE ID=VALUE ...\n"},
+        {{"set", "-p", "x", "31=2", "--start", "1"}, "Usage: kestrelvantage-host set --project FILE"},
+        {{"info", "-p", "x", "--fresh"}, "Usage: kestrelvantage-host info --project FILE [--parameters]\n"},
+        {{"info", "-p", "x", "--duration=2"}, "Usage: kestrelvantage-host info --project FILE"},
+        {{"info", "-p", "x", "--frobnicate"}, "Usage: kestrelvantage-host info --project FILE"},
+    };
+    for (const auto& [arguments, usage] : cases) {
+        std::ostringstream out;
+        std::ostringstream err;
+        EXPECT_EQ(runProgram(arguments, {out, err}), 2) << arguments.back();
+        const std::string option = arguments[arguments.size() - (arguments.back().starts_with("-") ? 1 : 2)];
+        const std::string refused = "kestrelvantage-host: " + arguments[0] + " takes no option " +
+                                    option.substr(0, option.find('='));
+        EXPECT_TRUE(err.str().starts_with(refused)) << err.str();
+        EXPECT_NE(err.str().find(usage), std::string::npos) << err.str();
+        EXPECT_EQ(out.str(), "");
+    }
 }
 
 TEST(CommandLineTest, NumbersAreDecimalAndNothingElse) {
