@@ -338,18 +338,18 @@ Result<std::unique_ptr<VideoEncoder>> VideoEncoder::create(AtomicFile file, cons
         return Error{std::string("A ") + codec.name + " video in a " + container->name +
                      " file plays at one frame rate, and the source states none (" + s->name + ")."};
     }
-    // The usual format, and for a size 4:2:0 cannot take, one with the
-    // colour at full resolution.
-    std::vector<AVPixelFormat> formats{pixelFormatFor(codec)};
-    if (subsampledAcrossOddSide(formats[0], settings.width, settings.height)) {
-        if (const auto full = fullColourFormat(codec, settings.width, settings.height)) formats.push_back(*full);
+    // The usual format; for an odd size, which 4:2:0's blocks of 2x2 pixels
+    // do not divide, one with the colour at full resolution. (Chosen ahead:
+    // x264 leaks what it parsed when it refuses to open.)
+    const AVPixelFormat usual = pixelFormatFor(codec);
+    AVPixelFormat format = usual;
+    if (subsampledAcrossOddSide(usual, settings.width, settings.height)) {
+        format = fullColourFormat(codec, settings.width, settings.height).value_or(usual);
     }
     OpenedCodec opened;
-    for (size_t f = 0; f < formats.size() && !opened.context; ++f) {
-        for (size_t t = 0; t < timeBases.size() && !opened.context; ++t) {
-            OpenedCodec attempt = openEncoder(codec, *container, settings, timeBases[t], formats[f]);
-            if (attempt.context || !opened.error) opened = std::move(attempt);
-        }
+    for (size_t t = 0; t < timeBases.size() && !opened.context; ++t) {
+        OpenedCodec attempt = openEncoder(codec, *container, settings, timeBases[t], format);
+        if (attempt.context || !opened.error) opened = std::move(attempt);
     }
     if (!opened.context) {
         return s->failure(std::string("start the ") + codec.name + " encoder at " + std::to_string(settings.width) +
@@ -358,10 +358,10 @@ Result<std::unique_ptr<VideoEncoder>> VideoEncoder::create(AtomicFile file, cons
     }
     s->codec = std::move(opened.context);
     AVCodecContext& c = *s->codec;
-    if (c.pix_fmt != formats[0]) {
-        s->notes.push_back(std::string(codec.name) + " cannot take " + std::to_string(c.width) + "x" +
-                           std::to_string(c.height) + " in " + av_get_pix_fmt_name(formats[0]) +
-                           "; the video is written in " + av_get_pix_fmt_name(c.pix_fmt));
+    if (format != usual) {
+        s->notes.push_back(std::to_string(c.width) + "x" + std::to_string(c.height) + " has an odd side, which " +
+                           av_get_pix_fmt_name(usual) + " cannot hold; the video is written in " +
+                           av_get_pix_fmt_name(format));
     }
 
     AVFormatContext* output = nullptr;
