@@ -185,7 +185,8 @@ int renderVideo(const RenderCommand& command, const CommandContext& context, con
     std::optional<CMTime> last;
     const auto fail = [&](const std::string& message) {
         bar.finish();
-        return reportFailure(context, message + " Nothing was written.");
+        const bool ended = !message.empty() && message.back() == '.';
+        return reportFailure(context, message + (ended ? "" : ".") + " Nothing was written.");
     };
     // The stages overlap: frames decode ahead, the effect renders up to
     // kFramesInEffect frames at once (as the editing host renders several
