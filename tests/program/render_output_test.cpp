@@ -251,7 +251,7 @@ TEST_F(RenderOutputTest, AStillAtAFrameThatCannotBeDecodedShowsThePictureBeforeI
     writeBytes(video, bytes);
 
     std::vector<std::string> stills;
-    for (const std::string& time : {"0.30", "0.35", "0.40"}) {  // frames 6, 7 and 8
+    for (const std::string time : {"0.30", "0.35", "0.40"}) {  // frames 6, 7 and 8
         const fs::path still = scratch.file("still-" + time + ".png");
         const ProgramResult result = render({video.string(), "--frame", time, "-o", still.string()});
         ASSERT_EQ(result.status, 0) << time << ": " << result.err;
