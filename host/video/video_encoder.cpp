@@ -219,7 +219,7 @@ struct VideoEncoder::State {
 Result<void> VideoEncoder::State::openAudio() {
     if (!settings.audioSource) return {};
     AVFormatContext* input = nullptr;
-    if (avformat_open_input(&input, settings.audioSource->c_str(), nullptr, nullptr) < 0) return {};
+    if (avformat_open_input(&input, ffmpeg::inputUrl(*settings.audioSource).c_str(), nullptr, nullptr) < 0) return {};
     audioInput.reset(input);
     if (avformat_find_stream_info(input, nullptr) < 0) return {};
     const int index = av_find_best_stream(input, AVMEDIA_TYPE_AUDIO, -1, -1, nullptr, 0);

@@ -175,7 +175,7 @@ TEST_F(RenderOutputTest, TheOutputIsReplacedThroughItsLinkWithItsModeAndNeverThr
     EXPECT_EQ(entriesIn(scratch.file("")), 6u) << "project, victim, two links, target, output link, none else";
 }
 
-TEST_F(RenderOutputTest, ANameFFmpegWouldReadAsOneOfItsProtocolsIsAFileAllTheSame) {
+TEST_F(RenderOutputTest, ANameFFmpegWouldTakeForOneOfItsProtocolsIsAFileAllTheSame) {
     KV_SKIP_WITHOUT_FFMPEG_TOOL();
     // Relative, as a user types them: "pipe:1/x.mkv" in a folder "pipe:1".
     const fs::path before = fs::current_path();
@@ -186,6 +186,10 @@ TEST_F(RenderOutputTest, ANameFFmpegWouldReadAsOneOfItsProtocolsIsAFileAllTheSam
         EXPECT_EQ(written.status, 0) << written.err;
         EXPECT_EQ(probeVideo(scratch.file(output)).frames, 6) << output;
     }
+    // And read as files.
+    const ProgramResult read = render({"x:y.mp4", "-o", "pipe:1/again.mkv"});
+    EXPECT_EQ(read.status, 0) << read.err;
+    EXPECT_EQ(probeVideo(scratch.file("pipe:1/again.mkv")).frames, 6);
     fs::current_path(before);
 }
 
