@@ -360,7 +360,7 @@ Result<std::unique_ptr<VideoEncoder>> VideoEncoder::create(AtomicFile file, cons
     AVCodecContext& c = *s->codec;
     if (format != usual) {
         s->notes.push_back(std::to_string(c.width) + "x" + std::to_string(c.height) + " has an odd side, which " +
-                           av_get_pix_fmt_name(usual) + " cannot hold; the video is written in " +
+                           av_get_pix_fmt_name(usual) + "'s 2x2 colour blocks do not divide; the video is written in " +
                            av_get_pix_fmt_name(format));
     }
 

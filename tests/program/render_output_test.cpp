@@ -137,7 +137,8 @@ TEST_F(RenderOutputTest, WhatMayNotBeReplacedIsRefusedBeforeAnyWorkAndLeftAsItWa
         arguments.insert(arguments.end(), c.options.begin(), c.options.end());
         const ProgramResult result = render(arguments);
         EXPECT_EQ(result.status, 1) << c.what;
-        EXPECT_TRUE(contains(result.err, output.string()) && contains(result.err, c.says)) << c.what << ": " << result.err;
+        EXPECT_TRUE(contains(result.err, output.string()) && contains(result.err, c.says))
+            << c.what << ": " << result.err;
         EXPECT_TRUE(stateOf(output) == before) << c.what;
         EXPECT_EQ(entriesIn(scratch.file("")), entries) << c.what << ": a file was left behind";
     }
@@ -211,8 +212,8 @@ TEST_F(RenderOutputTest, AnOddSizeRendersWithTheDefaultsAtItsOwnSizeAndSaysInWhi
     const fs::path output = scratch.file("out.mp4");
     const ProgramResult result = render({clip.string(), "-o", output.string()});
     ASSERT_EQ(result.status, 0) << result.err;
-    EXPECT_TRUE(contains(result.err, "note: 33x17 has an odd side, which yuv420p cannot hold; the video is written in "
-                                     "yuv444p\n"))
+    EXPECT_TRUE(contains(result.err, "note: 33x17 has an odd side, which yuv420p's 2x2 colour blocks do not divide; "
+                                     "the video is written in yuv444p\n"))
         << result.err;
     const ProbedVideo probed = probeVideo(output);
     EXPECT_EQ(probed.width, 33);
