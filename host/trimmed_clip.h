@@ -23,6 +23,8 @@ public:
         return clip_->frameSurface(first_ + index, pixelFormat);
     }
     CMTimeRange timeRange() const override;
+    // The number in the whole clip of this part's first frame.
+    int64_t firstIndex() const { return first_; }
     CMTime frameTime(int64_t index) const override { return clip_->frameTime(first_ + index); }
     Result<std::unique_ptr<FrameSequence>> frames(CMTimeRange range, OSType pixelFormat) const override {
         return clip_->frames(range, pixelFormat);

@@ -12,6 +12,7 @@
 #include "host/program/progress_bar.h"
 #include "host/program/project_media.h"
 #include "host/program/time_text.h"
+#include "host/program/undecoded_frames.h"
 #include "host/synthetic_clip.h"
 #include "host/trimmed_clip.h"
 #include "host/video/video_clip.h"
@@ -40,22 +41,6 @@ EffectTiming timingOver(const ClipSource& clip) {
 
 std::string rangeText(const CMTimeRange& range) {
     return secondsText(range.start) + " to " + secondsText(CMTimeRangeGetEnd(range));
-}
-
-// The frames the file's header promises after the end of what it holds, as
-// far as the range asked for reaches: those of a file cut short.
-int64_t framesPastTheData(const VideoClip& video, const ClipSource& clip, const AnalyzeCommand& command) {
-    const CMTimeRange held = video.timeRange();
-    const CMTimeRange range = clip.timeRange();
-    if (CMTimeCompare(CMTimeRangeGetEnd(range), CMTimeRangeGetEnd(held)) < 0) return 0;
-    double end = CMTimeGetSeconds(video.statedEnd());
-    if (command.duration) end = std::min(end, CMTimeGetSeconds(range.start) + *command.duration);
-    const double missing = end - CMTimeGetSeconds(CMTimeRangeGetEnd(held));
-    const double step = CMTimeGetSeconds(video.format().frameDuration);
-    const double frames = std::ceil(missing / step - 1e-9);
-    // Checked before it becomes a count: the header's numbers may be anything.
-    if (!(frames > 0)) return 0;
-    return frames < 1e15 ? int64_t(frames) : int64_t(1e15);
 }
 
 int analyze(const AnalyzeCommand& command, const CommandContext& context) {
@@ -142,14 +127,11 @@ int analyze(const AnalyzeCommand& command, const CommandContext& context) {
     context.out << "Analyzed " << pictures << " frames (" << rangeText(clip->timeRange()) << ") of " << media
                 << " into " << project.path().string() << "\n";
 
-    const int64_t missing = video ? framesPastTheData(*video, *clip, command) : 0;
-    const int64_t undecoded = run.absentFrames + missing;
-    if (undecoded == 0) return 0;
-    const int64_t expected = handed + missing;
-    std::string lack = std::to_string(undecoded) + " of the range's " + std::to_string(expected) +
-                       " frames could not be decoded";
-    if (missing > 0) lack += " (the file's data ends at " + secondsText(CMTimeRangeGetEnd(video->timeRange())) + ")";
-    if (undecoded * 2 > expected) {
+    const UndecodedFrames undecoded =
+        countUndecodedFrames(video, *clip, command.duration, handed, run.absentFrames);
+    if (undecoded.count() == 0) return 0;
+    const std::string lack = undecoded.text();
+    if (undecoded.mostOfTheRange()) {
         return reportFailure(context, "Most of the range could not be decoded: " + lack +
                                           ". The analysis of the others is saved.");
     }

@@ -14,10 +14,12 @@
 #include "host/program/progress_bar.h"
 #include "host/program/project_media.h"
 #include "host/program/time_text.h"
+#include "host/program/undecoded_frames.h"
 #include "host/synthetic_clip.h"
 #include "host/trimmed_clip.h"
 #include "host/video/video_clip.h"
 #include "host/video/video_encoder.h"
+#include "platform/foundation/atomic_file.h"
 #include "platform/foundation/double_text.h"
 
 namespace kv::host {
@@ -34,6 +36,8 @@ constexpr size_t kFramesInEffect = 2;
 // built-in synthetic clip; with what the output keeps of it.
 struct RenderSource {
     std::unique_ptr<ClipSource> clip;
+    // The clip as a video file; null for the synthetic clip.
+    const VideoClip* video = nullptr;
     std::string name;
     // Size, time base, rate and audio of the output.
     VideoEncoderSettings format;
@@ -53,6 +57,7 @@ Result<RenderSource> openSource(const RenderCommand& command, const CommandConte
         source.format.sampleAspectNumerator = info.sampleAspectNumerator;
         source.format.sampleAspectDenominator = info.sampleAspectDenominator;
         source.format.audioSource = *command.video;
+        source.video = video->get();
         source.clip = std::move(video).value();
         source.name = *command.video;
     }
@@ -123,22 +128,30 @@ private:
 };
 
 int renderStill(const RenderCommand& command, const CommandContext& context, const RenderSource& source,
-                FxTileableEffect& effect) {
-    if (auto writable = checkWritable(command.output); !writable) {
-        return reportFailure(context, writable.error().message);
-    }
+                FxTileableEffect& effect, AtomicFile output) {
     // The frame shown at that time, found as analyze finds the start of its range.
     const auto shown = TrimmedClip::make(*source.clip, *command.frame, std::nullopt);
     if (!shown) return reportFailure(context, source.name + " has no frame at " + doubleText(*command.frame) + " s.");
-    const ClipFrame frame{shown->frameTime(0), shown->frameSurface(0, kCVPixelFormatType_128RGBAFloat)};
+    // A frame whose picture cannot be decoded shows, as in a player and in
+    // a rendered video, the last picture before it.
+    ClipFrame frame{shown->frameTime(0), nullptr};
+    for (int64_t index = shown->firstIndex(); index >= 0 && !frame.surface; --index) {
+        frame = ClipFrame{source.clip->frameTime(index),
+                          source.clip->frameSurface(index, kCVPixelFormatType_128RGBAFloat)};
+    }
     if (!frame.surface) {
-        return reportFailure(context, "The frame at " + secondsText(frame.time) + " of " + source.name +
-                                          " cannot be decoded.");
+        return reportFailure(context, "The frame at " + secondsText(shown->frameTime(0)) + " of " + source.name +
+                                          " cannot be decoded, nor any before it.");
+    }
+    if (CMTimeCompare(frame.time, shown->frameTime(0)) != 0) {
+        context.err << kProgramName << ": note: the frame at " << secondsText(shown->frameTime(0))
+                    << " cannot be decoded; the picture before it, at " << secondsText(frame.time)
+                    << ", is shown in its place\n";
     }
     auto picture = renderThroughEffect(effect, frame);
     if (!picture) return reportFailure(context, picture.error().message);
     const BgraView view(**picture);
-    if (auto written = writePng(command.output, view.image()); !written) {
+    if (auto written = writePng(std::move(output), view.image()); !written) {
         return reportFailure(context, written.error().message);
     }
     context.out << "Rendered the frame at " << secondsText(frame.time) << " of " << source.name << " into "
@@ -147,7 +160,7 @@ int renderStill(const RenderCommand& command, const CommandContext& context, con
 }
 
 int renderVideo(const RenderCommand& command, const CommandContext& context, const RenderSource& source,
-                FxTileableEffect& effect, RenderTimes* times) {
+                FxTileableEffect& effect, AtomicFile output, RenderTimes* times) {
     // The range as analyze takes it: from the frame shown at the start.
     auto clip = TrimmedClip::make(*source.clip, command.start, command.duration);
     if (!clip) return reportFailure(context, clip.error().message);
@@ -157,9 +170,9 @@ int renderVideo(const RenderCommand& command, const CommandContext& context, con
     // A whole render keeps the source's times as they are.
     settings.start = command.start > 0 ? range.start : kCMTimeZero;
     settings.end = CMTimeRangeGetEnd(range);
-    auto encoder = VideoEncoder::create(command.output, settings);
+    auto encoder = VideoEncoder::create(std::move(output), settings);
     if (!encoder) return reportFailure(context, encoder.error().message);
-    if (!(*encoder)->audioNote().empty()) context.err << kProgramName << ": note: " << (*encoder)->audioNote() << "\n";
+    for (const std::string& note : (*encoder)->notes()) context.err << kProgramName << ": note: " << note << "\n";
     // Decoded ahead on a thread of the sequence's own.
     auto frames = clip->frames(range, kCVPixelFormatType_128RGBAFloat);
     if (!frames) return reportFailure(context, frames.error().message);
@@ -172,7 +185,8 @@ int renderVideo(const RenderCommand& command, const CommandContext& context, con
     std::optional<CMTime> last;
     const auto fail = [&](const std::string& message) {
         bar.finish();
-        return reportFailure(context, message + " Nothing was written.");
+        const bool ended = !message.empty() && message.back() == '.';
+        return reportFailure(context, message + (ended ? "" : ".") + " Nothing was written.");
     };
     // The stages overlap: frames decode ahead, the effect renders up to
     // kFramesInEffect frames at once (as the editing host renders several
@@ -240,14 +254,19 @@ int renderVideo(const RenderCommand& command, const CommandContext& context, con
         if (auto encoded = encoding.get(); !encoded) return fail(encoded.error().message);
     }
     if (!first) return reportFailure(context, "The range holds no frame of " + source.name + " that can be decoded.");
+    // Counted and judged as analyze does.
+    const UndecodedFrames lost =
+        countUndecodedFrames(source.video, *clip, command.duration, spent.frames + undecoded, undecoded);
+    if (lost.mostOfTheRange()) return fail("Most of the range could not be decoded: " + lost.text() + ".");
     const auto finished = timed(spent.encodeSeconds, [&] { return (*encoder)->finish(); });
     bar.finish();
     if (!finished) return reportFailure(context, finished.error().message);
     spent.decodeSeconds = sequence.decodingSeconds();
     if (times) *times = spent;
-    if (undecoded > 0) {
-        context.err << kProgramName << ": warning: " << undecoded
-                    << " frame(s) could not be decoded; the picture before each was shown in its place\n";
+    if (lost.count() > 0) {
+        context.err << kProgramName << ": warning: " << lost.text()
+                    << (lost.withoutPicture > 0 ? "; the picture before each was shown in its place" : "")
+                    << (lost.pastTheData > 0 ? "; the video ends where the data ends" : "") << "\n";
     }
     context.out << "Rendered " << spent.frames << " frames (" << secondsText(*first) << " to " << secondsText(*last)
                 << ") of " << source.name << " into " << command.output << " (" << (*encoder)->codecName() << ")\n";
@@ -266,6 +285,9 @@ int runCommand(const RenderCommand& command, const CommandContext& context, Rend
     if ((command.video && sameFile(command.output, *command.video)) || sameFile(command.output, command.project)) {
         return reportFailure(context, "The output " + command.output + " would replace the render's own input.");
     }
+    // Refused before any work when the output may not be replaced.
+    auto output = AtomicFile::open(command.output);
+    if (!output) return reportFailure(context, output.error().message);
     auto source = openSource(command, context);
     if (!source) return reportFailure(context, source.error().message);
     auto opened = HostSession::open(command.project);
@@ -282,8 +304,8 @@ int runCommand(const RenderCommand& command, const CommandContext& context, Rend
     if (const std::string why = whyNotReframed(analysis, session.document(), command.project); !why.empty()) {
         context.err << kProgramName << ": note: nothing is reframed: " << why << "\n";
     }
-    return command.frame ? renderStill(command, context, *source, *effect)
-                         : renderVideo(command, context, *source, *effect, times);
+    return command.frame ? renderStill(command, context, *source, *effect, std::move(output).value())
+                         : renderVideo(command, context, *source, *effect, std::move(output).value(), times);
 }
 
 }  // namespace kv::host

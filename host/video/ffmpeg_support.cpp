@@ -13,6 +13,11 @@ extern "C" {
 
 namespace kv::ffmpeg {
 
+std::string inputUrl(const std::filesystem::path& path) {
+    std::error_code code;
+    return std::filesystem::exists(path, code) ? "file:" + path.string() : path.string();
+}
+
 namespace {
 
 // FFmpeg may write a line in pieces, from any of its threads: each thread

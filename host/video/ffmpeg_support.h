@@ -6,6 +6,7 @@ extern "C" {
 #include <libavutil/frame.h>
 }
 
+#include <filesystem>
 #include <memory>
 #include <string>
 
@@ -28,6 +29,11 @@ using FormatContextPtr = std::unique_ptr<AVFormatContext, FormatContextCloser>;
 using CodecContextPtr = std::unique_ptr<AVCodecContext, CodecContextFreer>;
 using PacketPtr = std::unique_ptr<AVPacket, PacketFreer>;
 using FramePtr = std::unique_ptr<AVFrame, FrameFreer>;
+
+// What FFmpeg is to open for `path`: a file that exists as the file it is,
+// whatever its name looks like ("pipe:0/a.mp4" is no pipe); any other name
+// as it stands (one of FFmpeg's protocols, "https://...").
+std::string inputUrl(const std::filesystem::path& path);
 
 // FFmpeg's description of an AVERROR code.
 std::string errorText(int code);

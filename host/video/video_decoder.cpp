@@ -234,7 +234,7 @@ Result<std::unique_ptr<VideoDecoder>> VideoDecoder::open(const std::filesystem::
 
     if (auto readable = checkReadable(path); !readable) return readable.error();
     AVFormatContext* format = nullptr;
-    const int opened = avformat_open_input(&format, s->name.c_str(), nullptr, nullptr);
+    const int opened = avformat_open_input(&format, ffmpeg::inputUrl(path).c_str(), nullptr, nullptr);
     if (opened == AVERROR(ENOENT)) return Error{"The video file " + s->name + " does not exist."};
     if (opened < 0) return Error{s->name + " is not a video file that can be read: " + errorText(opened)};
     s->format.reset(format);

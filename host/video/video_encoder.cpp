@@ -2,14 +2,16 @@
 
 extern "C" {
 #include <libavutil/opt.h>
+#include <libavutil/pixdesc.h>
 #include <libswscale/swscale.h>
 }
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <fstream>
-#include <system_error>
+#include <cerrno>
+#include <optional>
 #include <vector>
 
 #include "host/video/ffmpeg_support.h"
@@ -18,50 +20,52 @@ namespace kv {
 
 using ffmpeg::errorText;
 
-PartialFile::PartialFile(std::filesystem::path destination) : destination_(std::move(destination)) {
-    // Hidden and marked as unfinished; the process id keeps two runs apart.
-    partial_ = destination_.parent_path() /
-               ("." + destination_.filename().string() + ".part-" + std::to_string(::getpid()));
-}
-
-PartialFile::~PartialFile() {
-    if (committed_) return;
-    std::error_code ignored;
-    std::filesystem::remove(partial_, ignored);
-}
-
-Result<void> PartialFile::commit() {
-    std::error_code code;
-    std::filesystem::rename(partial_, destination_, code);
-    if (code) return Error{"Could not put " + destination_.string() + " in place: " + code.message()};
-    committed_ = true;
-    return {};
-}
-
-Result<void> checkWritable(const std::filesystem::path& path) {
-    std::error_code code;
-    if (std::filesystem::is_directory(path, code)) return Error{"The output " + path.string() + " is a folder."};
-    PartialFile probe(path);
-    if (!std::ofstream(probe.path(), std::ios::binary)) {
-        return Error{"The output " + path.string() + " cannot be written (no such folder, or no permission)."};
-    }
-    return {};
-}
-
 namespace {
 
 struct SwsFreer {
     void operator()(SwsContext* c) const { sws_freeContext(c); }
 };
-struct IoCloser {
+// The output and the writer over the file's descriptor that it was given
+// (FFmpeg's own closing is for the writers it opened itself).
+struct OutputFreer {
     void operator()(AVFormatContext* c) const {
         if (!c) return;
-        if (c->pb) avio_closep(&c->pb);
+        if (c->pb) av_freep(&c->pb->buffer);
+        avio_context_free(&c->pb);
         avformat_free_context(c);
     }
 };
 using SwsPtr = std::unique_ptr<SwsContext, SwsFreer>;
-using OutputContextPtr = std::unique_ptr<AVFormatContext, IoCloser>;
+using OutputContextPtr = std::unique_ptr<AVFormatContext, OutputFreer>;
+
+#if LIBAVFORMAT_VERSION_MAJOR >= 61
+using WrittenBytes = const uint8_t*;
+#else
+using WrittenBytes = uint8_t*;
+#endif
+
+// FFmpeg's writes and seeks, on the descriptor `opaque` points to.
+int writeToDescriptor(void* opaque, WrittenBytes data, int size) {
+    const int fd = *static_cast<const int*>(opaque);
+    for (int left = size; left > 0;) {
+        const ssize_t written = ::write(fd, data, size_t(left));
+        if (written < 0 && errno == EINTR) continue;
+        if (written < 0) return AVERROR(errno);
+        data += written;
+        left -= int(written);
+    }
+    return size;
+}
+
+int64_t seekDescriptor(void* opaque, int64_t offset, int whence) {
+    const int fd = *static_cast<const int*>(opaque);
+    if (whence == AVSEEK_SIZE) {
+        struct stat status {};
+        return ::fstat(fd, &status) == 0 ? int64_t(status.st_size) : AVERROR(errno);
+    }
+    const off_t at = ::lseek(fd, off_t(offset), whence & ~AVSEEK_FORCE);
+    return at < 0 ? AVERROR(errno) : int64_t(at);
+}
 
 // The frame as the codec takes it: its own RGB layout when it has one (a
 // lossless codec then keeps every pixel), else 4:2:0 as players expect, else
@@ -75,6 +79,75 @@ AVPixelFormat pixelFormatFor(const AVCodec& codec) {
         if (*f == AV_PIX_FMT_YUV420P) return *f;
     }
     return avcodec_find_best_pix_fmt_of_list(codec.pix_fmts, AV_PIX_FMT_BGR0, 0, nullptr);
+}
+
+// Whether the format halves the colour's resolution along a side of odd length.
+bool subsampledAcrossOddSide(AVPixelFormat format, int32_t width, int32_t height) {
+    const AVPixFmtDescriptor* d = av_pix_fmt_desc_get(format);
+    return d && ((width % 2 != 0 && d->log2_chroma_w > 0) || (height % 2 != 0 && d->log2_chroma_h > 0));
+}
+
+// A format of the codec's that keeps the colour at full resolution along
+// the odd sides: 4:4:4 when it has it.
+std::optional<AVPixelFormat> fullColourFormat(const AVCodec& codec, int32_t width, int32_t height) {
+    if (!codec.pix_fmts) return std::nullopt;
+    std::optional<AVPixelFormat> found;
+    for (const AVPixelFormat* f = codec.pix_fmts; *f != AV_PIX_FMT_NONE; ++f) {
+        const AVPixFmtDescriptor* d = av_pix_fmt_desc_get(*f);
+        if (!d || (d->flags & AV_PIX_FMT_FLAG_HWACCEL) || subsampledAcrossOddSide(*f, width, height)) continue;
+        if (*f == AV_PIX_FMT_YUV444P) return *f;
+        if (!found) found = *f;
+    }
+    return found;
+}
+
+// Codecs and containers that count frames at one rate rather than keep each
+// frame's time: Theora takes its time base as its frame rate, and an AVI file
+// plays its frames one per tick.
+bool countsFrames(const AVOutputFormat& container, const AVCodec& codec) {
+    return codec.id == AV_CODEC_ID_THEORA || std::string_view(container.name) == "avi";
+}
+
+// The encoder set up for the output and opened, or FFmpeg's error code.
+struct OpenedCodec {
+    ffmpeg::CodecContextPtr context;
+    int error = 0;
+};
+
+OpenedCodec openEncoder(const AVCodec& codec, const AVOutputFormat& container, const VideoEncoderSettings& settings,
+                        AVRational timeBase, AVPixelFormat format) {
+    ffmpeg::CodecContextPtr context(avcodec_alloc_context3(&codec));
+    if (!context) return {nullptr, AVERROR(ENOMEM)};
+    AVCodecContext& c = *context;
+    c.width = settings.width;
+    c.height = settings.height;
+    c.time_base = timeBase;
+    if (CMTimeIsNumeric(settings.frameDuration) && settings.frameDuration.value > 0 &&
+        settings.frameDuration.value <= INT32_MAX) {
+        c.framerate = AVRational{settings.frameDuration.timescale, int(settings.frameDuration.value)};
+        av_reduce(&c.framerate.num, &c.framerate.den, c.framerate.num, c.framerate.den, INT32_MAX);
+    }
+    c.sample_aspect_ratio = AVRational{settings.sampleAspectNumerator, settings.sampleAspectDenominator};
+    c.pix_fmt = format;
+    if (format != AV_PIX_FMT_BGR0) {
+        c.colorspace = AVCOL_SPC_BT709;
+        c.color_primaries = AVCOL_PRI_BT709;
+        c.color_trc = AVCOL_TRC_BT709;
+        c.color_range = AVCOL_RANGE_MPEG;
+    }
+    c.thread_count = 0;  // as many threads as cores
+    if (container.flags & AVFMT_GLOBALHEADER) c.flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+    AVDictionary* options = nullptr;
+    // x264's quicker presets keep the render well ahead of real time at a
+    // quality that hides the codec.
+    if (std::string_view(codec.name) == "libx264") {
+        av_dict_set(&options, "preset", "veryfast", 0);
+        av_dict_set(&options, "crf", "18", 0);
+    }
+    const int opened = avcodec_open2(&c, &codec, &options);
+    av_dict_free(&options);
+    if (opened < 0) return {nullptr, opened};
+    return {std::move(context), 0};
 }
 
 Result<const AVCodec*> chooseCodec(const AVOutputFormat& container, const VideoEncoderSettings& settings,
@@ -109,7 +182,10 @@ int64_t ticksOf(CMTime time, AVRational base) {
 
 struct VideoEncoder::State {
     std::string name;
-    std::unique_ptr<PartialFile> file;
+    // Declared before the output, which writes into it, so that it closes last.
+    std::optional<AtomicFile> file;
+    // The file's descriptor, where FFmpeg's writer finds it.
+    int descriptor = -1;
     OutputContextPtr output;
     ffmpeg::CodecContextPtr codec;
     AVStream* video = nullptr;
@@ -117,7 +193,9 @@ struct VideoEncoder::State {
     ffmpeg::FramePtr frame{av_frame_alloc()};
     ffmpeg::PacketPtr packet{av_packet_alloc()};
     VideoEncoderSettings settings;
-    std::string audioNote;
+    std::vector<std::string> notes;
+    // The last frame's time in the encoder's ticks: each frame takes a later one.
+    std::optional<int64_t> lastTicks;
 
     // The source's audio, copied as the video passes its times.
     ffmpeg::FormatContextPtr audioInput;
@@ -141,15 +219,15 @@ struct VideoEncoder::State {
 Result<void> VideoEncoder::State::openAudio() {
     if (!settings.audioSource) return {};
     AVFormatContext* input = nullptr;
-    if (avformat_open_input(&input, settings.audioSource->c_str(), nullptr, nullptr) < 0) return {};
+    if (avformat_open_input(&input, ffmpeg::inputUrl(*settings.audioSource).c_str(), nullptr, nullptr) < 0) return {};
     audioInput.reset(input);
     if (avformat_find_stream_info(input, nullptr) < 0) return {};
     const int index = av_find_best_stream(input, AVMEDIA_TYPE_AUDIO, -1, -1, nullptr, 0);
     if (index < 0) return {};
     audioIn = input->streams[index];
     if (avformat_query_codec(output->oformat, audioIn->codecpar->codec_id, FF_COMPLIANCE_NORMAL) != 1) {
-        audioNote = std::string("the source's ") + avcodec_get_name(audioIn->codecpar->codec_id) +
-                    " audio cannot go into a " + output->oformat->name + " file and is left out";
+        notes.push_back(std::string("the source's ") + avcodec_get_name(audioIn->codecpar->codec_id) +
+                    " audio cannot go into a " + output->oformat->name + " file and is left out");
         audioIn = nullptr;
         return {};
     }
@@ -225,18 +303,16 @@ Result<void> VideoEncoder::State::drainPackets() {
 
 VideoEncoder::VideoEncoder(std::unique_ptr<State> state) : state_(std::move(state)) {}
 
-// The output closes before its partial file (declared first) is removed.
 VideoEncoder::~VideoEncoder() = default;
 
 std::string VideoEncoder::codecName() const { return state_->codec->codec->name; }
 
-const std::string& VideoEncoder::audioNote() const { return state_->audioNote; }
+const std::vector<std::string>& VideoEncoder::notes() const { return state_->notes; }
 
-Result<std::unique_ptr<VideoEncoder>> VideoEncoder::create(const std::filesystem::path& path,
-                                                           const VideoEncoderSettings& settings) {
+Result<std::unique_ptr<VideoEncoder>> VideoEncoder::create(AtomicFile file, const VideoEncoderSettings& settings) {
     ffmpeg::routeLogToSystemLog();
     auto s = std::make_unique<State>();
-    s->name = path.string();
+    s->name = file.path().string();
     s->settings = settings;
     if (!s->frame || !s->packet || !s->audioPacket) return Error{"Out of memory while writing " + s->name + "."};
     if (settings.width <= 0 || settings.height <= 0 || settings.timescale <= 0) {
@@ -246,9 +322,47 @@ Result<std::unique_ptr<VideoEncoder>> VideoEncoder::create(const std::filesystem
     if (!container || container->video_codec == AV_CODEC_ID_NONE || (container->flags & AVFMT_NOFILE)) {
         return Error{"Cannot tell a video format from the name " + s->name + " (try .mp4, .mkv or .mov)."};
     }
-    auto codec = chooseCodec(*container, settings, s->name);
-    if (!codec) return codec.error();
-    if (auto writable = checkWritable(path); !writable) return writable.error();
+    auto chosen = chooseCodec(*container, settings, s->name);
+    if (!chosen) return chosen.error();
+    const AVCodec& codec = **chosen;
+
+    // The frames' own times where codec and container keep them, else (or
+    // when the codec refuses the source's time base) one tick per frame.
+    std::vector<AVRational> timeBases;
+    if (!countsFrames(*container, codec)) timeBases.push_back(AVRational{1, settings.timescale});
+    if (CMTimeIsNumeric(settings.frameDuration) && settings.frameDuration.value > 0 &&
+        settings.frameDuration.value <= INT32_MAX) {
+        timeBases.push_back(AVRational{int(settings.frameDuration.value), settings.frameDuration.timescale});
+    }
+    if (timeBases.empty()) {
+        return Error{std::string("A ") + codec.name + " video in a " + container->name +
+                     " file plays at one frame rate, and the source states none (" + s->name + ")."};
+    }
+    // The usual format; for an odd size, which 4:2:0's blocks of 2x2 pixels
+    // do not divide, one with the colour at full resolution. (Chosen ahead:
+    // x264 leaks what it parsed when it refuses to open.)
+    const AVPixelFormat usual = pixelFormatFor(codec);
+    AVPixelFormat format = usual;
+    if (subsampledAcrossOddSide(usual, settings.width, settings.height)) {
+        format = fullColourFormat(codec, settings.width, settings.height).value_or(usual);
+    }
+    OpenedCodec opened;
+    for (size_t t = 0; t < timeBases.size() && !opened.context; ++t) {
+        OpenedCodec attempt = openEncoder(codec, *container, settings, timeBases[t], format);
+        if (attempt.context || !opened.error) opened = std::move(attempt);
+    }
+    if (!opened.context) {
+        return s->failure(std::string("start the ") + codec.name + " encoder at " + std::to_string(settings.width) +
+                              "x" + std::to_string(settings.height) + " for",
+                          opened.error);
+    }
+    s->codec = std::move(opened.context);
+    AVCodecContext& c = *s->codec;
+    if (format != usual) {
+        s->notes.push_back(std::to_string(c.width) + "x" + std::to_string(c.height) + " has an odd side, which " +
+                           av_get_pix_fmt_name(usual) + "'s 2x2 colour blocks do not divide; the video is written in " +
+                           av_get_pix_fmt_name(format));
+    }
 
     AVFormatContext* output = nullptr;
     if (const int made = avformat_alloc_output_context2(&output, container, nullptr, nullptr); made < 0) {
@@ -256,38 +370,7 @@ Result<std::unique_ptr<VideoEncoder>> VideoEncoder::create(const std::filesystem
     }
     s->output.reset(output);
     s->video = avformat_new_stream(output, nullptr);
-    s->codec.reset(avcodec_alloc_context3(*codec));
-    if (!s->video || !s->codec) return Error{"Out of memory while writing " + s->name + "."};
-
-    AVCodecContext& c = *s->codec;
-    c.width = settings.width;
-    c.height = settings.height;
-    c.time_base = AVRational{1, settings.timescale};
-    if (CMTimeIsNumeric(settings.frameDuration) && settings.frameDuration.value > 0 &&
-        settings.frameDuration.value <= INT32_MAX) {
-        c.framerate = AVRational{settings.frameDuration.timescale, int(settings.frameDuration.value)};
-        av_reduce(&c.framerate.num, &c.framerate.den, c.framerate.num, c.framerate.den, INT32_MAX);
-    }
-    c.sample_aspect_ratio = AVRational{settings.sampleAspectNumerator, settings.sampleAspectDenominator};
-    c.pix_fmt = pixelFormatFor(**codec);
-    if (c.pix_fmt != AV_PIX_FMT_BGR0) {
-        c.colorspace = AVCOL_SPC_BT709;
-        c.color_primaries = AVCOL_PRI_BT709;
-        c.color_trc = AVCOL_TRC_BT709;
-        c.color_range = AVCOL_RANGE_MPEG;
-    }
-    c.thread_count = 0;  // as many threads as cores
-    if (container->flags & AVFMT_GLOBALHEADER) c.flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
-    AVDictionary* options = nullptr;
-    // x264's quicker presets keep the render well ahead of real time at a
-    // quality that hides the codec.
-    if (std::string((*codec)->name) == "libx264") {
-        av_dict_set(&options, "preset", "veryfast", 0);
-        av_dict_set(&options, "crf", "18", 0);
-    }
-    const int opened = avcodec_open2(&c, *codec, &options);
-    av_dict_free(&options);
-    if (opened < 0) return s->failure(std::string("start the ") + (*codec)->name + " encoder for", opened);
+    if (!s->video) return Error{"Out of memory while writing " + s->name + "."};
     if (const int copied = avcodec_parameters_from_context(s->video->codecpar, &c); copied < 0) {
         return s->failure("set up", copied);
     }
@@ -297,7 +380,7 @@ Result<std::unique_ptr<VideoEncoder>> VideoEncoder::create(const std::filesystem
 
     s->scaler.reset(sws_getContext(settings.width, settings.height, AV_PIX_FMT_BGR0, settings.width, settings.height,
                                    c.pix_fmt, SWS_BICUBIC, nullptr, nullptr, nullptr));
-    if (!s->scaler) return Error{"Cannot convert frames for the " + std::string((*codec)->name) + " encoder."};
+    if (!s->scaler) return Error{"Cannot convert frames for the " + std::string(codec.name) + " encoder."};
     if (c.pix_fmt != AV_PIX_FMT_BGR0) {
         int* inverse = nullptr;
         int sourceRange = 0;
@@ -319,10 +402,19 @@ Result<std::unique_ptr<VideoEncoder>> VideoEncoder::create(const std::filesystem
     }
 
     if (auto audio = s->openAudio(); !audio) return audio.error();
-    s->file = std::make_unique<PartialFile>(path);
-    if (const int io = avio_open(&output->pb, s->file->path().c_str(), AVIO_FLAG_WRITE); io < 0) {
-        return s->failure("write", io);
+    // FFmpeg writes through the file's descriptor, whatever the name looks like.
+    s->descriptor = file.descriptor();
+    s->file.emplace(std::move(file));
+    constexpr int kWriteBuffer = 1 << 16;
+    auto* buffer = static_cast<unsigned char*>(av_malloc(kWriteBuffer));
+    if (!buffer) return Error{"Out of memory while writing " + s->name + "."};
+    output->pb = avio_alloc_context(buffer, kWriteBuffer, 1, &s->descriptor, nullptr, writeToDescriptor,
+                                    seekDescriptor);
+    if (!output->pb) {
+        av_free(buffer);
+        return Error{"Out of memory while writing " + s->name + "."};
     }
+    output->flags |= AVFMT_FLAG_CUSTOM_IO;
     if (const int header = avformat_write_header(output, nullptr); header < 0) return s->failure("start", header);
     return std::unique_ptr<VideoEncoder>(new VideoEncoder(std::move(s)));
 }
@@ -340,7 +432,11 @@ Result<void> VideoEncoder::encode(const BgraImage& image, CMTime time) {
     const uint8_t* planes[4] = {image.pixels, nullptr, nullptr, nullptr};
     const int strides[4] = {int(image.bytesPerRow), 0, 0, 0};
     sws_scale(s.scaler.get(), planes, strides, 0, image.height, s.frame->data, s.frame->linesize);
-    s.frame->pts = ticksOf(CMTimeSubtract(time, s.settings.start), s.codec->time_base);
+    // On one tick per frame, two frames nearest the same tick are kept apart.
+    int64_t ticks = ticksOf(CMTimeSubtract(time, s.settings.start), s.codec->time_base);
+    if (s.lastTicks && ticks <= *s.lastTicks) ticks = *s.lastTicks + 1;
+    s.lastTicks = ticks;
+    s.frame->pts = ticks;
     if (const int sent = avcodec_send_frame(s.codec.get(), s.frame.get()); sent < 0) {
         return s.failure("encode the video of", sent);
     }
@@ -353,12 +449,13 @@ Result<void> VideoEncoder::finish() {
     if (auto drained = s.drainPackets(); !drained) return drained;
     if (auto audio = s.copyAudioUntil(kCMTimePositiveInfinity); !audio) return audio;
     if (const int trailer = av_write_trailer(s.output.get()); trailer < 0) return s.failure("finish", trailer);
-    if (const int closed = avio_closep(&s.output->pb); closed < 0) return s.failure("close", closed);
+    avio_flush(s.output->pb);
+    if (s.output->pb->error < 0) return s.failure("write", s.output->pb->error);
     return s.file->commit();
 }
 
-Result<void> writePng(const std::filesystem::path& path, const BgraImage& image) {
-    const std::string name = path.string();
+Result<void> writePng(AtomicFile file, const BgraImage& image) {
+    const std::string name = file.path().string();
     const AVCodec* png = avcodec_find_encoder(AV_CODEC_ID_PNG);
     if (!png) return Error{"FFmpeg has no PNG encoder to write " + name + " with."};
     ffmpeg::CodecContextPtr codec(avcodec_alloc_context3(png));
@@ -396,13 +493,8 @@ Result<void> writePng(const std::filesystem::path& path, const BgraImage& image)
     const int received = flushed < 0 ? flushed : avcodec_receive_packet(codec.get(), packet.get());
     if (received < 0) return Error{"Could not encode " + name + " as PNG: " + errorText(received)};
 
-    PartialFile file(path);
-    {
-        std::ofstream out(file.path(), std::ios::binary);
-        out.write(reinterpret_cast<const char*>(packet->data), packet->size);
-        out.close();
-        if (!out) return Error{"Could not write " + name + "."};
-    }
+    const std::string_view bytes(reinterpret_cast<const char*>(packet->data), size_t(packet->size));
+    if (auto written = file.write(bytes); !written) return written;
     return file.commit();
 }
 

@@ -1,18 +1,20 @@
 #pragma once
 // Writes the host's rendered frames with FFmpeg: a video file whose container
 // follows the output name (H.264 in MP4 by default), with the audio of the
-// source copied in unchanged, and single frames as PNG stills. Everything is
-// written to a hidden file beside the output and renamed onto it only once
-// complete, so a failed or abandoned write never leaves a file that looks
-// whole.
+// source copied in unchanged, and single frames as PNG stills. Both are
+// written into an AtomicFile, put in place only once complete, so a failed or
+// abandoned write leaves the previous file as it was; FFmpeg writes to the
+// file's descriptor, never to a name it might read as one of its protocols.
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "platform/coremedia/cmtime.h"
+#include "platform/foundation/atomic_file.h"
 #include "platform/foundation/result.h"
 
 namespace kv {
@@ -24,24 +26,6 @@ struct BgraImage {
     size_t bytesPerRow = 0;
     int32_t width = 0;
     int32_t height = 0;
-};
-
-// A file being written under a temporary name beside `destination`: removed
-// when dropped, unless `commit` renamed it onto the destination.
-class PartialFile {
-public:
-    explicit PartialFile(std::filesystem::path destination);
-    ~PartialFile();
-    PartialFile(const PartialFile&) = delete;
-    PartialFile& operator=(const PartialFile&) = delete;
-
-    const std::filesystem::path& path() const { return partial_; }
-    Result<void> commit();
-
-private:
-    std::filesystem::path destination_;
-    std::filesystem::path partial_;
-    bool committed_ = false;
 };
 
 struct VideoEncoderSettings {
@@ -67,18 +51,19 @@ struct VideoEncoderSettings {
 class VideoEncoder {
 public:
     // Sets up the encoder and starts the file: errors for a name whose
-    // container FFmpeg does not know, a codec it has no encoder for or the
-    // container cannot hold, or a place that cannot be written.
-    static Result<std::unique_ptr<VideoEncoder>> create(const std::filesystem::path& path,
-                                                        const VideoEncoderSettings& settings);
+    // container FFmpeg does not know, a codec it has no encoder for, the
+    // container cannot hold or that cannot take the frames. The container
+    // follows the file's name.
+    static Result<std::unique_ptr<VideoEncoder>> create(AtomicFile file, const VideoEncoderSettings& settings);
     ~VideoEncoder();
     VideoEncoder(const VideoEncoder&) = delete;
     VideoEncoder& operator=(const VideoEncoder&) = delete;
 
     // The encoder's name, e.g. "libx264".
     std::string codecName() const;
-    // A note when the source's audio could not be copied; empty otherwise.
-    const std::string& audioNote() const;
+    // One line each for what the file keeps otherwise than asked: the
+    // source's audio left out, a pixel format other than the usual one.
+    const std::vector<std::string>& notes() const;
 
     // Encodes the frame shown from source time `time` on; times must
     // increase. Transparent pixels come out black.
@@ -93,11 +78,8 @@ private:
     std::unique_ptr<State> state_;
 };
 
-// Writes the image as a PNG with its alpha (not premultiplied, as PNG keeps it).
-Result<void> writePng(const std::filesystem::path& path, const BgraImage& image);
-
-// Whether `path` could be written as an output: its folder exists and takes a
-// new file, and the name is not that of a folder.
-Result<void> checkWritable(const std::filesystem::path& path);
+// Writes the image as a PNG with its alpha (not premultiplied, as PNG keeps
+// it) into `file`, and puts the file in place.
+Result<void> writePng(AtomicFile file, const BgraImage& image);
 
 }  // namespace kv

@@ -5,10 +5,16 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <atomic>
+#include <sys/random.h>
+
 #include <cerrno>
 #include <charconv>
+#include <chrono>
+#include <cstdio>
 #include <cstring>
+#include <mutex>
+#include <set>
+#include <utility>
 
 namespace kv {
 namespace {
@@ -66,15 +72,22 @@ std::filesystem::path directoryOf(const std::filesystem::path& file) {
     return file.has_parent_path() ? file.parent_path() : std::filesystem::path(".");
 }
 
-// Temporary files are named after the file and the writing process, and
-// counted within it, so that two saves never share one.
+// Temporary files are named after the file and the writing process, so that
+// the leftovers of a killed writer can be told from those of a live one, and
+// end in random digits, so that no one can plant a name before it is made.
 const std::string kTemporaryMark = ".tmp-";
 
 std::string temporaryPrefix(const std::filesystem::path& file) { return "." + file.filename().string() + kTemporaryMark; }
 
 std::filesystem::path temporaryFor(const std::filesystem::path& file) {
-    static std::atomic<unsigned> saves{0};
-    return directoryOf(file) / (temporaryPrefix(file) + std::to_string(::getpid()) + "-" + std::to_string(saves++));
+    uint64_t random = 0;
+    if (::getrandom(&random, sizeof random, 0) != ssize_t(sizeof random)) {
+        // Never expected; a clock's nanoseconds still vary from run to run.
+        random = uint64_t(std::chrono::steady_clock::now().time_since_epoch().count()) * 0x9E3779B97F4A7C15u;
+    }
+    char digits[17] = {};
+    std::snprintf(digits, sizeof digits, "%016llx", static_cast<unsigned long long>(random));
+    return directoryOf(file) / (temporaryPrefix(file) + std::to_string(::getpid()) + "-" + digits);
 }
 
 std::string sizeText(size_t bytes) {
@@ -82,9 +95,35 @@ std::string sizeText(size_t bytes) {
     return bytes % kMiB == 0 ? std::to_string(bytes / kMiB) + " MiB" : std::to_string(bytes) + " bytes";
 }
 
+// Why a file that is not a regular one is refused.
+std::string notRegular(mode_t mode) {
+    const char* kind = S_ISDIR(mode)                     ? "a folder"
+                       : S_ISFIFO(mode)                  ? "a FIFO (named pipe)"
+                       : S_ISSOCK(mode)                  ? "a socket"
+                       : S_ISCHR(mode) || S_ISBLK(mode) ? "a device"
+                                                         : "something else";
+    return std::string("it is ") + kind + ", not a regular file";
+}
+
+Error refusal(const std::filesystem::path& path, const std::string& why) {
+    return Error{path.string() + " cannot be written: " + why};
+}
+
+// Removes a place's leftovers once per process: a project is saved after
+// every analysed frame, and its folder need not be read each time. Never
+// destroyed: a thread may still save while the process ends.
+void removeLeftoversOnce(const std::filesystem::path& file) {
+    static std::mutex& mutex = *new std::mutex;
+    static std::set<std::string>& cleaned = *new std::set<std::string>;
+    std::error_code code;
+    const std::filesystem::path absolute = std::filesystem::absolute(file, code);
+    std::lock_guard lock(mutex);
+    if (code || cleaned.insert(absolute.string()).second) removeLeftoverTemporaries(file);
+}
+
 }  // namespace
 
-Result<void> writeFileAtomically(const std::filesystem::path& path, std::string_view bytes) {
+Result<AtomicFile> AtomicFile::open(const std::filesystem::path& path) {
     const auto followed = followLinks(path);
     if (!followed) return followed.error();
     const std::filesystem::path& file = *followed;
@@ -92,35 +131,75 @@ Result<void> writeFileAtomically(const std::filesystem::path& path, std::string_
     struct stat existing {};
     const bool exists = ::stat(file.c_str(), &existing) == 0;
     if (exists) {
-        if (!S_ISREG(existing.st_mode)) return Error{"Could not replace " + file.string() + ": it is not a regular file"};
+        if (!S_ISREG(existing.st_mode)) return refusal(path, notRegular(existing.st_mode));
         const bool writable = (existing.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) != 0 &&
                               ::faccessat(AT_FDCWD, file.c_str(), W_OK, AT_EACCESS) == 0;
-        if (!writable) return Error{"Could not replace " + file.string() + ": it is read-only"};
+        if (!writable) return refusal(path, "it is read-only");
+    } else if (errno != ENOENT) {
+        return refusal(path, reason(errno));
     }
+    removeLeftoversOnce(file);
 
-    const std::filesystem::path temporary = temporaryFor(file);
-    Descriptor out(::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, exists ? 0600 : 0666));
-    if (out.get() < 0) return failure(temporary, "create", errno);
-    Result<void> written;
+    std::filesystem::path temporary;
+    int fd = -1;
+    // Another name when one happens to be taken (never expected).
+    for (int tries = 0; tries < 3 && fd < 0; ++tries) {
+        temporary = temporaryFor(file);
+        fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, exists ? 0600 : 0666);
+        if (fd < 0 && errno != EEXIST) break;
+    }
+    if (fd < 0) {
+        if (errno == ENOENT) return refusal(path, "the folder " + directoryOf(file).string() + " does not exist");
+        return refusal(path, reason(errno));
+    }
+    AtomicFile opened(path, file, temporary, fd);
     if (exists) {
         // The owner may not be ours to give (a user's file saved by another
         // user who may write it); the mode always is.
-        [[maybe_unused]] const int owned = ::fchown(out.get(), existing.st_uid, existing.st_gid);
-        if (::fchmod(out.get(), existing.st_mode & 07777) != 0) written = failure(temporary, "set the mode of", errno);
+        [[maybe_unused]] const int owned = ::fchown(fd, existing.st_uid, existing.st_gid);
+        if (::fchmod(fd, existing.st_mode & 07777) != 0) return failure(temporary, "set the mode of", errno);
     }
-    if (written) written = writeAll(out.get(), bytes, temporary);
-    if (written && ::fsync(out.get()) != 0) written = failure(temporary, "flush", errno);
-    if (written && out.close() != 0) written = failure(temporary, "close", errno);
-    if (written && ::rename(temporary.c_str(), file.c_str()) != 0) written = failure(file, "replace", errno);
-    if (!written) {
-        ::unlink(temporary.c_str());
-        return written;
-    }
+    return opened;
+}
 
-    const std::filesystem::path directory = directoryOf(file);
+AtomicFile::AtomicFile(std::filesystem::path path, std::filesystem::path target, std::filesystem::path temporary,
+                       int fd)
+    : path_(std::move(path)), target_(std::move(target)), temporary_(std::move(temporary)), fd_(fd) {}
+
+AtomicFile::AtomicFile(AtomicFile&& other) noexcept
+    : path_(std::move(other.path_)),
+      target_(std::move(other.target_)),
+      temporary_(std::exchange(other.temporary_, {})),
+      fd_(std::exchange(other.fd_, -1)) {}
+
+AtomicFile::~AtomicFile() {
+    if (fd_ >= 0) ::close(fd_);
+    if (!temporary_.empty()) ::unlink(temporary_.c_str());
+}
+
+Result<void> AtomicFile::write(std::string_view bytes) {
+    if (fd_ < 0) return Error{"Could not write " + path_.string() + ": it is closed"};
+    return writeAll(fd_, bytes, path_);
+}
+
+Result<void> AtomicFile::commit() {
+    if (fd_ < 0) return Error{"Could not write " + path_.string() + ": it is closed"};
+    if (::fsync(fd_) != 0) return failure(path_, "flush", errno);
+    const int closed = ::close(std::exchange(fd_, -1));
+    if (closed != 0) return failure(path_, "close", errno);
+    if (::rename(temporary_.c_str(), target_.c_str()) != 0) return failure(path_, "replace", errno);
+    temporary_.clear();
+    const std::filesystem::path directory = directoryOf(target_);
     Descriptor dir(::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (dir.get() < 0 || ::fsync(dir.get()) != 0) return failure(directory, "flush the directory", errno);
     return {};
+}
+
+Result<void> writeFileAtomically(const std::filesystem::path& path, std::string_view bytes) {
+    auto file = AtomicFile::open(path);
+    if (!file) return file.error();
+    if (auto written = file->write(bytes); !written) return written;
+    return file->commit();
 }
 
 void removeLeftoverTemporaries(const std::filesystem::path& path) {
@@ -137,7 +216,10 @@ void removeLeftoverTemporaries(const std::filesystem::path& path) {
         const auto [end, error] = std::from_chars(digits, name.data() + name.size(), writer);
         if (error != std::errc() || end == digits || (*end != '-' && end != name.data() + name.size())) continue;
         const bool gone = writer != ::getpid() && (writer <= 0 || (::kill(writer, 0) != 0 && errno == ESRCH));
-        if (gone && entry.is_regular_file(code)) std::filesystem::remove(entry.path(), code);
+        // A link planted under such a name is left alone: only files go.
+        if (gone && std::filesystem::is_regular_file(entry.symlink_status(code))) {
+            std::filesystem::remove(entry.path(), code);
+        }
     }
 }
 

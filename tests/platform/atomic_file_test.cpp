@@ -1,6 +1,8 @@
 #include "platform/foundation/atomic_file.h"
 
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -8,6 +10,7 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <vector>
 
 namespace {
 
@@ -83,6 +86,48 @@ TEST_F(AtomicFileTest, TemporariesOfKilledWritersAreRemovedOthersKept) {
     EXPECT_TRUE(fs::exists(at(".project.json.tmp-1"))) << "a process that still runs";
     EXPECT_TRUE(fs::exists(at(".other.json.tmp-" + std::to_string(child)))) << "another file's";
     EXPECT_TRUE(fs::exists(at("project.json")));
+}
+
+TEST_F(AtomicFileTest, AFileNotCommittedLeavesTheOldOneAndItsTemporariesDifferEachTime) {
+    ASSERT_TRUE(kv::writeFileAtomically(at("out"), "old").ok());
+    {
+        auto first = kv::AtomicFile::open(at("out"));
+        auto second = kv::AtomicFile::open(at("out"));
+        ASSERT_TRUE(first.ok() && second.ok());
+        ASSERT_TRUE(first->write("new").ok());
+        std::vector<std::string> temporaries;
+        for (const auto& entry : fs::directory_iterator(directory_)) {
+            if (entry.path().filename() != "out") temporaries.push_back(entry.path().filename().string());
+        }
+        ASSERT_EQ(temporaries.size(), 2u);
+        EXPECT_NE(temporaries[0], temporaries[1]);
+        for (const std::string& name : temporaries) {
+            // The writer's id, then 16 random hexadecimal digits.
+            const std::string prefix = ".out.tmp-" + std::to_string(getpid()) + "-";
+            EXPECT_EQ(name.rfind(prefix, 0), 0u) << name;
+            EXPECT_EQ(name.size(), prefix.size() + 16) << name;
+        }
+    }
+    EXPECT_EQ(contents(at("out")), "old");
+    EXPECT_EQ(entries(), 1u);
+}
+
+TEST_F(AtomicFileTest, AWritePastTheFileSizeLimitFailsAndLeavesTheOldFile) {
+    ASSERT_TRUE(kv::writeFileAtomically(at("out"), "old").ok());
+    const pid_t child = fork();
+    if (child == 0) {
+        // As the program runs: the signal ignored, so the write fails instead.
+        ::signal(SIGXFSZ, SIG_IGN);
+        const rlimit limit{1000, 1000};
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+        const auto written = kv::writeFileAtomically(at("out"), std::string(5000, 'x'));
+        _exit(!written.ok() && written.error().message.find("File too large") != std::string::npos ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    EXPECT_EQ(contents(at("out")), "old");
+    EXPECT_EQ(entries(), 1u);
 }
 
 TEST_F(AtomicFileTest, OnlyRegularFilesOfBoundedSizeAreRead) {

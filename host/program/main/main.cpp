@@ -24,6 +24,9 @@ void stopCleanlyOnSignals() {
     action.sa_flags = SA_RESTART;
     sigemptyset(&action.sa_mask);
     for (int signal : {SIGINT, SIGTERM, SIGHUP}) sigaction(signal, &action, nullptr);
+    // A write past the file size limit fails (and the file is not put in
+    // place) instead of killing the program with its temporary left behind.
+    std::signal(SIGXFSZ, SIG_IGN);
 }
 
 }  // namespace
