@@ -173,7 +173,8 @@ TEST_F(RenderOutputTest, TheOutputIsReplacedThroughItsLinkWithItsModeAndNeverThr
     EXPECT_TRUE(fs::is_symlink(scratch.file("out.mp4")));
     EXPECT_EQ(stateOf(target).mode, mode_t(0600));
     EXPECT_EQ(probeVideo(target).frames, renderedFrames(result.out));
-    EXPECT_EQ(entriesIn(scratch.file("")), 6u) << "project, victim, two links, target, output link, none else";
+    EXPECT_EQ(entriesIn(scratch.file("")), 7u)
+        << "project and its lock, victim, two links, target, output link, none else";
 }
 
 TEST_F(RenderOutputTest, ANameFFmpegWouldTakeForOneOfItsProtocolsIsAFileAllTheSame) {
