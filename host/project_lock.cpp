@@ -63,7 +63,15 @@ Result<ProjectLock> ProjectLock::acquire(const std::filesystem::path& project, s
     // Not through a link someone put in its place; never waiting on a pipe.
     constexpr int kFlags = O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK;
     int fd = ::open(lockFile.c_str(), O_RDWR | O_CREAT | kFlags, 0666);
-    if (fd < 0 && errno == EACCES) fd = ::open(lockFile.c_str(), O_RDONLY | kFlags);
+    if (fd < 0 && errno == EACCES) {
+        fd = ::open(lockFile.c_str(), O_RDONLY | kFlags);
+        // Not there, and this user may not make it: the permission is why.
+        if (fd < 0 && errno == ENOENT) errno = EACCES;
+    }
+    if (fd < 0 && errno == ENOENT) {
+        return Error{"The project " + project.string() + " cannot be written: the folder " +
+                     lockFile.parent_path().string() + " does not exist."};
+    }
     if (fd < 0) return cannotLock(project, lockFile, errno == ELOOP ? "a symbolic link" : std::strerror(errno));
     const auto refuse = [&](Error error) {
         ::close(fd);

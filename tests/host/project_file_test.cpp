@@ -364,5 +364,30 @@ TEST(ProjectLockTest, ALockFileThatIsNotAPlainFileIsRefusedAndNamed) {
     }
 }
 
+TEST(ProjectLockTest, ALockFileThatCannotBeMadeSaysWhy) {
+    ScratchFile scratch;
+    std::ofstream(scratch.path()) << "{}";
+    const auto elsewhere = scratch.directory() / "gone" / "project.json";
+    const auto missing = ProjectLock::acquire(elsewhere, "kestrelvantage-host analyze");
+    ASSERT_FALSE(missing.ok());
+    EXPECT_EQ(missing.error().message, "The project " + elsewhere.string() + " cannot be written: the folder " +
+                                           std::filesystem::weakly_canonical(elsewhere.parent_path()).string() +
+                                           " does not exist.");
+
+    // A folder this user may not add to: the permission is the reason given.
+    ASSERT_EQ(::chmod(scratch.directory().c_str(), 0555), 0);
+    const pid_t child = fork();
+    if (child == 0) {
+        // The superuser could make it all the same: the check runs as nobody.
+        if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) _exit(2);
+        const auto refused = ProjectLock::acquire(scratch.path(), "kestrelvantage-host set");
+        _exit(!refused.ok() && refused.error().message.find("Permission denied") != std::string::npos ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ::chmod(scratch.directory().c_str(), 0755);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+}
+
 }  // namespace
 }  // namespace kv::host
