@@ -157,7 +157,7 @@ Result<AtomicFile> AtomicFile::open(const std::filesystem::path& path) {
         // The owner may not be ours to give (a user's file saved by another
         // user who may write it); the mode always is.
         [[maybe_unused]] const int owned = ::fchown(fd, existing.st_uid, existing.st_gid);
-        if (::fchmod(fd, existing.st_mode & 07777) != 0) return failure(temporary, "set the mode of", errno);
+        if (::fchmod(fd, existing.st_mode & 07777) != 0) return failure(path, "keep the mode of", errno);
     }
     return opened;
 }
