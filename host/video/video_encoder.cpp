@@ -44,9 +44,10 @@ using WrittenBytes = const uint8_t*;
 using WrittenBytes = uint8_t*;
 #endif
 
-// FFmpeg's writes and seeks, on the descriptor `opaque` points to.
+// FFmpeg's writes and seeks, on the descriptor of the AtomicFile `opaque`
+// points to (none once it is put in place).
 int writeToDescriptor(void* opaque, WrittenBytes data, int size) {
-    const int fd = *static_cast<const int*>(opaque);
+    const int fd = static_cast<const AtomicFile*>(opaque)->descriptor();
     for (int left = size; left > 0;) {
         const ssize_t written = ::write(fd, data, size_t(left));
         if (written < 0 && errno == EINTR) continue;
@@ -58,7 +59,7 @@ int writeToDescriptor(void* opaque, WrittenBytes data, int size) {
 }
 
 int64_t seekDescriptor(void* opaque, int64_t offset, int whence) {
-    const int fd = *static_cast<const int*>(opaque);
+    const int fd = static_cast<const AtomicFile*>(opaque)->descriptor();
     if (whence == AVSEEK_SIZE) {
         struct stat status {};
         return ::fstat(fd, &status) == 0 ? int64_t(status.st_size) : AVERROR(errno);
@@ -184,8 +185,6 @@ struct VideoEncoder::State {
     std::string name;
     // Declared before the output, which writes into it, so that it closes last.
     std::optional<AtomicFile> file;
-    // The file's descriptor, where FFmpeg's writer finds it.
-    int descriptor = -1;
     OutputContextPtr output;
     ffmpeg::CodecContextPtr codec;
     AVStream* video = nullptr;
@@ -403,12 +402,11 @@ Result<std::unique_ptr<VideoEncoder>> VideoEncoder::create(AtomicFile file, cons
 
     if (auto audio = s->openAudio(); !audio) return audio.error();
     // FFmpeg writes through the file's descriptor, whatever the name looks like.
-    s->descriptor = file.descriptor();
     s->file.emplace(std::move(file));
     constexpr int kWriteBuffer = 1 << 16;
     auto* buffer = static_cast<unsigned char*>(av_malloc(kWriteBuffer));
     if (!buffer) return Error{"Out of memory while writing " + s->name + "."};
-    output->pb = avio_alloc_context(buffer, kWriteBuffer, 1, &s->descriptor, nullptr, writeToDescriptor,
+    output->pb = avio_alloc_context(buffer, kWriteBuffer, 1, &*s->file, nullptr, writeToDescriptor,
                                     seekDescriptor);
     if (!output->pb) {
         av_free(buffer);
