@@ -144,10 +144,16 @@ Result<std::vector<std::string>> walk(const std::vector<std::string>& args, cons
 
 // Each command's own options, and what it makes of its operands.
 
-void addOptions(OptionTable& table, AnalyzeCommand& command) {
+// The clip and its range, the same for analyze and render.
+template <class Command>
+void addRangeOptions(OptionTable& table, Command& command) {
     table.seconds("--start", command.start);
     table.seconds("--duration", command.duration);
     table.flag({"--synthetic"}, command.synthetic);
+}
+
+void addOptions(OptionTable& table, AnalyzeCommand& command) {
+    addRangeOptions(table, command);
     table.flag({"--fresh"}, command.fresh);
 }
 
@@ -166,9 +172,7 @@ Result<void> takeOperands(AnalyzeCommand& command, const std::vector<std::string
 }
 
 void addOptions(OptionTable& table, RenderCommand& command) {
-    table.seconds("--start", command.start);
-    table.seconds("--duration", command.duration);
-    table.flag({"--synthetic"}, command.synthetic);
+    addRangeOptions(table, command);
     table.text({"--output", "-o"}, command.output);
     table.seconds("--frame", command.frame);
     table.text({"--codec"}, command.codec);
