@@ -7,6 +7,7 @@
 
 #include "platform/foundation/atomic_file.h"
 #include "host/base64.h"
+#include "platform/coremedia/cmtime_coding.h"
 #include "platform/foundation/json_coding.h"
 #include "platform/foundation/log.h"
 #include "platform/foundation/utf8.h"
@@ -72,21 +73,10 @@ std::string decodeMedia(const Reader& reader) {
     return std::string(textFromData(*path));
 }
 
-// Times
-
-Value encodeTime(CMTime time) { return Value{{"tv", time.value}, {"ts", time.timescale}}; }
-
-CMTime decodeTime(const Reader& reader) {
-    const int64_t value = reader.int64("tv");
-    const int32_t timescale = reader.int32("ts");
-    if (timescale <= 0) json::fail("ts", "expected a positive timescale");
-    return CMTimeMake(value, timescale);
-}
-
 Value encodeTiming(const EffectTiming& t) {
-    return Value{{"start", encodeTime(t.startTime)},
-                 {"duration", encodeTime(t.duration)},
-                 {"frameDuration", encodeTime(t.frameDuration)},
+    return Value{{"start", encodeJson(t.startTime)},
+                 {"duration", encodeJson(t.duration)},
+                 {"frameDuration", encodeJson(t.frameDuration)},
                  {"fpsNumerator", t.timelineFpsNumerator},
                  {"fpsDenominator", t.timelineFpsDenominator}};
 }
@@ -99,9 +89,9 @@ uint32_t decodeRate(const Reader& reader, std::string_view key) {
 
 EffectTiming decodeTiming(const Reader& reader) {
     EffectTiming t;
-    t.startTime = decodeTime(reader.object("start"));
-    t.duration = decodeTime(reader.object("duration"));
-    t.frameDuration = decodeTime(reader.object("frameDuration"));
+    t.startTime = decodeCMTime(reader.object("start"));
+    t.duration = decodeCMTime(reader.object("duration"));
+    t.frameDuration = decodeCMTime(reader.object("frameDuration"));
     t.timelineFpsNumerator = decodeRate(reader, "fpsNumerator");
     t.timelineFpsDenominator = decodeRate(reader, "fpsDenominator");
     return t;
@@ -177,7 +167,7 @@ template <class T>
 Value encodeCurve(Value parameter, const Curve<T>& curve) {
     parameter["value"] = curve.constant;
     Value keys = Value::array();
-    for (const auto& [time, value] : curve.keys) keys.push_back(Value{{"time", encodeTime(time)}, {"value", value}});
+    for (const auto& [time, value] : curve.keys) keys.push_back(Value{{"time", encodeJson(time)}, {"value", value}});
     parameter["keys"] = keys;
     return parameter;
 }
@@ -210,7 +200,7 @@ Apply decodeCurve(const Reader& reader, uint32_t id, Read read,
                   bool (ParameterDocument::*setKey)(uint32_t, CMTime, T)) {
     const T constant = read(reader, "value");
     const auto keys = reader.array("keys", [&](const Reader& key) {
-        return std::pair<CMTime, T>(decodeTime(key.object("time")), read(key, "value"));
+        return std::pair<CMTime, T>(decodeCMTime(key.object("time")), read(key, "value"));
     });
     return [=](ParameterDocument& document) {
         (document.*setValue)(id, constant);

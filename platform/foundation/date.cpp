@@ -4,6 +4,8 @@
 #include <mutex>
 #include <utility>
 
+#include "platform/foundation/number_cast.h"
+
 namespace {
 
 std::mutex& sourceMutex() {
@@ -35,6 +37,8 @@ NSDate NSDate::date() {
 }
 
 namespace kv {
+
+uint64_t millisecondsSince1970(const NSDate& date) { return saturatingUInt64(date.timeIntervalSince1970 * 1000.0); }
 
 DateSource setDateSource(DateSource source) {
     std::lock_guard lock(sourceMutex());

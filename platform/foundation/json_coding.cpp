@@ -5,6 +5,8 @@
 #include <limits>
 #include <utility>
 
+#include "platform/foundation/number_cast.h"
+
 namespace kv::json {
 namespace {
 
@@ -196,9 +198,8 @@ int64_t Reader::int64(const Document& value, std::string_view key) {
     if (hasNumberText(value)) return integerFromText(textOf(value.get_binary()), key);
     if (value.is_number_float()) {
         const double d = value.get<double>();
-        constexpr double kTwoTo63 = 9223372036854775808.0;
         if (d != std::trunc(d)) fail(key, "expected an integer, found a fraction");
-        if (!(d >= -kTwoTo63 && d < kTwoTo63)) fail(key, "integer out of the signed 64-bit range");
+        if (!fitsInInt64(d)) fail(key, "integer out of the signed 64-bit range");
         return static_cast<int64_t>(d);
     }
     fail(key, "expected an integer");

@@ -7,7 +7,7 @@
 #include <condition_variable>
 #include <mutex>
 
-#include "platform/foundation/thread_sleep.h"
+#include "platform/foundation/ns_thread.h"
 #include "stats/stat_io.h"
 #include "stats/usage_counter.h"
 #include "tests/stats/stats_test_support.h"
