@@ -16,7 +16,7 @@ Document parsed(std::string_view text) { return kv::json::parse(text).value(); }
 
 TEST(JsonCodingTest, IntegerMembersAreStrict) {
     const Document v = parsed(R"({"a":12,"b":12.5,"c":12.0,"d":"12","e":null,"f":9223372036854775808,
-        "g":-9223372036854775808,"h":1e19,"i":2147483648,"j":true})");
+        "g":-9223372036854775808,"h":1e19,"i":2147483648,"j":true,"k":1.5e0})");
     const Reader r = readerOf(v);
     EXPECT_EQ(r.int64("a"), 12);
     EXPECT_THROW(r.int64("b"), JsonCodingError);
@@ -28,6 +28,7 @@ TEST(JsonCodingTest, IntegerMembersAreStrict) {
     EXPECT_THROW(r.int64("h"), JsonCodingError);
     EXPECT_THROW(r.int32("i"), JsonCodingError);
     EXPECT_THROW(r.int64("j"), JsonCodingError);
+    EXPECT_THROW(r.int64("k"), JsonCodingError);  // a fraction however it is written
     EXPECT_THROW(r.int64("missing"), JsonCodingError);
 }
 
