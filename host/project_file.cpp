@@ -129,7 +129,8 @@ Value encodeObject(const FxValue& object) {
     return Value{{"NSNull", nullptr}};
 }
 
-FxValue decodeObject(const Document& value, std::string_view key, int depth) {
+// `within` is the reader of the record that holds the value.
+FxValue decodeObject(const Reader& within, const Document& value, std::string_view key, int depth) {
     if (!value.is_object() || value.size() != 1) json::fail(key, "expected an object of one class");
     if (depth > kDeepestValue) json::fail(key, "nested too deeply");
     const auto only = value.begin();
@@ -139,7 +140,7 @@ FxValue decodeObject(const Document& value, std::string_view key, int depth) {
     if (name == "NSNumber") {
         if (inner.is_boolean()) return NSNumber::boolean(inner.get<bool>());
         if (Reader::isDecimalNumber(inner)) return NSNumber::real(Reader::number(inner, key));
-        return NSNumber::integer(Reader::int64(inner, key));
+        return NSNumber::integer(within.int64(inner, key));
     }
     if (name == "NSString") {
         if (!inner.is_string()) json::fail(key, "expected a string");
@@ -154,7 +155,7 @@ FxValue decodeObject(const Document& value, std::string_view key, int depth) {
         if (!inner.is_object()) json::fail(key, "expected a dictionary");
         NSDictionary dictionary;
         for (const auto& [entryKey, entry] : inner.items()) {
-            dictionary.emplace(entryKey, decodeObject(entry, key, depth + 1));
+            dictionary.emplace(entryKey, decodeObject(within, entry, key, depth + 1));
         }
         return dictionary;
     }
@@ -238,7 +239,7 @@ std::optional<Apply> decodeParameter(const Reader& reader, const ParameterDocume
             return [id, value = readString(reader, "value")](ParameterDocument& d) { d.setStringValue(id, value); };
         default: {
             const Document& stored = reader.member("value");
-            return [id, value = decodeObject(stored, "value", 0)](ParameterDocument& d) { d.setCustomValue(id, value); };
+            return [id, value = decodeObject(reader, stored, "value", 0)](ParameterDocument& d) { d.setCustomValue(id, value); };
         }
     }
 }

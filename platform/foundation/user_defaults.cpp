@@ -28,9 +28,9 @@ std::map<std::string, std::string, std::less<>> readValues(const std::filesystem
     constexpr size_t kLargestFile = size_t(1) << 20;
     const auto text = kv::readWholeFile(file, kLargestFile);
     if (!text) return values;
-    const auto document = kv::json::parse(*text);
-    if (!document || !document->is_object()) return values;
-    for (const auto& [key, value] : document->items()) {
+    const auto parsed = kv::json::parse(*text);
+    if (!parsed || !parsed->document().is_object()) return values;
+    for (const auto& [key, value] : parsed->document().items()) {
         if (value.is_string()) values.emplace(key, value.get<std::string>());
     }
     return values;
