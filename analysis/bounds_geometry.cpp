@@ -8,6 +8,7 @@
 #include "platform/coregraphics/cgrect.h"
 #include "platform/foundation/double_text.h"
 #include "platform/foundation/log.h"
+#include "platform/foundation/number_cast.h"
 
 namespace kv {
 namespace {
@@ -16,15 +17,6 @@ namespace {
 // operand unless the second is smaller, max takes the second unless it is smaller.
 double lesser(double a, double b) { return b < a ? b : a; }
 double greater(double a, double b) { return b >= a ? b : a; }
-
-// Truncates toward zero; NaN counts nothing, values past the range saturate.
-int64_t truncatedCount(double value) {
-    constexpr double kTwoTo63 = 9223372036854775808.0;
-    if (std::isnan(value)) return 0;
-    if (value >= kTwoTo63) return std::numeric_limits<int64_t>::max();
-    if (value < -kTwoTo63) return std::numeric_limits<int64_t>::min();
-    return static_cast<int64_t>(value);
-}
 
 bool allEdgesZero(const Bounds& b) { return b.minX == 0 && b.minY == 0 && b.maxX == 0 && b.maxY == 0; }
 
@@ -73,7 +65,7 @@ void blend(Bounds& b, const Bounds& other, double factor) {
     if (other.minY < b.minY) b.minY = other.minY * factor + keep * b.minY;
     if (b.maxX < other.maxX) b.maxX = other.maxX * factor + keep * b.maxX;
     if (b.maxY < other.maxY) b.maxY = other.maxY * factor + keep * b.maxY;
-    b.count = addCounts(b.count, truncatedCount(static_cast<double>(other.count) * factor));
+    b.count = addCounts(b.count, saturatingInt64(static_cast<double>(other.count) * factor));
 }
 
 void extend(Bounds& b, double x, double y, int64_t count) {

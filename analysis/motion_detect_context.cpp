@@ -8,14 +8,13 @@
 
 #include "analysis/bounds_geometry.h"
 #include "analysis/frame_difference.h"
+#include "platform/coremedia/cmtime_coding.h"
 #include "platform/dispatch/dispatch.h"
 #include "platform/foundation/log.h"
 
 namespace kv {
 
 namespace {
-
-std::string timeSuffix(CMTime time) { return std::to_string(time.value) + "/" + std::to_string(time.timescale); }
 
 bool isBefore(CMTime a, CMTime b) { return CMTimeCompare(a, b) < 0; }
 bool isSameTime(CMTime a, CMTime b) { return CMTimeCompare(a, b) == 0; }
@@ -94,7 +93,7 @@ void MotionDetectContext::analyzeFrames() {
         // A frame of the pair was skipped or had another size: finding no
         // motion here must not remove a stored sample.
         NSLog("analyzeFrames(): Skipped a pair without two frames of the current size at time " +
-              timeSuffix(currentTime));
+              timeText(currentTime));
         return;
     }
     MotionBounds sample = detectMotion();
@@ -112,17 +111,17 @@ void MotionDetectContext::analyzeFrames() {
     if (sample.bounds.empty()) {
         if (sameTime) {
             samples.erase(at);
-            NSLog("analyzeFrames(): Removed result for time " + timeSuffix(currentTime));
+            NSLog("analyzeFrames(): Removed result for time " + timeText(currentTime));
         }
     } else if (sameTime) {
         *at = std::move(sample);
-        NSLog("analyzeFrames(): Replaced existing result for time " + timeSuffix(currentTime));
+        NSLog("analyzeFrames(): Replaced existing result for time " + timeText(currentTime));
     } else if (i < n) {
         samples.insert(at, std::move(sample));
-        NSLog("analyzeFrames(): Added result at beginning or middle for time " + timeSuffix(currentTime));
+        NSLog("analyzeFrames(): Added result at beginning or middle for time " + timeText(currentTime));
     } else {
         samples.push_back(std::move(sample));
-        NSLog("analyzeFrames(): Appended result for time " + timeSuffix(currentTime));
+        NSLog("analyzeFrames(): Appended result for time " + timeText(currentTime));
     }
 }
 

@@ -2,10 +2,6 @@
 
 namespace kv {
 
-json::Value encodeJson(const CMTime& time) {
-    return json::Value{{"tv", time.value}, {"ts", time.timescale}};
-}
-
 json::Value encodeJson(const Bounds& bounds) {
     return json::Value{{"minX", json::finiteNumber(bounds.minX, "minX")},
                        {"minY", json::finiteNumber(bounds.minY, "minY")},
@@ -28,14 +24,6 @@ json::Value encodeJson(const MotionAnalysis& analysis) {
     json::Value samples = json::Value::array();
     for (const MotionBounds& s : analysis.motionBounds) samples.push_back(encodeJson(s));
     return json::Value{{"iw", analysis.imageWidth}, {"ih", analysis.imageHeight}, {"mb", std::move(samples)}};
-}
-
-CMTime decodeCMTime(const json::Reader& reader) {
-    const int64_t value = reader.int64("tv");
-    const int32_t timescale = reader.int32("ts");
-    // Every stored time is a valid one; no timescale of 0 or below was ever written.
-    if (timescale <= 0) json::fail("ts", "a timescale must be positive");
-    return CMTimeMake(value, timescale);
 }
 
 Bounds decodeBounds(const json::Reader& reader) {

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "platform/coremedia/cmtime.h"
+#include "platform/coremedia/cmtime_coding.h"
 #include "platform/foundation/json_coding.h"
 #include "platform/foundation/result.h"
 
@@ -48,13 +49,12 @@ struct MotionAnalysis {
 
 // JSON coding. The encoders throw JsonCodingError on a value that is not
 // finite; the decoders on any missing, null, mistyped or out-of-range member.
-json::Value encodeJson(const CMTime& time);
+// Times are coded as platform/coremedia/cmtime_coding.h codes them.
 json::Value encodeJson(const Bounds& bounds);
 json::Value encodeJson(const std::vector<Bounds>& boxes);  // a JSON array, in list order
 json::Value encodeJson(const MotionBounds& sample);
 json::Value encodeJson(const MotionAnalysis& analysis);
 
-CMTime decodeCMTime(const json::Reader& reader);
 Bounds decodeBounds(const json::Reader& reader);
 MotionBounds decodeMotionBounds(const json::Reader& reader);
 // The three times, which are not stored, come back as 0/1000, 0/1000 and 30/1000.

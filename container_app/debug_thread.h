@@ -1,7 +1,7 @@
 #pragma once
 // The thread the application starts at launch. It has no work: it ends as
 // soon as it starts.
-#include "platform/appkit/ns_thread.h"
+#include "platform/foundation/ns_thread.h"
 
 namespace kv {
 

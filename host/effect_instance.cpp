@@ -44,7 +44,7 @@ void EffectInstance::releaseAPIManager() { apiManager_.reset(); }
 bool EffectInstance::pressButton(uint32_t parameterID) {
     const auto button = document_.parameter(parameterID);
     if (!plugIn_ || !button || button->kind != ParameterKind::pushButton) return false;
-    return plugIn_->performSelector(button->selector);
+    return plugIn_->performSelector(button->selector.name());
 }
 
 AnalysisRun EffectInstance::runRequestedAnalysis(const ClipSource& clip, const AnalysisRunOptions& options) {

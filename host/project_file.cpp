@@ -7,6 +7,7 @@
 
 #include "platform/foundation/atomic_file.h"
 #include "host/base64.h"
+#include "platform/coremedia/cmtime_coding.h"
 #include "platform/foundation/json_coding.h"
 #include "platform/foundation/log.h"
 #include "platform/foundation/utf8.h"
@@ -72,21 +73,10 @@ std::string decodeMedia(const Reader& reader) {
     return std::string(textFromData(*path));
 }
 
-// Times
-
-Value encodeTime(CMTime time) { return Value{{"tv", time.value}, {"ts", time.timescale}}; }
-
-CMTime decodeTime(const Reader& reader) {
-    const int64_t value = reader.int64("tv");
-    const int32_t timescale = reader.int32("ts");
-    if (timescale <= 0) json::fail("ts", "expected a positive timescale");
-    return CMTimeMake(value, timescale);
-}
-
 Value encodeTiming(const EffectTiming& t) {
-    return Value{{"start", encodeTime(t.startTime)},
-                 {"duration", encodeTime(t.duration)},
-                 {"frameDuration", encodeTime(t.frameDuration)},
+    return Value{{"start", encodeJson(t.startTime)},
+                 {"duration", encodeJson(t.duration)},
+                 {"frameDuration", encodeJson(t.frameDuration)},
                  {"fpsNumerator", t.timelineFpsNumerator},
                  {"fpsDenominator", t.timelineFpsDenominator}};
 }
@@ -99,9 +89,9 @@ uint32_t decodeRate(const Reader& reader, std::string_view key) {
 
 EffectTiming decodeTiming(const Reader& reader) {
     EffectTiming t;
-    t.startTime = decodeTime(reader.object("start"));
-    t.duration = decodeTime(reader.object("duration"));
-    t.frameDuration = decodeTime(reader.object("frameDuration"));
+    t.startTime = decodeCMTime(reader.object("start"));
+    t.duration = decodeCMTime(reader.object("duration"));
+    t.frameDuration = decodeCMTime(reader.object("frameDuration"));
     t.timelineFpsNumerator = decodeRate(reader, "fpsNumerator");
     t.timelineFpsDenominator = decodeRate(reader, "fpsDenominator");
     return t;
@@ -144,7 +134,8 @@ Value encodeObject(const FxValue& object) {
     return Value{{"NSNull", nullptr}};
 }
 
-FxValue decodeObject(const Document& value, std::string_view key, int depth) {
+// `within` is the reader of the record that holds the value.
+FxValue decodeObject(const Reader& within, const Document& value, std::string_view key, int depth) {
     if (!value.is_object() || value.size() != 1) json::fail(key, "expected an object of one class");
     if (depth > kDeepestValue) json::fail(key, "nested too deeply");
     const auto only = value.begin();
@@ -154,7 +145,7 @@ FxValue decodeObject(const Document& value, std::string_view key, int depth) {
     if (name == "NSNumber") {
         if (inner.is_boolean()) return NSNumber::boolean(inner.get<bool>());
         if (Reader::isDecimalNumber(inner)) return NSNumber::real(Reader::number(inner, key));
-        return NSNumber::integer(Reader::int64(inner, key));
+        return NSNumber::integer(within.int64(inner, key));
     }
     if (name == "NSString") {
         if (!inner.is_string()) json::fail(key, "expected a string");
@@ -169,7 +160,7 @@ FxValue decodeObject(const Document& value, std::string_view key, int depth) {
         if (!inner.is_object()) json::fail(key, "expected a dictionary");
         NSDictionary dictionary;
         for (const auto& [entryKey, entry] : inner.items()) {
-            dictionary.emplace(entryKey, decodeObject(entry, key, depth + 1));
+            dictionary.emplace(entryKey, decodeObject(within, entry, key, depth + 1));
         }
         return dictionary;
     }
@@ -182,7 +173,7 @@ template <class T>
 Value encodeCurve(Value parameter, const Curve<T>& curve) {
     parameter["value"] = curve.constant;
     Value keys = Value::array();
-    for (const auto& [time, value] : curve.keys) keys.push_back(Value{{"time", encodeTime(time)}, {"value", value}});
+    for (const auto& [time, value] : curve.keys) keys.push_back(Value{{"time", encodeJson(time)}, {"value", value}});
     parameter["keys"] = keys;
     return parameter;
 }
@@ -215,7 +206,7 @@ Apply decodeCurve(const Reader& reader, uint32_t id, Read read,
                   bool (ParameterDocument::*setKey)(uint32_t, CMTime, T)) {
     const T constant = read(reader, "value");
     const auto keys = reader.array("keys", [&](const Reader& key) {
-        return std::pair<CMTime, T>(decodeTime(key.object("time")), read(key, "value"));
+        return std::pair<CMTime, T>(decodeCMTime(key.object("time")), read(key, "value"));
     });
     return [=](ParameterDocument& document) {
         (document.*setValue)(id, constant);
@@ -253,7 +244,7 @@ std::optional<Apply> decodeParameter(const Reader& reader, const ParameterDocume
             return [id, value = readString(reader, "value")](ParameterDocument& d) { d.setStringValue(id, value); };
         default: {
             const Document& stored = reader.member("value");
-            return [id, value = decodeObject(stored, "value", 0)](ParameterDocument& d) { d.setCustomValue(id, value); };
+            return [id, value = decodeObject(reader, stored, "value", 0)](ParameterDocument& d) { d.setCustomValue(id, value); };
         }
     }
 }

@@ -11,6 +11,7 @@
 
 #include "platform/foundation/double_text.h"
 #include "platform/foundation/log.h"
+#include "platform/foundation/number_cast.h"
 #include "plugin/kestrelvantage_plugin.h"
 #include "plugin/parameter_set.h"
 
@@ -51,9 +52,7 @@ Result<int64_t> analysisFrameCount(CMTimeRange timeRange, CMTime frameDuration) 
     const double frameSeconds = CMTimeGetSeconds(frameDuration);
     if (!(frameSeconds > 0)) return Error{"The frame duration of the analysis is not a positive time."};
     const double frames = std::ceil(CMTimeGetSeconds(timeRange.duration) / frameSeconds);
-    // 2^63, the first count a signed 64-bit integer cannot hold.
-    constexpr double kTooMany = 9223372036854775808.0;
-    if (!(frames >= 0 && frames < kTooMany)) {
+    if (!(frames >= 0 && fitsInInt64(frames))) {
         return Error{"The analysis range does not hold a countable number of frames."};
     }
     return static_cast<int64_t>(frames);

@@ -73,15 +73,6 @@ std::pair<int32_t, int32_t> tileSize(const FxRect& tile) {
     return {int32_t(int64_t(tile.right) - tile.left), int32_t(int64_t(tile.top) - tile.bottom)};
 }
 
-// Milliseconds since 1970, whole; 0 for a clock before 1970.
-uint64_t wholeMilliseconds(double milliseconds) {
-    if (!(milliseconds >= 0.0)) return 0;
-    if (milliseconds >= 18446744073709551616.0) return std::numeric_limits<uint64_t>::max();
-    return uint64_t(milliseconds);
-}
-
-double nowMilliseconds() { return NSDate::date().timeIntervalSince1970 * 1000.0; }
-
 // The part of `window` with the target aspect ratio, centred in it.
 Window targetAspectPart(const Window& window, const FrameConfig& config, double sourceAspect) {
     const double targetAspect = config.aspectRatioWidth / config.aspectRatioHeight;
@@ -191,7 +182,7 @@ bool KestrelvantagePlugIn::renderDestinationImage(const FxImageTile& destination
 Result<void> KestrelvantagePlugIn::renderDestinationImage(const FxImageTile& destinationImage,
                                                           const FxImageTiles& sourceImages,
                                                           const NSData* pluginState, CMTime renderTime) {
-    const double startMilliseconds = nowMilliseconds();
+    const NSDate startDate = NSDate::date();
     if (!pluginState) {
         NSLog("No plugin state; not rendering");
         return {};
@@ -350,8 +341,8 @@ Result<void> KestrelvantagePlugIn::renderDestinationImage(const FxImageTile& des
     }
     loan.giveBack();
 
-    const uint64_t start = wholeMilliseconds(startMilliseconds);
-    const uint64_t end = wholeMilliseconds(nowMilliseconds());
+    const uint64_t start = millisecondsSince1970(startDate);
+    const uint64_t end = millisecondsSince1970();
     // A clock set back during the render gives no speed.
     if (end > start) {
         const uint64_t elapsed = end - start;

@@ -3,7 +3,7 @@
 #include <span>
 
 #include "platform/cryptokit/hmac_sha1.h"
-#include "stats/wall_clock.h"
+#include "platform/foundation/date.h"
 
 namespace kv {
 namespace {

@@ -5,8 +5,8 @@
 #include <charconv>
 #include <string>
 
+#include "platform/foundation/date.h"
 #include "platform/foundation/user_defaults.h"
-#include "stats/wall_clock.h"
 
 namespace kv {
 namespace {

@@ -3,11 +3,11 @@
 #include <array>
 
 #include "platform/foundation/bundle.h"
+#include "platform/foundation/date.h"
 #include "platform/foundation/json_encoder.h"
 #include "platform/foundation/process_info.h"
 #include "platform/foundation/utf8.h"
 #include "stats/bundle_version.h"
-#include "stats/wall_clock.h"
 
 namespace kv {
 namespace {

@@ -3,7 +3,7 @@
 #include <exception>
 #include <utility>
 
-#include "platform/foundation/thread_sleep.h"
+#include "platform/foundation/ns_thread.h"
 #include "platform/foundation/url_session.h"
 #include "stats/installation_id.h"
 #include "stats/stat_io.h"

@@ -9,6 +9,7 @@
 #include "host/video/ffmpeg_support.h"
 #include "host/video/rgba_converter.h"
 #include "host/video/stream_time.h"
+#include "platform/coremedia/cmtime_coding.h"
 #include "platform/foundation/log.h"
 
 namespace kv {
@@ -16,8 +17,6 @@ namespace kv {
 using ffmpeg::errorText;
 
 namespace {
-
-std::string timeText(CMTime t) { return std::to_string(t.value) + "/" + std::to_string(t.timescale); }
 
 // The stream's frame rate as FFmpeg's own tools judge it: the container's
 // base rate unless the average rate is clearly the truer one.

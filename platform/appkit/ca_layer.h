@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-#include "platform/appkit/ns_object.h"
+#include "platform/foundation/ns_object.h"
 
 inline constexpr std::string_view kCAGravityCenter = "center";
 inline constexpr std::string_view kCAGravityResize = "resize";

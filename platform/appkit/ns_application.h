@@ -10,7 +10,7 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/appkit/ns_object.h"
+#include "platform/foundation/ns_object.h"
 
 inline constexpr std::string_view NSApplicationDidFinishLaunchingNotification =
     "NSApplicationDidFinishLaunchingNotification";

@@ -4,7 +4,7 @@
 // gone, or does not answer the action, sends nothing.
 #include <memory>
 
-#include "platform/appkit/ns_object.h"
+#include "platform/foundation/ns_object.h"
 #include "platform/appkit/ns_view.h"
 
 class NSControl : public NSView {

@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "platform/appkit/ca_layer.h"
-#include "platform/appkit/ns_object.h"
+#include "platform/foundation/ns_object.h"
 #include "platform/coregraphics/cgrect.h"
 
 using NSRect = CGRect;

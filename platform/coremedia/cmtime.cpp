@@ -5,6 +5,8 @@
 #include <limits>
 #include <numeric>
 
+#include "platform/foundation/number_cast.h"
+
 namespace {
 
 using Int128 = __int128;
@@ -89,10 +91,8 @@ CMTime CMTimeMake(int64_t value, int32_t timescale) {
 CMTime CMTimeMakeWithSeconds(double seconds, int32_t preferredTimescale) {
     if (std::isnan(seconds) || preferredTimescale <= 0) return kCMTimeInvalid;
     const long double scaled = static_cast<long double>(seconds) * preferredTimescale;
-    // 2^63 is the first value past the signed 64-bit range.
-    constexpr long double kLimit = 9223372036854775808.0L;
     const long double rounded = std::roundl(scaled);
-    if (!(rounded < kLimit) || !(rounded >= -kLimit)) return infinityOfSign(seconds < 0);
+    if (!kv::fitsInInt64(rounded)) return infinityOfSign(seconds < 0);
     CMTime t = CMTimeMake(static_cast<int64_t>(rounded), preferredTimescale);
     if (rounded != scaled) t.flags |= kCMTimeFlags_HasBeenRounded;
     return t;

@@ -1,33 +1,19 @@
 #include "platform/foundation/bundle.h"
 
-#include <mutex>
 #include <utility>
 
 namespace {
 
-// Never destroyed: the statistics thread may read them while the process exits.
-std::mutex& mainBundleMutex() {
-    static std::mutex& m = *new std::mutex();
-    return m;
-}
-
-std::shared_ptr<const NSBundle>& mainBundleSlot() {
-    static auto& bundle =
-        *new std::shared_ptr<const NSBundle>(std::make_shared<const NSBundle>(kv::compiledBundleInfo()));
+// Never destroyed: the statistics thread may read it while the process exits.
+kv::ProcessSetting<std::shared_ptr<const NSBundle>>& installedMainBundle() {
+    static auto& bundle = *new kv::ProcessSetting<std::shared_ptr<const NSBundle>>(
+        std::make_shared<const NSBundle>(kv::compiledBundleInfo()));
     return bundle;
-}
-
-std::shared_ptr<const NSBundle> exchangeMainBundle(std::shared_ptr<const NSBundle> bundle) {
-    std::lock_guard lock(mainBundleMutex());
-    return std::exchange(mainBundleSlot(), std::move(bundle));
 }
 
 }  // namespace
 
-std::shared_ptr<const NSBundle> NSBundle::mainBundle() {
-    std::lock_guard lock(mainBundleMutex());
-    return mainBundleSlot();
-}
+std::shared_ptr<const NSBundle> NSBundle::mainBundle() { return installedMainBundle().get(); }
 
 const NSBundle::InfoValue* NSBundle::objectForInfoDictionaryKey(std::string_view key) const {
     if (!info_) return nullptr;
@@ -51,9 +37,8 @@ NSBundle::InfoDictionary compiledBundleInfo() {
     };
 }
 
-ScopedMainBundleInfo::ScopedMainBundleInfo(std::optional<NSBundle::InfoDictionary> info)
-    : previous_(exchangeMainBundle(std::make_shared<const NSBundle>(std::move(info)))) {}
-
-ScopedMainBundleInfo::~ScopedMainBundleInfo() { exchangeMainBundle(std::move(previous_)); }
+std::shared_ptr<const NSBundle> setMainBundle(std::shared_ptr<const NSBundle> bundle) {
+    return installedMainBundle().exchange(std::move(bundle));
+}
 
 }  // namespace kv

@@ -11,6 +11,8 @@
 #include <string_view>
 #include <variant>
 
+#include "platform/foundation/process_setting.h"
+
 class NSBundle {
 public:
     // A property-list value of the dictionary: a string or a number.
@@ -41,17 +43,15 @@ namespace kv {
 // The dictionary the program is built with.
 NSBundle::InfoDictionary compiledBundleInfo();
 
+// Replaces the main bundle; returns the one before.
+std::shared_ptr<const NSBundle> setMainBundle(std::shared_ptr<const NSBundle> bundle);
+
 // Gives the main bundle another information dictionary (or none) while it
 // lives, then puts back the one before.
-class ScopedMainBundleInfo {
+class ScopedMainBundleInfo : public ScopedOverride<std::shared_ptr<const NSBundle>> {
 public:
-    explicit ScopedMainBundleInfo(std::optional<NSBundle::InfoDictionary> info);
-    ~ScopedMainBundleInfo();
-    ScopedMainBundleInfo(const ScopedMainBundleInfo&) = delete;
-    ScopedMainBundleInfo& operator=(const ScopedMainBundleInfo&) = delete;
-
-private:
-    std::shared_ptr<const NSBundle> previous_;
+    explicit ScopedMainBundleInfo(std::optional<NSBundle::InfoDictionary> info)
+        : ScopedOverride(setMainBundle, std::make_shared<const NSBundle>(std::move(info))) {}
 };
 
 }  // namespace kv

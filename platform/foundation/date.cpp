@@ -1,20 +1,16 @@
 #include "platform/foundation/date.h"
 
 #include <chrono>
-#include <mutex>
 #include <utility>
+
+#include "platform/foundation/number_cast.h"
+#include "platform/foundation/process_setting.h"
 
 namespace {
 
-std::mutex& sourceMutex() {
-    // Never destroyed: other threads may still use it while the process exits.
-    static std::mutex& m = *new std::mutex();
-    return m;
-}
-
-kv::DateSource& currentSource() {
-    // Never destroyed: other threads may still use it while the process exits.
-    static kv::DateSource& source = *new kv::DateSource();
+// Never destroyed: other threads may still read the date while the process exits.
+kv::ProcessSetting<kv::DateSource>& installedSource() {
+    static auto& source = *new kv::ProcessSetting<kv::DateSource>;
     return source;
 }
 
@@ -26,19 +22,14 @@ NSDate systemDate() {
 }  // namespace
 
 NSDate NSDate::date() {
-    kv::DateSource source;
-    {
-        std::lock_guard lock(sourceMutex());
-        source = currentSource();
-    }
+    const kv::DateSource source = installedSource().get();
     return source ? source() : systemDate();
 }
 
 namespace kv {
 
-DateSource setDateSource(DateSource source) {
-    std::lock_guard lock(sourceMutex());
-    return std::exchange(currentSource(), std::move(source));
-}
+uint64_t millisecondsSince1970(const NSDate& date) { return saturatingUInt64(date.timeIntervalSince1970 * 1000.0); }
+
+DateSource setDateSource(DateSource source) { return installedSource().exchange(std::move(source)); }
 
 }  // namespace kv

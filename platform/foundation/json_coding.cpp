@@ -1,40 +1,14 @@
 #include "platform/foundation/json_coding.h"
 
 #include <cmath>
-#include <cstring>
+#include <algorithm>
 #include <limits>
 #include <utility>
 
+#include "platform/foundation/number_cast.h"
+
 namespace kv::json {
 namespace {
-
-// A number written with an exponent, or with a fraction of zeros, or too
-// large for an integer, is held as a binary value of this subtype (JSON text
-// has no binary values of its own): the double the parser read, then the
-// number's text. The integer it may stand for is read from that text.
-constexpr std::uint64_t kNumberText = 0x4E;
-
-Document numberWithText(double value, const std::string& text) {
-    Document::binary_t::container_type bytes(sizeof value + text.size());
-    std::memcpy(bytes.data(), &value, sizeof value);
-    std::memcpy(bytes.data() + sizeof value, text.data(), text.size());
-    return Document::binary(std::move(bytes), kNumberText);
-}
-
-bool hasNumberText(const Document& value) {
-    return value.is_binary() && value.get_binary().has_subtype() && value.get_binary().subtype() == kNumberText &&
-           value.get_binary().size() >= sizeof(double);
-}
-
-double numberOf(const Document::binary_t& bytes) {
-    double value = 0;
-    std::memcpy(&value, bytes.data(), sizeof value);
-    return value;
-}
-
-std::string_view textOf(const Document::binary_t& bytes) {
-    return {reinterpret_cast<const char*>(bytes.data()) + sizeof(double), bytes.size() - sizeof(double)};
-}
 
 bool isDigit(char c) { return c >= '0' && c <= '9'; }
 
@@ -83,10 +57,13 @@ bool isPlainFraction(std::string_view text) {
            text.find_first_of("123456789", point) != std::string_view::npos;
 }
 
-// Builds a Document from the parser's events. Objects are ordered maps
-// found by key, so each member costs a logarithmic look-up, never a scan.
+// Builds a Document from the parser's events, and the texts of its numbers
+// that may stand for integers. Objects are ordered maps found by key, so each
+// member costs a logarithmic look-up, never a scan.
 class DocumentBuilder {
 public:
+    explicit DocumentBuilder(Document& root) : root_(root) {}
+
     bool null() { return add(nullptr); }
     bool boolean(bool value) { return add(value); }
     bool number_integer(Document::number_integer_t value) { return add(value); }
@@ -95,7 +72,15 @@ public:
         // Most numbers are plain fractions ("0.25"): their double, which is
         // no whole number either, tells an integer member all it needs.
         if (isPlainFraction(text) && std::trunc(value) != value) return add(value);
-        return add(numberWithText(value, text));
+        Document* number = place(value);
+        if (number == nullptr) {
+            // An element of the open array: its place moves while the array
+            // grows, so its text is kept once the array is closed.
+            pendingElements_.back().push_back({open_.back()->size() - 1, text});
+        } else {
+            texts_.add(*number, text);
+        }
+        return true;
     }
     bool string(Document::string_t& value) { return add(std::move(value)); }
     bool binary(Document::binary_t& value) { return add(Document::binary(std::move(value))); }
@@ -109,11 +94,18 @@ public:
     bool end_array() { return close(); }
     bool parse_error(std::size_t, const std::string&, const nlohmann::json::exception&) { return false; }
 
-    Document& root() { return root_; }
+    NumberTexts& numberTexts() { return texts_; }
 
 private:
-    // The place of a new value: the root, the next element of the innermost
-    // array, or the member of the innermost object named by the last key.
+    struct PendingText {
+        size_t index;
+        std::string text;
+    };
+
+    // Puts a new value in its place: the root, the next element of the
+    // innermost array, or the member of the innermost object named by the
+    // last key. Answers the place when it is final, none for an element of
+    // an open array.
     Document* place(Document value) {
         if (open_.empty()) {
             root_ = std::move(value);
@@ -121,10 +113,10 @@ private:
         }
         Document& container = *open_.back();
         if (container.is_array()) {
-            auto& elements = container.get_ref<Document::array_t&>();
-            elements.push_back(std::move(value));
-            return &elements.back();
+            container.get_ref<Document::array_t&>().push_back(std::move(value));
+            return nullptr;
         }
+        // Members stay where they are put (the object is a tree of nodes).
         Document& member = container.get_ref<Document::object_t&>()[key_];
         member = std::move(value);
         return &member;
@@ -136,16 +128,26 @@ private:
     // The container's place stays put while it is open: nothing is added
     // to its parent before it closes.
     bool open(Document container) {
-        open_.push_back(place(std::move(container)));
+        const bool inArray = !open_.empty() && open_.back()->is_array();
+        Document* where = place(std::move(container));
+        open_.push_back(inArray ? &open_.back()->back() : where);
+        pendingElements_.emplace_back();
         return true;
     }
     bool close() {
+        Document& container = *open_.back();
+        for (PendingText& pending : pendingElements_.back()) {
+            texts_.add(container[pending.index], std::move(pending.text));
+        }
+        pendingElements_.pop_back();
         open_.pop_back();
         return true;
     }
 
-    Document root_;
+    Document& root_;
+    NumberTexts texts_;
     std::vector<Document*> open_;
+    std::vector<std::vector<PendingText>> pendingElements_;  // one list for each open container
     std::string key_;
 };
 
@@ -160,19 +162,34 @@ double finiteNumber(double value, std::string_view key) {
     return value;
 }
 
-Result<Document> parse(std::string_view text) {
+void NumberTexts::add(const Document& number, std::string text) {
+    texts_.insert_or_assign(&number, Written{number.get<double>(), std::move(text)});
+}
+
+std::optional<std::string_view> NumberTexts::find(const Document& number) const {
+    if (!number.is_number_float()) return std::nullopt;
+    const auto found = texts_.find(&number);
+    // A place whose value was replaced by a later member of the same name
+    // may hold another number: its text is then not this number's.
+    if (found == texts_.end() || found->second.value != number.get<double>()) return std::nullopt;
+    return found->second.text;
+}
+
+Result<ParsedDocument> parse(std::string_view text) {
     // The parser takes a NUL byte for the end of the text; JSON text holds
     // none anywhere, so whatever follows one would go unread.
     const Error invalid{"The data is not valid JSON."};
     if (text.find('\0') != std::string_view::npos) return invalid;
-    DocumentBuilder builder;
+    auto document = std::make_unique<Document>();
+    DocumentBuilder builder(*document);
     if (!Document::sax_parse(text.begin(), text.end(), &builder, nlohmann::json::input_format_t::json, true)) {
         return invalid;
     }
-    return std::move(builder.root());
+    return ParsedDocument(std::move(document), std::move(builder.numberTexts()));
 }
 
-Reader::Reader(const Document& value, std::string_view name) : value_(value), name_(name) {
+Reader::Reader(const Document& value, std::string_view name, const NumberTexts* texts)
+    : value_(value), name_(name), texts_(texts) {
     if (!value_.is_object()) fail(name_, "expected an object");
 }
 
@@ -183,9 +200,9 @@ const Document& Reader::member(std::string_view key) const {
     return *it;
 }
 
-Reader Reader::object(std::string_view key) const { return Reader(member(key), key); }
+Reader Reader::object(std::string_view key) const { return Reader(member(key), key, texts_); }
 
-int64_t Reader::int64(const Document& value, std::string_view key) {
+int64_t Reader::int64(const Document& value, std::string_view key) const {
     if (value.is_number_unsigned()) {
         const uint64_t v = value.get<uint64_t>();
         if (v > static_cast<uint64_t>(INT64_MAX)) fail(key, "integer out of the signed 64-bit range");
@@ -193,25 +210,23 @@ int64_t Reader::int64(const Document& value, std::string_view key) {
     }
     if (value.is_number_integer()) return value.get<int64_t>();
     // A whole number written with a fraction or exponent ("12.0", "1e3").
-    if (hasNumberText(value)) return integerFromText(textOf(value.get_binary()), key);
+    if (const auto text = texts_ ? texts_->find(value) : std::nullopt) return integerFromText(*text, key);
     if (value.is_number_float()) {
         const double d = value.get<double>();
-        constexpr double kTwoTo63 = 9223372036854775808.0;
         if (d != std::trunc(d)) fail(key, "expected an integer, found a fraction");
-        if (!(d >= -kTwoTo63 && d < kTwoTo63)) fail(key, "integer out of the signed 64-bit range");
+        if (!fitsInInt64(d)) fail(key, "integer out of the signed 64-bit range");
         return static_cast<int64_t>(d);
     }
     fail(key, "expected an integer");
 }
 
-int32_t Reader::int32(const Document& value, std::string_view key) {
+int32_t Reader::int32(const Document& value, std::string_view key) const {
     const int64_t v = int64(value, key);
     if (v < INT32_MIN || v > INT32_MAX) fail(key, "integer out of the signed 32-bit range");
     return static_cast<int32_t>(v);
 }
 
 double Reader::number(const Document& value, std::string_view key) {
-    if (hasNumberText(value)) return numberOf(value.get_binary());
     if (!value.is_number()) fail(key, "expected a number");
     return value.get<double>();
 }
@@ -220,7 +235,5 @@ bool Reader::boolean(const Document& value, std::string_view key) {
     if (!value.is_boolean()) fail(key, "expected a boolean");
     return value.get<bool>();
 }
-
-bool Reader::isDecimalNumber(const Document& value) { return hasNumberText(value) || value.is_number_float(); }
 
 }  // namespace kv::json

@@ -10,9 +10,12 @@
 // Decoders read a `Document`, whose members are found by key: parsing one
 // takes time linear in the text's size, however many members an object has.
 #include <cstdint>
+#include <memory>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include <nlohmann/json.hpp>
@@ -35,18 +38,56 @@ using Document = nlohmann::json;
 // Encoding: the value itself, or an error when it is NaN or infinite.
 double finiteNumber(double value, std::string_view key);
 
+// The texts of the numbers of a parsed document that may stand for an
+// integer but were not read as one ("12.0", "1e3", an integer beyond 64
+// bits), each found by the number's place in the document. The document
+// holds such a number as its nearest double; an integer member is read from
+// the text, from what was written.
+class NumberTexts {
+public:
+    void add(const Document& number, std::string text);
+    // The text of `number` when it is one of those numbers.
+    std::optional<std::string_view> find(const Document& number) const;
+
+private:
+    struct Written {
+        double value;  // as the document holds it: a place only ever stands for this value
+        std::string text;
+    };
+    std::unordered_map<const Document*, Written> texts_;
+};
+
+// A parsed JSON text: its document, whose values are plain JSON, and the
+// texts of its numbers. The document stays in one place when the whole is
+// moved, so that the texts still find their numbers.
+class ParsedDocument {
+public:
+    const Document& document() const { return *document_; }
+    const NumberTexts& numberTexts() const { return texts_; }
+
+private:
+    friend Result<ParsedDocument> parse(std::string_view text);
+    ParsedDocument(std::unique_ptr<Document> document, NumberTexts texts)
+        : document_(std::move(document)), texts_(std::move(texts)) {}
+
+    std::unique_ptr<Document> document_;
+    NumberTexts texts_;
+};
+
 // The document of a whole JSON text, or an error when the text is not one
-// JSON value with nothing but whitespace around it. A number that may stand
-// for an integer but was not read as one ("12.0", "1e3", an integer beyond
-// 64 bits) is kept with its text, so that an integer member is read from
-// what was written rather than from its nearest double.
-Result<Document> parse(std::string_view text);
+// JSON value with nothing but whitespace around it.
+Result<ParsedDocument> parse(std::string_view text);
 
 // Reads the members of one JSON object by key.
 class Reader {
 public:
-    Reader(const Document& value, std::string_view name);
-    Reader(Document&&, std::string_view) = delete;  // it keeps a reference to the value
+    // A reader of a value of a parsed document (whose number texts it uses)
+    // or of a value built in code, which has none.
+    Reader(const Document& value, std::string_view name, const NumberTexts* texts = nullptr);
+    Reader(const ParsedDocument& parsed, std::string_view name)
+        : Reader(parsed.document(), name, &parsed.numberTexts()) {}
+    Reader(Document&&, std::string_view, const NumberTexts* = nullptr) = delete;  // it keeps a reference to the value
+    Reader(ParsedDocument&&, std::string_view) = delete;
 
     const Document& member(std::string_view key) const;  // present and not null
     bool contains(std::string_view key) const { return value_.contains(key); }
@@ -63,21 +104,23 @@ public:
         if (!list.is_array()) fail(key, "expected an array");
         std::vector<decltype(decodeElement(std::declval<const Reader&>()))> out;
         out.reserve(list.size());
-        for (const Document& element : list) out.push_back(decodeElement(Reader(element, key)));
+        for (const Document& element : list) out.push_back(decodeElement(Reader(element, key, texts_)));
         return out;
     }
 
     // Checks on single values, for coders of values that are not objects.
-    static int64_t int64(const Document& value, std::string_view key);
-    static int32_t int32(const Document& value, std::string_view key);
+    // An integer is read from the number's text where the reader has it.
+    int64_t int64(const Document& value, std::string_view key) const;
+    int32_t int32(const Document& value, std::string_view key) const;
     static double number(const Document& value, std::string_view key);
     static bool boolean(const Document& value, std::string_view key);
     // A number written with a fraction or an exponent, or too large for an integer.
-    static bool isDecimalNumber(const Document& value);
+    static bool isDecimalNumber(const Document& value) { return value.is_number_float(); }
 
 private:
     const Document& value_;
     std::string_view name_;
+    const NumberTexts* texts_;
 };
 
 // Record to JSON text; a coding error becomes the Result's error.

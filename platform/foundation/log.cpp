@@ -6,33 +6,27 @@
 #include <chrono>
 #include <cstdio>
 #include <ctime>
-#include <memory>
-#include <mutex>
 #include <utility>
 
 namespace {
 
-std::mutex& sinkMutex() {
-    // Never destroyed: other threads may still use it while the process exits.
-    static std::mutex& m = *new std::mutex();
-    return m;
-}
-
-kv::LogSink& currentSink() {
-    // Never destroyed: other threads may still use it while the process exits.
-    static kv::LogSink& sink = *new kv::LogSink();
+// Never destroyed: other threads may still log while the process exits.
+kv::ProcessSetting<kv::LogSink>& installedSink() {
+    static auto& sink = *new kv::ProcessSetting<kv::LogSink>;
     return sink;
 }
 
 }  // namespace
 
 void NSLog(std::string_view message) {
-    std::lock_guard lock(sinkMutex());
-    if (currentSink()) {
-        currentSink()(message);
-    } else {
-        kv::writeLogLineToStandardError(kv::logLine(message));
-    }
+    // Under the setting's lock, so that lines from several threads never mix.
+    installedSink().use([&](const kv::LogSink& sink) {
+        if (sink) {
+            sink(message);
+        } else {
+            kv::writeLogLineToStandardError(kv::logLine(message));
+        }
+    });
 }
 
 namespace kv {
@@ -59,40 +53,6 @@ void writeLogLineToStandardError(std::string_view line) {
     std::fputc('\n', stderr);
 }
 
-LogSink setLogSink(LogSink sink) {
-    std::lock_guard lock(sinkMutex());
-    return std::exchange(currentSink(), std::move(sink));
-}
-
-struct LogCapture::Shared {
-    mutable std::mutex mutex;
-    std::vector<std::string> lines;
-};
-
-LogCapture::LogCapture() : shared_(std::make_shared<Shared>()) {
-    previous_ = setLogSink([shared = shared_](std::string_view line) {
-        std::lock_guard lock(shared->mutex);
-        shared->lines.emplace_back(line);
-    });
-}
-
-LogCapture::~LogCapture() { setLogSink(std::move(previous_)); }
-
-std::vector<std::string> LogCapture::lines() const {
-    std::lock_guard lock(shared_->mutex);
-    return shared_->lines;
-}
-
-size_t LogCapture::count(std::string_view text) const {
-    std::lock_guard lock(shared_->mutex);
-    size_t n = 0;
-    for (const auto& line : shared_->lines) n += line.find(text) != std::string::npos;
-    return n;
-}
-
-void LogCapture::clear() {
-    std::lock_guard lock(shared_->mutex);
-    shared_->lines.clear();
-}
+LogSink setLogSink(LogSink sink) { return installedSink().exchange(std::move(sink)); }
 
 }  // namespace kv

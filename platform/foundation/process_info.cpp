@@ -56,9 +56,8 @@ std::string unameMachine() {
     return name ? std::string(name->machine) : std::string();
 }
 
-ScopedHostDescription::ScopedHostDescription(HostDescription description)
-    : previous_(replacement().exchange(std::move(description))) {}
-
-ScopedHostDescription::~ScopedHostDescription() { replacement().exchange(std::move(previous_)); }
+std::optional<HostDescription> setHostDescription(std::optional<HostDescription> description) {
+    return replacement().exchange(std::move(description));
+}
 
 }  // namespace kv

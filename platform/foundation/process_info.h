@@ -6,6 +6,8 @@
 #include <optional>
 #include <string>
 
+#include "platform/foundation/process_setting.h"
+
 class NSProcessInfo {
 public:
     static NSProcessInfo processInfo() { return {}; }
@@ -40,16 +42,15 @@ struct HostDescription {
     std::string operatingSystemVersion;
 };
 
-// Makes the three readings above answer from `description` while it lives.
-class ScopedHostDescription {
-public:
-    explicit ScopedHostDescription(HostDescription description);
-    ~ScopedHostDescription();
-    ScopedHostDescription(const ScopedHostDescription&) = delete;
-    ScopedHostDescription& operator=(const ScopedHostDescription&) = delete;
+// Makes the three readings above answer from `description`; none restores
+// the system's answers. Returns the description before.
+std::optional<HostDescription> setHostDescription(std::optional<HostDescription> description);
 
-private:
-    std::optional<HostDescription> previous_;
+// Makes the three readings above answer from `description` while it lives.
+class ScopedHostDescription : public ScopedOverride<std::optional<HostDescription>> {
+public:
+    explicit ScopedHostDescription(HostDescription description)
+        : ScopedOverride(setHostDescription, std::move(description)) {}
 };
 
 }  // namespace kv

@@ -12,16 +12,11 @@
 
 namespace {
 
-struct StandardSlot {
-    std::mutex mutex;
-    std::shared_ptr<NSUserDefaults> defaults;
-};
-
 // Never destroyed: the statistics thread may use the defaults while the
 // process ends.
-StandardSlot& standardSlot() {
-    static StandardSlot& slot = *new StandardSlot;
-    return slot;
+kv::ProcessSetting<std::shared_ptr<NSUserDefaults>>& installedStandardDefaults() {
+    static auto& defaults = *new kv::ProcessSetting<std::shared_ptr<NSUserDefaults>>;
+    return defaults;
 }
 
 // The string entries of the file; an unreadable or malformed file holds none.
@@ -33,9 +28,9 @@ std::map<std::string, std::string, std::less<>> readValues(const std::filesystem
     constexpr size_t kLargestFile = size_t(1) << 20;
     const auto text = kv::readWholeFile(file, kLargestFile);
     if (!text) return values;
-    const auto document = kv::json::parse(*text);
-    if (!document || !document->is_object()) return values;
-    for (const auto& [key, value] : document->items()) {
+    const auto parsed = kv::json::parse(*text);
+    if (!parsed || !parsed->document().is_object()) return values;
+    for (const auto& [key, value] : parsed->document().items()) {
         if (value.is_string()) values.emplace(key, value.get<std::string>());
     }
     return values;
@@ -52,10 +47,10 @@ bool replaceFile(const std::filesystem::path& file, const std::string& bytes) {
 NSUserDefaults::NSUserDefaults(std::filesystem::path file) : file_(std::move(file)), values_(readValues(file_)) {}
 
 std::shared_ptr<NSUserDefaults> NSUserDefaults::standardUserDefaults() {
-    StandardSlot& slot = standardSlot();
-    std::lock_guard lock(slot.mutex);
-    if (!slot.defaults) slot.defaults = std::make_shared<NSUserDefaults>(kv::standardUserDefaultsFile());
-    return slot.defaults;
+    return installedStandardDefaults().use([](std::shared_ptr<NSUserDefaults>& defaults) {
+        if (!defaults) defaults = std::make_shared<NSUserDefaults>(kv::standardUserDefaultsFile());
+        return defaults;
+    });
 }
 
 std::optional<std::string> NSUserDefaults::stringForKey(std::string_view key) const {
@@ -98,17 +93,8 @@ std::filesystem::path standardUserDefaultsFile() {
     return {};
 }
 
-ScopedStandardUserDefaults::ScopedStandardUserDefaults(std::filesystem::path file) {
-    auto defaults = std::make_shared<NSUserDefaults>(std::move(file));
-    StandardSlot& slot = standardSlot();
-    std::lock_guard lock(slot.mutex);
-    previous_ = std::exchange(slot.defaults, std::move(defaults));
-}
-
-ScopedStandardUserDefaults::~ScopedStandardUserDefaults() {
-    StandardSlot& slot = standardSlot();
-    std::lock_guard lock(slot.mutex);
-    slot.defaults = std::move(previous_);
+std::shared_ptr<NSUserDefaults> setStandardUserDefaults(std::shared_ptr<NSUserDefaults> defaults) {
+    return installedStandardDefaults().exchange(std::move(defaults));
 }
 
 }  // namespace kv

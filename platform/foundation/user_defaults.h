@@ -12,6 +12,8 @@
 #include <string>
 #include <string_view>
 
+#include "platform/foundation/process_setting.h"
+
 class NSUserDefaults {
 public:
     // Defaults kept in `file`, read from it now when it exists. With an
@@ -46,17 +48,16 @@ namespace kv {
 // empty when neither is known.
 std::filesystem::path standardUserDefaultsFile();
 
+// Replaces the standard defaults; none makes the next use read them from
+// standardUserDefaultsFile(). Returns the ones before.
+std::shared_ptr<NSUserDefaults> setStandardUserDefaults(std::shared_ptr<NSUserDefaults> defaults);
+
 // Points the standard defaults at `file` while it lives, then puts back the
 // ones before.
-class ScopedStandardUserDefaults {
+class ScopedStandardUserDefaults : public ScopedOverride<std::shared_ptr<NSUserDefaults>> {
 public:
-    explicit ScopedStandardUserDefaults(std::filesystem::path file);
-    ~ScopedStandardUserDefaults();
-    ScopedStandardUserDefaults(const ScopedStandardUserDefaults&) = delete;
-    ScopedStandardUserDefaults& operator=(const ScopedStandardUserDefaults&) = delete;
-
-private:
-    std::shared_ptr<NSUserDefaults> previous_;
+    explicit ScopedStandardUserDefaults(std::filesystem::path file)
+        : ScopedOverride(setStandardUserDefaults, std::make_shared<NSUserDefaults>(std::move(file))) {}
 };
 
 }  // namespace kv

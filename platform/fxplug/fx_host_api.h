@@ -9,6 +9,7 @@
 #include <string>
 
 #include "platform/coremedia/cmtime.h"
+#include "platform/foundation/ns_object.h"
 #include "platform/fxplug/fx_value.h"
 
 class FxPlugIn;
@@ -22,9 +23,6 @@ enum class FxProtocol {
     FxAnalysisAPI_v2,
     FxTimingAPI_v4,
 };
-
-// A selector, by its name ("startAnalysis").
-using SEL = std::string;
 
 // Any object the host answers `apiForProtocol` with.
 class FxHostAPI {

@@ -1,20 +1,17 @@
 #include "platform/metal/mtl_command_buffer.h"
 
-#include <mutex>
+#include <utility>
 
+#include "platform/foundation/process_setting.h"
 #include "platform/metal/rasterizer.h"
 
 namespace kv::metal {
 namespace {
 
-struct ObserverSlot {
-    std::mutex mutex;
-    CommitObserver observer;
-};
-
-ObserverSlot& observerSlot() {
-    static ObserverSlot slot;
-    return slot;
+// Never destroyed: a render may still run while the process exits.
+ProcessSetting<CommitObserver>& installedObserver() {
+    static auto& observer = *new ProcessSetting<CommitObserver>;
+    return observer;
 }
 
 std::vector<uint8_t> copyBytes(const void* bytes, NSUInteger length) {
@@ -24,12 +21,7 @@ std::vector<uint8_t> copyBytes(const void* bytes, NSUInteger length) {
 
 }  // namespace
 
-CommitObserver setCommitObserver(CommitObserver observer) {
-    ObserverSlot& slot = observerSlot();
-    std::lock_guard guard(slot.mutex);
-    std::swap(slot.observer, observer);
-    return observer;
-}
+CommitObserver setCommitObserver(CommitObserver observer) { return installedObserver().exchange(std::move(observer)); }
 
 }  // namespace kv::metal
 
@@ -85,13 +77,7 @@ void MTLCommandBuffer::enqueue() {
 void MTLCommandBuffer::commit() {
     if (status_ >= MTLCommandBufferStatusCommitted) return;
     status_ = MTLCommandBufferStatusCommitted;
-    kv::metal::CommitObserver observer;
-    {
-        kv::metal::ObserverSlot& slot = kv::metal::observerSlot();
-        std::lock_guard guard(slot.mutex);
-        observer = slot.observer;
-    }
-    if (observer) observer(label, passes_);
+    if (const kv::metal::CommitObserver observer = kv::metal::installedObserver().get()) observer(label, passes_);
     for (const kv::metal::RenderPass& pass : passes_) {
         kv::Result<void> outcome = kv::metal::executeRenderPass(pass);
         if (!outcome.ok() && !error_) error_ = outcome.error();

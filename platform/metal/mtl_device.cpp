@@ -1,7 +1,8 @@
 #include "platform/metal/mtl_device.h"
 
-#include <mutex>
+#include <utility>
 
+#include "platform/foundation/process_setting.h"
 #include "platform/metal/mtl_command_buffer.h"
 
 std::shared_ptr<MTLCommandBuffer> MTLCommandQueue::commandBuffer() {
@@ -49,14 +50,10 @@ std::shared_ptr<MTLTexture> MTLDevice::newTextureWithDescriptor(const MTLTexture
 
 namespace {
 
-struct DeviceSourceSlot {
-    std::mutex mutex;
-    kv::MetalDeviceSource source;
-};
-
-DeviceSourceSlot& deviceSourceSlot() {
-    static DeviceSourceSlot slot;
-    return slot;
+// Never destroyed: a render may still run while the process exits.
+kv::ProcessSetting<kv::MetalDeviceSource>& installedDeviceSource() {
+    static auto& source = *new kv::ProcessSetting<kv::MetalDeviceSource>;
+    return source;
 }
 
 const std::shared_ptr<MTLDevice>& softwareGPU() {
@@ -68,23 +65,14 @@ const std::shared_ptr<MTLDevice>& softwareGPU() {
 }  // namespace
 
 std::vector<std::shared_ptr<MTLDevice>> MTLCopyAllDevices() {
-    kv::MetalDeviceSource source;
-    {
-        DeviceSourceSlot& slot = deviceSourceSlot();
-        std::lock_guard guard(slot.mutex);
-        source = slot.source;
-    }
-    if (source) return source();
+    if (const kv::MetalDeviceSource source = installedDeviceSource().get()) return source();
     return {softwareGPU()};
 }
 
 namespace kv {
 
 MetalDeviceSource setMetalDeviceSource(MetalDeviceSource source) {
-    DeviceSourceSlot& slot = deviceSourceSlot();
-    std::lock_guard guard(slot.mutex);
-    std::swap(slot.source, source);
-    return source;
+    return installedDeviceSource().exchange(std::move(source));
 }
 
 }  // namespace kv

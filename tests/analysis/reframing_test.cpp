@@ -70,6 +70,7 @@ TEST(KeptUnionTest, FiltersByMotionBoxPointsCountAndArea) {
         {{0.2, 0.0, 0.4, 0.09, 300}, false},                        // below it
         {{0.0, 0.0, 0.5, 0.9, 300}, true},                          // only the centre inside
         {{0.00, 0.00, 0.03, 1.00, 300}, false},                     // overlaps, no point inside
+        {{0.00, 0.50, 0.05, 0.90, 300}, true},                      // only the (maxX, minY) corner inside
         {{0.02, lowY, 1.5, 1.5, 300}, true},                        // first corner on the minimum edges
         {{0.02, std::nextafter(lowY, 0.0), 1.5, 1.5, 300}, false},  // a step below them
         {{std::nextafter(0.02, 0.0), lowY, 1.5, 1.5, 300}, false},

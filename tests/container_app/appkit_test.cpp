@@ -7,7 +7,7 @@
 #include "platform/appkit/ns_button.h"
 #include "platform/appkit/ns_stack_view.h"
 #include "platform/appkit/ns_text_field.h"
-#include "platform/appkit/ns_thread.h"
+#include "platform/foundation/ns_thread.h"
 #include "platform/appkit/ns_window.h"
 #include "platform/foundation/log.h"
 #include "tests/container_app/display_session.h"

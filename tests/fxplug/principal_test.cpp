@@ -24,7 +24,11 @@ TEST(FxPrincipalTest, ClassesAreFoundByTheirPlainName) {
     EXPECT_FALSE(FxPrincipal::createPlugIn("PrincipalTestDeclining", nullptr));
 }
 
-TEST(FxPrincipalTest, ServiceReturnsAtOnceWithoutAHost) { FxPrincipal::startServicePrincipal(); }
+TEST(FxPrincipalTest, ServiceReturnsAtOnceWithoutAHostAndKeepsTheClasses) {
+    FxPrincipal::registerPlugInClass("PrincipalTestServed", makeBare);
+    FxPrincipal::startServicePrincipal();
+    EXPECT_TRUE(FxPrincipal::createPlugIn("PrincipalTestServed", nullptr));
+}
 
 TEST(FxPlugInTest, EntriesNotImplementedAnswerNoWithAnErrorNamingThem) {
     BarePlugIn plugIn;

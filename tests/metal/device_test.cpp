@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "metal_test_support.h"
+#include "platform/foundation/process_setting.h"
 #include "platform/iosurface/pixel_values.h"
 
 namespace kv {
@@ -18,9 +19,10 @@ TEST(MetalDeviceTest, TheSystemHasTheSoftwareGPUUnlessASourceIsInstalled) {
     EXPECT_EQ(MTLCopyAllDevices()[0], devices[0]);  // the same GPU every time
 
     const auto other = test::testDevice(42);
-    const MetalDeviceSource before = setMetalDeviceSource([other] { return std::vector{other}; });
-    EXPECT_EQ(MTLCopyAllDevices(), std::vector{other});
-    setMetalDeviceSource(before);
+    {
+        const ScopedOverride source(setMetalDeviceSource, [other] { return std::vector{other}; });
+        EXPECT_EQ(MTLCopyAllDevices(), std::vector{other});
+    }
     EXPECT_EQ(MTLCopyAllDevices(), devices);
 }
 

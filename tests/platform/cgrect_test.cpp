@@ -43,13 +43,13 @@ TEST(CGRectTest, JsonCodingKeepsNegativeSizes) {
     const CGRect r = CGRectMake(0.25, 0.5, 0.5, -0.25);
     const auto json = encodeCGRect(r);
     EXPECT_EQ(json.dump(), "[[0.25,0.5],[0.5,-0.25]]");
-    EXPECT_EQ(decodeCGRect(kv::json::parse(json.dump()).value(), "r"), r);
+    EXPECT_EQ(decodeCGRect(kv::json::parse(json.dump())->document(), "r"), r);
 }
 
 TEST(CGRectTest, JsonDecodingRejectsMalformedRectangles) {
     for (const char* text : {"[[0,0],[1]]", "[[0,0]]", "{\"x\":0}", "[[0,\"0\"],[1,1]]", "[[0,0],[1,null]]",
                              "[[0,0],[1,1],[2,2]]"}) {
-        EXPECT_THROW(decodeCGRect(kv::json::parse(text).value(), "r"), kv::JsonCodingError) << text;
+        EXPECT_THROW(decodeCGRect(kv::json::parse(text)->document(), "r"), kv::JsonCodingError) << text;
     }
     EXPECT_THROW(encodeCGRect(CGRectMake(0, 0, INFINITY, 1)), kv::JsonCodingError);
 }

@@ -7,16 +7,16 @@
 namespace {
 
 using kv::JsonCodingError;
-using kv::json::Document;
+using kv::json::ParsedDocument;
 using kv::json::Reader;
 
-Reader readerOf(const Document& v) { return Reader(v, "test"); }
+Reader readerOf(const ParsedDocument& v) { return Reader(v, "test"); }
 
-Document parsed(std::string_view text) { return kv::json::parse(text).value(); }
+ParsedDocument parsed(std::string_view text) { return kv::json::parse(text).value(); }
 
 TEST(JsonCodingTest, IntegerMembersAreStrict) {
-    const Document v = parsed(R"({"a":12,"b":12.5,"c":12.0,"d":"12","e":null,"f":9223372036854775808,
-        "g":-9223372036854775808,"h":1e19,"i":2147483648,"j":true})");
+    const ParsedDocument v = parsed(R"({"a":12,"b":12.5,"c":12.0,"d":"12","e":null,"f":9223372036854775808,
+        "g":-9223372036854775808,"h":1e19,"i":2147483648,"j":true,"k":1.5e0})");
     const Reader r = readerOf(v);
     EXPECT_EQ(r.int64("a"), 12);
     EXPECT_THROW(r.int64("b"), JsonCodingError);
@@ -28,11 +28,23 @@ TEST(JsonCodingTest, IntegerMembersAreStrict) {
     EXPECT_THROW(r.int64("h"), JsonCodingError);
     EXPECT_THROW(r.int32("i"), JsonCodingError);
     EXPECT_THROW(r.int64("j"), JsonCodingError);
+    EXPECT_THROW(r.int64("k"), JsonCodingError);  // a fraction however it is written
     EXPECT_THROW(r.int64("missing"), JsonCodingError);
 }
 
+TEST(JsonCodingTest, IntegersAreReadFromTheirTextWhereverTheyStand) {
+    // 2^53 + 1 has no double of its own: only its text gives it.
+    const ParsedDocument v = parsed(R"({"a":9007199254740993.0,"list":[7,9007199254740993.0,[1e0,9007199254740993e0]]})");
+    const Reader r = readerOf(v);
+    EXPECT_EQ(r.int64("a"), 9007199254740993);
+    const auto& list = v.document()["list"];
+    EXPECT_TRUE(list[1].is_number_float());  // the document itself holds plain JSON numbers
+    EXPECT_EQ(r.int64(list[1], "list"), 9007199254740993);
+    EXPECT_EQ(r.int64(list[2][1], "list"), 9007199254740993);
+}
+
 TEST(JsonCodingTest, NumberAndBooleanMembers) {
-    const Document v = parsed(R"({"n":1,"x":0.25,"s":"0.25","b":false,"one":1})");
+    const ParsedDocument v = parsed(R"({"n":1,"x":0.25,"s":"0.25","b":false,"one":1})");
     const Reader r = readerOf(v);
     EXPECT_EQ(r.number("n"), 1.0);
     EXPECT_EQ(r.number("x"), 0.25);
@@ -43,7 +55,7 @@ TEST(JsonCodingTest, NumberAndBooleanMembers) {
 
 TEST(JsonCodingTest, ReaderNeedsAnObjectAndArraysNeedArrays) {
     EXPECT_THROW(readerOf(parsed("[1]")), JsonCodingError);
-    const Document v = parsed(R"({"list":{"a":1},"nums":[1,2]})");
+    const ParsedDocument v = parsed(R"({"list":{"a":1},"nums":[1,2]})");
     auto decodeOne = [](const Reader& r) { return r.int64("a"); };
     EXPECT_THROW(readerOf(v).array("list", decodeOne), JsonCodingError);
     EXPECT_THROW(readerOf(v).array("nums", decodeOne), JsonCodingError);

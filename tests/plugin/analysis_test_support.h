@@ -16,6 +16,7 @@
 #include "host/frame_surfaces.h"
 #include "host/clip_source.h"
 #include "platform/foundation/date.h"
+#include "platform/foundation/process_setting.h"
 #include "platform/foundation/log.h"
 #include "plugin/parameter_set.h"
 #include "plugin/stored_analysis.h"
@@ -72,10 +73,10 @@ protected:
         ASSERT_NE(plugin, nullptr);
         plugin->addParametersWithError(nullptr);
         instance->calls().clear();
-        previousDate = setDateSource([this] { return NSDate{clockSeconds.load()}; });
+        clock.emplace(setDateSource, [this] { return NSDate{clockSeconds.load()}; });
     }
 
-    void TearDown() override { setDateSource(previousDate); }
+    void TearDown() override { clock.reset(); }
 
     bool setUpRun(CMTimeRange range, CMTime frameDuration = CMTimeMake(1, 30), NSError* error = nullptr) {
         return plugin->setupAnalysisForTimeRange(range, frameDuration, error);
@@ -160,7 +161,7 @@ protected:
     std::unique_ptr<host::EffectInstance> instance;
     KestrelvantagePlugIn* plugin = nullptr;
     std::atomic<double> clockSeconds{1000.0};
-    DateSource previousDate;
+    std::optional<ScopedOverride<DateSource>> clock;
 };
 
 }  // namespace kv::test

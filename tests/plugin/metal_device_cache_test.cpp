@@ -4,11 +4,13 @@
 
 #include <atomic>
 #include <mutex>
+#include <optional>
 #include <set>
 #include <thread>
 #include <vector>
 
 #include "platform/foundation/log.h"
+#include "platform/foundation/process_setting.h"
 
 namespace kv {
 namespace {
@@ -24,14 +26,13 @@ std::shared_ptr<MTLDevice> gpu(uint64_t registryID, int64_t queueLimit = -1, boo
 class MetalDeviceCacheTest : public ::testing::Test {
 protected:
     void installGPUs(std::vector<std::shared_ptr<MTLDevice>> devices) {
-        previous_ = setMetalDeviceSource([devices] { return devices; });
+        gpus_.emplace(setMetalDeviceSource, [devices] { return devices; });
     }
-    void TearDown() override { setMetalDeviceSource(previous_); }
 
     LogCapture log;
 
 private:
-    MetalDeviceSource previous_;
+    std::optional<ScopedOverride<MetalDeviceSource>> gpus_;
 };
 
 TEST_F(MetalDeviceCacheTest, AnotherPixelFormatAddsAnItemAndLeavesTheOthers) {

@@ -280,7 +280,7 @@ TEST_F(RenderTest, EachDestinationFormatGetsItsPipelineAndMatchesTheReference) {
 TEST_F(RenderTest, RenderSpeedIsTheReciprocalOfTheWholeMilliseconds) {
     std::mutex mutex;
     std::deque<double> times;
-    const DateSource previous = setDateSource([&] {
+    const ScopedOverride clock(setDateSource, [&] {
         std::lock_guard hold(mutex);
         const double now = times.front();
         if (times.size() > 1) times.pop_front();
@@ -296,7 +296,6 @@ TEST_F(RenderTest, RenderSpeedIsTheReciprocalOfTheWholeMilliseconds) {
     renderAt(3000.0, 2999.0);     // the clock set back
     EXPECT_EQ(performance().renderSpeedFps.lastFlt, float(1.0 / 40.0));
     EXPECT_EQ(performance().renderSpeedFps.firstFlt, float(1.0 / 40.0));
-    setDateSource(previous);
 }
 
 TEST_F(RenderTest, TheOutputAndSourceTileRectanglesAreTheHostsOwn) {

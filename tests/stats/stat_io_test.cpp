@@ -23,15 +23,11 @@ using namespace std::chrono_literals;
 class ScopedEndpoint {
 public:
     ScopedEndpoint(std::string url, std::string trusted)
-        : url_(setStatisticsEndpoint(std::move(url))), trusted_(setTrustedCertificatesFile(std::move(trusted))) {}
-    ~ScopedEndpoint() {
-        setStatisticsEndpoint(url_);
-        setTrustedCertificatesFile(trusted_);
-    }
+        : url_(setStatisticsEndpoint, std::move(url)), trusted_(setTrustedCertificatesFile, std::move(trusted)) {}
 
 private:
-    std::string url_;
-    std::string trusted_;
+    ScopedOverride<std::string> url_;
+    ScopedOverride<std::string> trusted_;
 };
 
 class UploadConcurrencyTest : public ::testing::Test {

@@ -7,7 +7,8 @@
 #include <condition_variable>
 #include <mutex>
 
-#include "platform/foundation/thread_sleep.h"
+#include "platform/foundation/ns_thread.h"
+#include "platform/foundation/process_setting.h"
 #include "stats/stat_io.h"
 #include "stats/usage_counter.h"
 #include "tests/stats/stats_test_support.h"
@@ -21,17 +22,6 @@ using namespace std::chrono_literals;
 // decides when it ends.
 class ManualSleeper {
 public:
-    ManualSleeper() {
-        previous_ = setSleeper([this](double seconds) {
-            std::unique_lock lock(mutex_);
-            intervals_.push_back(seconds);
-            changed_.notify_all();
-            const size_t mine = intervals_.size();
-            changed_.wait(lock, [&] { return released_ || wakes_ >= mine; });
-        });
-    }
-    ~ManualSleeper() { setSleeper(std::move(previous_)); }
-
     // Waits until the `n`th sleep has begun.
     bool waitForSleep(size_t n) {
         std::unique_lock lock(mutex_);
@@ -59,7 +49,14 @@ private:
     std::vector<double> intervals_;
     size_t wakes_ = 0;
     bool released_ = false;
-    Sleeper previous_;
+    // Installed last, once what it uses is there.
+    ScopedOverride<Sleeper> installed_{setSleeper, [this](double seconds) {
+                                           std::unique_lock lock(mutex_);
+                                           intervals_.push_back(seconds);
+                                           changed_.notify_all();
+                                           const size_t mine = intervals_.size();
+                                           changed_.wait(lock, [&] { return released_ || wakes_ >= mine; });
+                                       }};
 };
 
 class StatThreadConcurrencyTest : public ::testing::Test {
@@ -70,14 +67,12 @@ protected:
         counter.reset();
         sleeper.release();
         thread.reset();
-        setStatisticsEndpoint(previousEndpoint);
-        setTrustedCertificatesFile(previousTrust);
     }
 
     test::HttpsTestServer server;
     test::StatsWorld world;
-    std::string previousEndpoint = setStatisticsEndpoint(server.url());
-    std::string previousTrust = setTrustedCertificatesFile(server.certificate().string());
+    ScopedOverride<std::string> endpoint{setStatisticsEndpoint, server.url()};
+    ScopedOverride<std::string> trust{setTrustedCertificatesFile, server.certificate().string()};
     ManualSleeper sleeper;
     std::shared_ptr<Counter> counter = std::make_shared<Counter>();
     std::shared_ptr<StatThread> thread;

@@ -4,8 +4,6 @@
 // installation identifier, and the log and standard output captured.
 #include <gtest/gtest.h>
 
-#include <optional>
-
 #include "platform/foundation/bundle.h"
 #include "platform/foundation/date.h"
 #include "platform/foundation/log.h"
@@ -27,20 +25,14 @@ public:
           host_(HostDescription{"arm64", "en_US", "Linux 6.1.0"}),
           bundle_(NSBundle::InfoDictionary{{"CFBundleIdentifier", std::string("com.orbelwick.fx_kestrelvantage")},
                                            {"CFBundleShortVersionString", std::string("1.2.3")}}) {
-        setDate(kNow);
         forgetInstallationIdForTesting();
     }
-    ~StatsWorld() {
-        setDateSource(previousDate_.value_or(DateSource{}));
-        forgetInstallationIdForTesting();
-    }
+    ~StatsWorld() { forgetInstallationIdForTesting(); }
     StatsWorld(const StatsWorld&) = delete;
     StatsWorld& operator=(const StatsWorld&) = delete;
 
-    void setDate(double secondsSince1970) {
-        auto previous = setDateSource([secondsSince1970] { return NSDate{secondsSince1970}; });
-        if (!previousDate_) previousDate_ = std::move(previous);
-    }
+    // Until the world ends, when the clock before comes back.
+    void setDate(double secondsSince1970) { setDateSource([secondsSince1970] { return NSDate{secondsSince1970}; }); }
 
     const testing::ScratchDirectory& scratch() const { return scratch_; }
     LogCapture log;
@@ -51,7 +43,7 @@ private:
     ScopedStandardUserDefaults defaults_;
     ScopedHostDescription host_;
     ScopedMainBundleInfo bundle_;
-    std::optional<DateSource> previousDate_;
+    ScopedOverride<DateSource> clock_{setDateSource, [] { return NSDate{kNow}; }};
 };
 
 }  // namespace kv::test

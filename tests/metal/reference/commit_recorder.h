@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/foundation/process_setting.h"
 #include "platform/metal/metal.h"
 #include "reference_rasterizer.h"
 
@@ -13,25 +14,20 @@ namespace kv::test {
 // Watches the passes of every commit while it lives.
 class CommitRecorder {
 public:
-    CommitRecorder() {
-        previous_ = metal::setCommitObserver([this](const std::string& label, const std::vector<metal::RenderPass>& committed) {
-            labels.push_back(label);
-            for (const auto& pass : committed) {
-                passes.push_back(pass);
-                before.push_back(packedPixels(*pass.colorAttachment.texture));
-            }
-        });
-    }
-    ~CommitRecorder() { metal::setCommitObserver(previous_); }
-    CommitRecorder(const CommitRecorder&) = delete;
-    CommitRecorder& operator=(const CommitRecorder&) = delete;
-
     std::vector<std::string> labels;
     std::vector<metal::RenderPass> passes;
     std::vector<std::vector<uint8_t>> before;  // each target's pixels before its pass
 
 private:
-    metal::CommitObserver previous_;
+    // Installed last, once the lists it fills are there.
+    ScopedOverride<metal::CommitObserver> observer_{
+        metal::setCommitObserver, [this](const std::string& label, const std::vector<metal::RenderPass>& committed) {
+            labels.push_back(label);
+            for (const auto& pass : committed) {
+                passes.push_back(pass);
+                before.push_back(packedPixels(*pass.colorAttachment.texture));
+            }
+        }};
 };
 
 }  // namespace kv::test

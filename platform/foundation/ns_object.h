@@ -1,7 +1,8 @@
 #pragma once
-// The root class of the platform's objects and its action messages. Objects
-// are shared (the platform counts references); a control holds its target
-// weakly and names the message it sends with a selector.
+// The root class of the platform's objects, and selectors, the names of the
+// messages they answer. Objects are shared (the platform counts references);
+// a control holds its target weakly and names the message it sends with a
+// selector; an effect's push button names the message the host sends it.
 #include <functional>
 #include <memory>
 #include <string>
@@ -14,11 +15,16 @@ public:
     virtual ~NSObject() = default;
 };
 
-// An action message: a method name such as "okClicked:" and the method that
-// answers it. Any target of the method's class, or of a subclass, answers it.
+// A message: a method name such as "okClicked:", and, for an action, the
+// method that answers it. Any target of the method's class, or of a
+// subclass, answers it. Selectors with the same name are the same selector.
 class SEL {
 public:
     SEL() = default;
+    // A selector by its name alone ("startAnalysis"), which no target answers
+    // through `send`: its receiver looks the name up itself.
+    SEL(std::string name) : name_(std::move(name)) {}
+    SEL(const char* name) : name_(name) {}
 
     template <class Target>
     SEL(std::string name, void (Target::*method)(NSObject* sender))
@@ -35,6 +41,8 @@ public:
     // Sends the message to `target`; false when the target does not answer
     // it (its class has no such method) or the selector is empty.
     bool send(NSObject& target, NSObject* sender) const { return send_ && send_(target, sender); }
+
+    friend bool operator==(const SEL& a, const SEL& b) { return a.name_ == b.name_; }
 
 private:
     std::string name_;

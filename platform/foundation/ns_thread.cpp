@@ -1,10 +1,33 @@
-#include "platform/appkit/ns_thread.h"
+#include "platform/foundation/ns_thread.h"
 
+#include <chrono>
+#include <cmath>
 #include <memory>
 #include <system_error>
 #include <thread>
+#include <utility>
 
 #include "platform/foundation/log.h"
+#include "platform/foundation/process_setting.h"
+
+namespace {
+
+// Never destroyed: a thread may sleep through the end of the process.
+kv::ProcessSetting<kv::Sleeper>& installedSleeper() {
+    static auto& sleeper = *new kv::ProcessSetting<kv::Sleeper>;
+    return sleeper;
+}
+
+}  // namespace
+
+void NSThread::sleepForTimeInterval(double seconds) {
+    if (const kv::Sleeper sleeper = installedSleeper().get()) {
+        sleeper(seconds);
+        return;
+    }
+    if (!(seconds > 0)) return;  // also NaN: nothing to wait for
+    std::this_thread::sleep_for(std::chrono::duration<double>(std::fmin(seconds, 1e9)));
+}
 
 void NSThread::start() {
     State expected = State::created;
@@ -26,3 +49,9 @@ void NSThread::start() {
         NSLog(std::string("NSThread: cannot start a thread: ") + error.what());
     }
 }
+
+namespace kv {
+
+Sleeper setSleeper(Sleeper sleeper) { return installedSleeper().exchange(std::move(sleeper)); }
+
+}  // namespace kv
