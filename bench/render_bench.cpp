@@ -32,7 +32,7 @@
 #include "platform/metal/rasterizer.h"
 #include "plugin/kestrelvantage_plugin.h"
 #include "tests/analysis/default_settings.h"
-#include "tests/metal/reference/commit_recorder.h"
+#include "tests/platform/metal/reference/commit_recorder.h"
 
 #ifdef KV_BENCH_OPENCV
 #include <opencv2/core.hpp>

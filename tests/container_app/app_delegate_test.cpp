@@ -9,7 +9,7 @@
 #include "container_app/app_delegate.h"
 #include "container_app/main_interface.h"
 #include "platform/foundation/log.h"
-#include "tests/container_app/display_session.h"
+#include "tests/support/display_session.h"
 
 namespace kv {
 namespace {

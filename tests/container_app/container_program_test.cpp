@@ -9,7 +9,7 @@
 #include <thread>
 
 #include "tests/container_app/child_process.h"
-#include "tests/container_app/display_session.h"
+#include "tests/support/display_session.h"
 #include "tests/container_app/x_client.h"
 
 namespace kv::testing {

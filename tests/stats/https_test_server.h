@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "platform/foundation/url_session.h"
-#include "tests/video/video_test_support.h"
+#include "tests/host/video/video_test_support.h"
 
 namespace kv::test {
 

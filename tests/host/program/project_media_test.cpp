@@ -4,7 +4,7 @@
 #include <filesystem>
 
 #include "host/program/host_session.h"
-#include "tests/program/program_test_support.h"
+#include "tests/host/program/program_test_support.h"
 
 namespace kv::testing {
 namespace {

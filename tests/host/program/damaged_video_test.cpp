@@ -9,7 +9,7 @@
 #include "host/program/time_text.h"
 #include "host/video/video_clip.h"
 #include "platform/foundation/double_text.h"
-#include "tests/program/program_test_support.h"
+#include "tests/host/program/program_test_support.h"
 
 namespace kv::testing {
 namespace {

@@ -15,7 +15,7 @@
 #include <functional>
 #include <memory>
 
-#include "tests/program/program_test_support.h"
+#include "tests/host/program/program_test_support.h"
 
 namespace kv::testing {
 namespace {

@@ -1,4 +1,4 @@
-#include "tests/program/program_test_support.h"
+#include "tests/host/program/program_test_support.h"
 
 #include <sstream>
 

@@ -12,7 +12,7 @@
 
 #include "host/program/commands.h"
 #include "platform/foundation/double_text.h"
-#include "tests/program/program_test_support.h"
+#include "tests/host/program/program_test_support.h"
 #include "tests/support/quiet_spawn.h"
 
 namespace kv::testing {

@@ -15,7 +15,7 @@
 #include "host/program/progress_bar.h"
 #include "host/project_lock.h"
 #include "platform/cryptokit/sha256.h"
-#include "tests/program/program_test_support.h"
+#include "tests/host/program/program_test_support.h"
 #include "tests/support/quiet_spawn.h"
 
 namespace kv::testing {

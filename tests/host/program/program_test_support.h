@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "analysis/motion_types.h"
-#include "tests/video/video_test_support.h"
+#include "tests/host/video/video_test_support.h"
 
 namespace kv::testing {
 

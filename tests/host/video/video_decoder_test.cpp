@@ -11,7 +11,7 @@
 #include <limits>
 
 #include "platform/foundation/log.h"
-#include "tests/video/video_test_support.h"
+#include "tests/host/video/video_test_support.h"
 
 namespace {
 

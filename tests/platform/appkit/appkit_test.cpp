@@ -10,7 +10,7 @@
 #include "platform/foundation/ns_thread.h"
 #include "platform/appkit/ns_window.h"
 #include "platform/foundation/log.h"
-#include "tests/container_app/display_session.h"
+#include "tests/support/display_session.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "tests/container_app/display_session.h"
+#include "tests/support/display_session.h"
 
 #include <fcntl.h>
 #include <poll.h>

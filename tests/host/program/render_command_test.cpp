@@ -9,7 +9,7 @@
 #include "host/program/commands.h"
 #include "host/synthetic_clip.h"
 #include "platform/foundation/log.h"
-#include "tests/program/program_test_support.h"
+#include "tests/host/program/program_test_support.h"
 
 namespace kv::testing {
 namespace {

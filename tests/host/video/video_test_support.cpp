@@ -1,4 +1,4 @@
-#include "tests/video/video_test_support.h"
+#include "tests/host/video/video_test_support.h"
 
 #include <unistd.h>
 

@@ -4,7 +4,7 @@
 
 #include "host/video/video_decoder.h"
 #include "platform/foundation/log.h"
-#include "tests/video/video_test_support.h"
+#include "tests/host/video/video_test_support.h"
 
 namespace kv::host {
 namespace {
