@@ -94,14 +94,16 @@ auto timed(double& seconds, Work&& work) {
 
 // The effect's picture of one source frame, as the host renders it: the
 // state call, then the render entries.
-Result<std::shared_ptr<IOSurface>> renderThroughEffect(FxTileableEffect& effect, const ClipFrame& frame) {
+Result<std::shared_ptr<IOSurface>> renderThroughEffect(FxTileableEffect& effect, const ClipFrame& frame,
+                                                       SurfacePool* destinations = nullptr) {
     std::optional<NSData> state;
     NSError error;
     const std::string when = " for the frame at " + secondsText(frame.time) + " failed: ";
     if (!effect.pluginState(&state, frame.time, kFxQuality_HIGH, &error)) {
         return Error{"The effect's state" + when + error.localizedDescription};
     }
-    RenderOutcome outcome = renderFrame(effect, frame.surface, kDestinationFormat, state, frame.time);
+    RenderOutcome outcome =
+        renderFrame(effect, frame.surface, kDestinationFormat, state, frame.time, FxMatrix44(), destinations);
     if (!outcome.succeeded) return Error{"The effect's render" + when + outcome.error.localizedDescription};
     return outcome.destination;
 }
@@ -165,6 +167,11 @@ int renderVideo(const RenderCommand& command, const CommandContext& context, con
     if (!frames) return reportFailure(context, frames.error().message);
     FrameSequence& sequence = **frames;
 
+    // The effect's pictures go on surfaces reused from frame to frame: those
+    // being rendered, the one encoding and one coming back.
+    const auto pictures = SurfacePool::make(settings.width, settings.height, kDestinationFormat,
+                                            kFramesInEffect + 2, IOSurface::Contents::uncleared);
+
     ProgressBar bar(context.err, context.showProgress, "Rendering");
     RenderTimes spent;
     int64_t undecoded = 0;
@@ -220,9 +227,10 @@ int renderVideo(const RenderCommand& command, const CommandContext& context, con
         const CMTime time = (*frame)->time;
         if (!first) first = time;
         last = time;
-        rendering.push_back(std::async(std::launch::async, [&effect, input = std::move(**frame)] {
+        rendering.push_back(std::async(std::launch::async, [&effect, &pictures, input = std::move(**frame)] {
             Rendered rendered{input.time, Error{}};
-            rendered.picture = timed(rendered.seconds, [&] { return renderThroughEffect(effect, input); });
+            rendered.picture =
+                timed(rendered.seconds, [&] { return renderThroughEffect(effect, input, pictures.get()); });
             return rendered;
         }));
         if (rendering.size() < kFramesInEffect) continue;

@@ -1,5 +1,7 @@
 #include "host/video/rgba_converter.h"
 
+#include "platform/dispatch/dispatch.h"
+
 #if defined(__SSE__)
 #include <xmmintrin.h>
 #endif
@@ -10,6 +12,7 @@ extern "C" {
 #include <libswscale/swscale.h>
 }
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <new>
@@ -22,6 +25,9 @@ namespace {
 // The scaler's planar float output; interleaving it ourselves is cheaper than
 // any packed route through 16-bit integers and loses nothing.
 constexpr AVPixelFormat kPlanarFloat = AV_PIX_FMT_GBRPF32;
+// Pixels of one band of rows interleaved on one thread: enough to outweigh
+// handing the band over, small enough to spread a frame over the cores.
+constexpr size_t kBandPixels = 32768;
 
 // The JPEG-style formats are full range whatever the frame says.
 bool isFullRangeFormat(AVPixelFormat format) {
@@ -133,7 +139,12 @@ Result<void> RgbaConverter::convert(const AVFrame& frame, float* rgba, size_t by
     if (const int scaled = sws_scale_frame(scaler_, planeFrame_.get(), &frame); scaled < 0) {
         return Error{"The video frame could not be converted to RGBA: " + ffmpeg::errorText(scaled)};
     }
-    interleave(0, height_, rgba, bytesPerRow);
+    // Interleaved on every core, in bands of rows: one thread alone would
+    // keep the decoder waiting for as long as the scaler took.
+    const size_t rowsPerBand = std::max<size_t>(1, kBandPixels / size_t(std::max(width_, 1)));
+    dispatch::concurrentPerform(size_t(height_), rowsPerBand, [&](size_t begin, size_t end) {
+        interleave(int(begin), int(end - begin), rgba, bytesPerRow);
+    });
     return {};
 }
 
