@@ -111,10 +111,7 @@ Result<std::shared_ptr<IOSurface>> renderThroughEffect(FxTileableEffect& effect,
 // The surface's pixels, read-locked for as long as the view lives.
 class BgraView {
 public:
-    explicit BgraView(IOSurface& surface) : surface_(surface) {
-        surface_.lockWithOptions(kIOSurfaceLockReadOnly, nullptr);
-    }
-    ~BgraView() { surface_.unlockWithOptions(kIOSurfaceLockReadOnly, nullptr); }
+    explicit BgraView(IOSurface& surface) : surface_(surface), lock_(surface, IOSurfaceLock::Access::read) {}
     BgraImage image() const {
         return BgraImage{static_cast<const uint8_t*>(surface_.baseAddress()), surface_.bytesPerRow(),
                          int32_t(surface_.width()), int32_t(surface_.height())};
@@ -122,6 +119,7 @@ public:
 
 private:
     IOSurface& surface_;
+    IOSurfaceLock lock_;
 };
 
 int renderStill(const RenderCommand& command, const CommandContext& context, const RenderSource& source,

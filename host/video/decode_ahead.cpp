@@ -90,10 +90,8 @@ private:
             std::shared_ptr<IOSurface> surface = pool_->take();
             if (!surface) return finish(stopping() ? std::nullopt : std::optional(outOfMemory()));
             auto time = decoding([&] {
-                surface->lockWithOptions(0, nullptr);
-                auto read = decoder_->readFrame(static_cast<float*>(surface->baseAddress()), surface->bytesPerRow());
-                surface->unlockWithOptions(0, nullptr);
-                return read;
+                const IOSurfaceLock lock(*surface, IOSurfaceLock::Access::write);
+                return decoder_->readFrame(static_cast<float*>(surface->baseAddress()), surface->bytesPerRow());
             });
             if (!time) return finish(time.error());
             if (!*time) break;
