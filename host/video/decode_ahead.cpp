@@ -83,9 +83,10 @@ private:
 
     void decodeAll() {
         if (auto set = decoder_->setTimeRange(range_); !set) return finish(set.error());
-        // Decoding ahead takes two surfaces at least: one handed over, one
-        // decoded into. Without them the run cannot start.
-        if (!pool_->reserve(2)) return finish(outOfMemory());
+        // Decoding ahead takes three surfaces at least: one handed over, one
+        // waiting, one decoded into. Without them the run cannot start, and
+        // is better refused now than short of memory halfway.
+        if (!pool_->reserve(3)) return finish(outOfMemory());
         for (;;) {
             std::shared_ptr<IOSurface> surface = pool_->take();
             if (!surface) return finish(stopping() ? std::nullopt : std::optional(outOfMemory()));
