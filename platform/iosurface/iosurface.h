@@ -91,7 +91,7 @@ class IOSurfaceLock {
 public:
     enum class Access { read, write };
     IOSurfaceLock(IOSurface& surface, Access access)
-        : surface_(surface), options_(access == Access::read ? kIOSurfaceLockReadOnly : 0) {
+        : surface_(surface), options_(access == Access::read ? uint32_t(kIOSurfaceLockReadOnly) : 0u) {
         surface_.lockWithOptions(options_, nullptr);
     }
     ~IOSurfaceLock() { surface_.unlockWithOptions(options_, nullptr); }
