@@ -7,6 +7,7 @@
 #include <optional>
 
 #include "host/frame_render.h"
+#include "host/program/encode_stage.h"
 #include "host/program/analysis_summary.h"
 #include "host/program/commands.h"
 #include "host/program/host_session.h"
@@ -28,6 +29,8 @@ constexpr uint32_t kEnableParameter = 70;
 constexpr OSType kDestinationFormat = kCVPixelFormatType_32BGRA;
 // Frames the effect renders at once.
 constexpr size_t kFramesInEffect = 2;
+// Rendered frames waiting for the encoder.
+constexpr size_t kFramesWaitingToEncode = 2;
 
 // The clip the render reads, as analyze reads it: a video's frames at their
 // own times (a frame that cannot be decoded comes without a picture), or the
@@ -108,20 +111,6 @@ Result<std::shared_ptr<IOSurface>> renderThroughEffect(FxTileableEffect& effect,
     return outcome.destination;
 }
 
-// The surface's pixels, read-locked for as long as the view lives.
-class BgraView {
-public:
-    explicit BgraView(IOSurface& surface) : surface_(surface), lock_(surface, IOSurfaceLock::Access::read) {}
-    BgraImage image() const {
-        return BgraImage{static_cast<const uint8_t*>(surface_.baseAddress()), surface_.bytesPerRow(),
-                         int32_t(surface_.width()), int32_t(surface_.height())};
-    }
-
-private:
-    IOSurface& surface_;
-    IOSurfaceLock lock_;
-};
-
 int renderStill(const RenderCommand& command, const CommandContext& context, const RenderSource& source,
                 FxTileableEffect& effect) {
     if (auto writable = checkWritable(command.output); !writable) {
@@ -166,9 +155,11 @@ int renderVideo(const RenderCommand& command, const CommandContext& context, con
     FrameSequence& sequence = **frames;
 
     // The effect's pictures go on surfaces reused from frame to frame: those
-    // being rendered, the one encoding and one coming back.
+    // being rendered, those waiting for the encoder, the one it encodes and
+    // one coming back.
     const auto pictures = SurfacePool::make(settings.width, settings.height, kDestinationFormat,
-                                            kFramesInEffect + 2, IOSurface::Contents::uncleared);
+                                            kFramesInEffect + kFramesWaitingToEncode + 2,
+                                            IOSurface::Contents::uncleared);
 
     ProgressBar bar(context.err, context.showProgress, "Rendering");
     RenderTimes spent;
@@ -181,31 +172,24 @@ int renderVideo(const RenderCommand& command, const CommandContext& context, con
     };
     // The stages overlap: frames decode ahead, the effect renders up to
     // kFramesInEffect frames at once (as the editing host renders several
-    // frames on its own threads), and the frame before encodes. The encoder
-    // is called from one task at a time, in frame order.
+    // frames on its own threads), and the encoder takes the rendered frames
+    // in frame order on a thread of its own, never waiting for this loop.
     struct Rendered {
         CMTime time;
         Result<std::shared_ptr<IOSurface>> picture;
         double seconds = 0;
     };
     std::deque<std::future<Rendered>> rendering;
-    std::future<Result<void>> encoding;
+    EncodeStage encoding(**encoder, kFramesWaitingToEncode);
     // Hands the oldest rendered frame to the encoder; an error ends the render.
     const auto encodeOldest = [&]() -> std::optional<std::string> {
         Rendered rendered = rendering.front().get();
         rendering.pop_front();
         spent.effectSeconds += rendered.seconds;
         if (!rendered.picture) return rendered.picture.error().message;
-        if (encoding.valid()) {
-            if (auto encoded = encoding.get(); !encoded) return encoded.error().message;
+        if (auto queued = encoding.push(rendered.time, std::move(rendered.picture).value()); !queued) {
+            return queued.error().message;
         }
-        auto surface = std::move(rendered.picture).value();
-        encoding = std::async(std::launch::async, [&, surface = std::move(surface), time = rendered.time] {
-            return timed(spent.encodeSeconds, [&] {
-                const BgraView view(*surface);
-                return (*encoder)->encode(view.image(), time);
-            });
-        });
         ++spent.frames;
         bar.update(spent.frames + undecoded, std::max(sequence.count(), spent.frames + undecoded));
         return std::nullopt;
@@ -242,9 +226,8 @@ int renderVideo(const RenderCommand& command, const CommandContext& context, con
     while (!rendering.empty()) {
         if (auto failed = encodeOldest()) return fail(*failed);
     }
-    if (encoding.valid()) {
-        if (auto encoded = encoding.get(); !encoded) return fail(encoded.error().message);
-    }
+    if (auto encoded = encoding.finish(); !encoded) return fail(encoded.error().message);
+    spent.encodeSeconds += encoding.seconds();
     if (!first) return reportFailure(context, "The range holds no frame of " + source.name + " that can be decoded.");
     const auto finished = timed(spent.encodeSeconds, [&] { return (*encoder)->finish(); });
     bar.finish();
