@@ -63,6 +63,9 @@ struct IoCloser {
 using SwsPtr = std::unique_ptr<SwsContext, SwsFreer>;
 using OutputContextPtr = std::unique_ptr<AVFormatContext, IoCloser>;
 
+// Memory lent to FFmpeg for a call, owned by the caller.
+void lentMemory(void*, uint8_t*) {}
+
 // The converter from the BGR0 pictures handed over to the codec's frames,
 // bicubic, on as many threads as there are cores: the encoder waits for it
 // with every frame. Null when it cannot be made.
@@ -361,11 +364,17 @@ Result<void> VideoEncoder::encode(const BgraImage& image, CMTime time) {
     // Read as BGR0, the alpha unused: the colour is premultiplied, so this is
     // the picture over black, whatever the codec would make of alpha.
     // The whole frame at once, so that the scaler's threads share it.
-    s.picture->data[0] = const_cast<uint8_t*>(image.pixels);
+    // The picture is lent to the scaler by a buffer that frees nothing: a
+    // frame without one would be copied whole first.
+    uint8_t* pixels = const_cast<uint8_t*>(image.pixels);
+    s.picture->buf[0] = av_buffer_create(pixels, image.bytesPerRow * size_t(image.height), lentMemory, nullptr,
+                                         AV_BUFFER_FLAG_READONLY);
+    if (!s.picture->buf[0]) return s.failure("convert a frame for", AVERROR(ENOMEM));
+    s.picture->data[0] = pixels;
     s.picture->linesize[0] = int(image.bytesPerRow);
-    if (const int scaled = sws_scale_frame(s.scaler.get(), s.frame.get(), s.picture.get()); scaled < 0) {
-        return s.failure("convert a frame for", scaled);
-    }
+    const int scaled = sws_scale_frame(s.scaler.get(), s.frame.get(), s.picture.get());
+    av_buffer_unref(&s.picture->buf[0]);
+    if (scaled < 0) return s.failure("convert a frame for", scaled);
     s.frame->pts = ticksOf(CMTimeSubtract(time, s.settings.start), s.codec->time_base);
     if (const int sent = avcodec_send_frame(s.codec.get(), s.frame.get()); sent < 0) {
         return s.failure("encode the video of", sent);
