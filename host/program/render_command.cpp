@@ -7,9 +7,9 @@
 #include <optional>
 
 #include "host/frame_render.h"
-#include "host/program/encode_stage.h"
 #include "host/program/analysis_summary.h"
 #include "host/program/commands.h"
+#include "host/program/encode_stage.h"
 #include "host/program/host_session.h"
 #include "host/program/progress_bar.h"
 #include "host/program/project_media.h"
