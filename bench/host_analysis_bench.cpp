@@ -3,7 +3,8 @@
 // the start. Each run is the program itself in a child process, so that its
 // peak memory is its own. Beside them, in the same run, the host's side
 // alone (decoding ahead onto the surfaces it hands over, no effect) and bare
-// decoding into one buffer, so the host's share of the whole can be read off.
+// decoding into one buffer, so the host's share of the whole can be read off;
+// and the analysis beside FFmpeg's own decoding, in turns, as ratios.
 #include <benchmark/benchmark.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -16,6 +17,7 @@
 
 #include "host/video/video_clip.h"
 #include "host/video/video_decoder.h"
+#include "bench/peer_comparison.h"
 #include "tests/support/quiet_spawn.h"
 
 namespace {
@@ -113,6 +115,18 @@ BENCHMARK(BM_HandOverFramesAlone720p)->Unit(benchmark::kMillisecond)->UseRealTim
 
 void BM_HandOverFramesAlone1080p(benchmark::State& state) { handOverFramesAlone(state, clip1080()); }
 BENCHMARK(BM_HandOverFramesAlone1080p)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(2);
+
+// The analysis of the 720p clip beside FFmpeg decoding it alone, the two
+// taking turns: the ratios of their times.
+void BM_AnalyzeVersusFfmpegDecoding(benchmark::State& state) {
+    if (!fs::exists(kClip)) return state.SkipWithError("the footage clip is missing");
+    const fs::path project = scratch("peer_project.json");
+    kv::bench::comparePairs(state, KV_HOST_PROGRAM, {"analyze", kClip.string(), "--project", project.string()},
+                            {"-nostdin", "-threads", "0", "-i", kClip.string(), "-f", "null", "-"},
+                            [&] { fs::remove(project); });
+    fs::remove(project);
+}
+BENCHMARK(BM_AnalyzeVersusFfmpegDecoding)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(7);
 
 // Decoding alone: the clip's pictures into one reused buffer of RGBA floats.
 void BM_DecodeClipAlone720p(benchmark::State& state) {

@@ -7,7 +7,8 @@
 namespace kv::host {
 
 RenderOutcome renderFrame(FxTileableEffect& effect, std::shared_ptr<IOSurface> source, OSType destinationFormat,
-                          const std::optional<NSData>& pluginState, CMTime renderTime, FxMatrix44 pixelTransform) {
+                          const std::optional<NSData>& pluginState, CMTime renderTime, FxMatrix44 pixelTransform,
+                          SurfacePool* destinations) {
     RenderOutcome outcome;
     const NSData* state = pluginState ? &*pluginState : nullptr;
     const FxImageTiles sources{makeFullFrameTile(std::move(source), pixelTransform)};
@@ -22,9 +23,11 @@ RenderOutcome renderFrame(FxTileableEffect& effect, std::shared_ptr<IOSurface> s
     }
     // The effect's render writes every pixel of the destination, so it is
     // not cleared first; a frame the effect does not render is cleared below.
-    outcome.destination = IOSurface::create(int64_t(outcome.outputRect.right) - outcome.outputRect.left,
-                                            int64_t(outcome.outputRect.top) - outcome.outputRect.bottom,
-                                            destinationFormat, IOSurface::Contents::uncleared);
+    const int64_t width = int64_t(outcome.outputRect.right) - outcome.outputRect.left;
+    const int64_t height = int64_t(outcome.outputRect.top) - outcome.outputRect.bottom;
+    outcome.destination = destinations && destinations->fits(width, height, destinationFormat)
+                              ? destinations->take()
+                              : IOSurface::create(width, height, destinationFormat, IOSurface::Contents::uncleared);
     if (!outcome.destination) {
         outcome.error = NSError{"Host", 1, "No destination surface for the output rectangle"};
         return outcome;

@@ -8,6 +8,7 @@
 
 #include "platform/coremedia/cmtime.h"
 #include "platform/fxplug/fx_plugin.h"
+#include "host/surface_pool.h"
 #include "platform/iosurface/iosurface.h"
 
 namespace kv::host {
@@ -19,11 +20,12 @@ struct RenderOutcome {
     std::shared_ptr<IOSurface> destination;    // null when no surface could be made
 };
 
-// Renders the frame held by `source` into a new surface of `destinationFormat`
-// the size of the output rectangle. `pluginState` is the state data of the
-// frame's state call, none when it gave none.
+// Renders the frame held by `source` into a surface of `destinationFormat`
+// the size of the output rectangle: one taken from `destinations` when that
+// pool's surfaces fit, otherwise a new one. `pluginState` is the state data
+// of the frame's state call, none when it gave none.
 RenderOutcome renderFrame(FxTileableEffect& effect, std::shared_ptr<IOSurface> source, OSType destinationFormat,
                           const std::optional<NSData>& pluginState, CMTime renderTime,
-                          FxMatrix44 pixelTransform = FxMatrix44());
+                          FxMatrix44 pixelTransform = FxMatrix44(), SurfacePool* destinations = nullptr);
 
 }  // namespace kv::host

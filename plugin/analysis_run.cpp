@@ -223,10 +223,11 @@ void KestrelvantagePlugIn::analyzeFrame(const FxImageTile* frame, CMTime time) {
     }
 
     // Rows are copied at the surface's stride: a surface may pad its rows.
-    surface->lockWithOptions(kIOSurfaceLockReadOnly, nullptr);
-    context.addFrame(time, surface->width(), surface->height(), static_cast<const float*>(surface->baseAddress()),
-                     surface->bytesPerRow());
-    surface->unlockWithOptions(kIOSurfaceLockReadOnly, nullptr);
+    {
+        const IOSurfaceLock lock(*surface, IOSurfaceLock::Access::read);
+        context.addFrame(time, surface->width(), surface->height(), static_cast<const float*>(surface->baseAddress()),
+                         surface->bytesPerRow());
+    }
 
     if (misc.saveEvery > 0 && context.nextAnalyzedFrameNum % misc.saveEvery == 0) {
         std::lock_guard guard(analysisLock);

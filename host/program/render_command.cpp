@@ -10,6 +10,7 @@
 #include "host/program/analysis_summary.h"
 #include "host/program/commands.h"
 #include "host/program/effect_parameters.h"
+#include "host/program/encode_stage.h"
 #include "host/program/host_session.h"
 #include "host/program/progress_bar.h"
 #include "host/program/project_media.h"
@@ -30,6 +31,8 @@ namespace {
 constexpr OSType kDestinationFormat = kCVPixelFormatType_32BGRA;
 // Frames the effect renders at once.
 constexpr size_t kFramesInEffect = 2;
+// Rendered frames waiting for the encoder.
+constexpr size_t kFramesWaitingToEncode = 2;
 
 // The clip the render reads, as analyze reads it: a video's frames at their
 // own times (a frame that cannot be decoded comes without a picture), or the
@@ -99,33 +102,19 @@ auto timed(double& seconds, Work&& work) {
 
 // The effect's picture of one source frame, as the host renders it: the
 // state call, then the render entries.
-Result<std::shared_ptr<IOSurface>> renderThroughEffect(FxTileableEffect& effect, const ClipFrame& frame) {
+Result<std::shared_ptr<IOSurface>> renderThroughEffect(FxTileableEffect& effect, const ClipFrame& frame,
+                                                       SurfacePool* destinations = nullptr) {
     std::optional<NSData> state;
     NSError error;
     const std::string when = " for the frame at " + secondsText(frame.time) + " failed: ";
     if (!effect.pluginState(&state, frame.time, kFxQuality_HIGH, &error)) {
         return Error{"The effect's state" + when + error.localizedDescription};
     }
-    RenderOutcome outcome = renderFrame(effect, frame.surface, kDestinationFormat, state, frame.time);
+    RenderOutcome outcome =
+        renderFrame(effect, frame.surface, kDestinationFormat, state, frame.time, FxMatrix44(), destinations);
     if (!outcome.succeeded) return Error{"The effect's render" + when + outcome.error.localizedDescription};
     return outcome.destination;
 }
-
-// The surface's pixels, read-locked for as long as the view lives.
-class BgraView {
-public:
-    explicit BgraView(IOSurface& surface) : surface_(surface) {
-        surface_.lockWithOptions(kIOSurfaceLockReadOnly, nullptr);
-    }
-    ~BgraView() { surface_.unlockWithOptions(kIOSurfaceLockReadOnly, nullptr); }
-    BgraImage image() const {
-        return BgraImage{static_cast<const uint8_t*>(surface_.baseAddress()), surface_.bytesPerRow(),
-                         int32_t(surface_.width()), int32_t(surface_.height())};
-    }
-
-private:
-    IOSurface& surface_;
-};
 
 int renderStill(const RenderCommand& command, const CommandContext& context, const RenderSource& source,
                 FxTileableEffect& effect, AtomicFile output) {
@@ -178,6 +167,13 @@ int renderVideo(const RenderCommand& command, const CommandContext& context, con
     if (!frames) return reportFailure(context, frames.error().message);
     FrameSequence& sequence = **frames;
 
+    // The effect's pictures go on surfaces reused from frame to frame: those
+    // being rendered, those waiting for the encoder, the one it encodes and
+    // one coming back.
+    const auto pictures = SurfacePool::make(settings.width, settings.height, kDestinationFormat,
+                                            kFramesInEffect + kFramesWaitingToEncode + 2,
+                                            IOSurface::Contents::uncleared);
+
     ProgressBar bar(context.err, context.showProgress, "Rendering");
     RenderTimes spent;
     int64_t undecoded = 0;
@@ -190,31 +186,24 @@ int renderVideo(const RenderCommand& command, const CommandContext& context, con
     };
     // The stages overlap: frames decode ahead, the effect renders up to
     // kFramesInEffect frames at once (as the editing host renders several
-    // frames on its own threads), and the frame before encodes. The encoder
-    // is called from one task at a time, in frame order.
+    // frames on its own threads), and the encoder takes the rendered frames
+    // in frame order on a thread of its own, never waiting for this loop.
     struct Rendered {
         CMTime time;
         Result<std::shared_ptr<IOSurface>> picture;
         double seconds = 0;
     };
     std::deque<std::future<Rendered>> rendering;
-    std::future<Result<void>> encoding;
+    EncodeStage encoding(**encoder, kFramesWaitingToEncode);
     // Hands the oldest rendered frame to the encoder; an error ends the render.
     const auto encodeOldest = [&]() -> std::optional<std::string> {
         Rendered rendered = rendering.front().get();
         rendering.pop_front();
         spent.effectSeconds += rendered.seconds;
         if (!rendered.picture) return rendered.picture.error().message;
-        if (encoding.valid()) {
-            if (auto encoded = encoding.get(); !encoded) return encoded.error().message;
+        if (auto queued = encoding.push(rendered.time, std::move(rendered.picture).value()); !queued) {
+            return queued.error().message;
         }
-        auto surface = std::move(rendered.picture).value();
-        encoding = std::async(std::launch::async, [&, surface = std::move(surface), time = rendered.time] {
-            return timed(spent.encodeSeconds, [&] {
-                const BgraView view(*surface);
-                return (*encoder)->encode(view.image(), time);
-            });
-        });
         ++spent.frames;
         bar.update(spent.frames + undecoded, std::max(sequence.count(), spent.frames + undecoded));
         return std::nullopt;
@@ -234,9 +223,10 @@ int renderVideo(const RenderCommand& command, const CommandContext& context, con
         const CMTime time = (*frame)->time;
         if (!first) first = time;
         last = time;
-        rendering.push_back(std::async(std::launch::async, [&effect, input = std::move(**frame)] {
+        rendering.push_back(std::async(std::launch::async, [&effect, &pictures, input = std::move(**frame)] {
             Rendered rendered{input.time, Error{}};
-            rendered.picture = timed(rendered.seconds, [&] { return renderThroughEffect(effect, input); });
+            rendered.picture =
+                timed(rendered.seconds, [&] { return renderThroughEffect(effect, input, pictures.get()); });
             return rendered;
         }));
         if (rendering.size() < kFramesInEffect) continue;
@@ -250,9 +240,8 @@ int renderVideo(const RenderCommand& command, const CommandContext& context, con
     while (!rendering.empty()) {
         if (auto failed = encodeOldest()) return fail(*failed);
     }
-    if (encoding.valid()) {
-        if (auto encoded = encoding.get(); !encoded) return fail(encoded.error().message);
-    }
+    if (auto encoded = encoding.finish(); !encoded) return fail(encoded.error().message);
+    spent.encodeSeconds += encoding.seconds();
     if (!first) return reportFailure(context, "The range holds no frame of " + source.name + " that can be decoded.");
     // Counted and judged as analyze does.
     const UndecodedFrames lost =

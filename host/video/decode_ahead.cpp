@@ -1,5 +1,7 @@
 #include "host/video/decode_ahead.h"
 
+#include "host/surface_pool.h"
+
 #include <algorithm>
 #include <climits>
 #include <condition_variable>
@@ -15,91 +17,6 @@ namespace {
 // memory (always at least one picture, at most six).
 constexpr size_t kAheadBytes = size_t(160) << 20;
 constexpr size_t kMostAhead = 6;
-
-// Surfaces of one size and format for pictures, reused: one handed out comes
-// back to the pool when its last holder lets go of it. Short of memory, the
-// pool waits for a surface to come back rather than fail while any is out.
-class SurfacePool : public std::enable_shared_from_this<SurfacePool> {
-public:
-    SurfacePool(int64_t width, int64_t height, size_t keep) : width_(width), height_(height), keep_(keep) {}
-
-    // Makes `count` surfaces ready; false when there is no memory for them.
-    bool reserve(size_t count) {
-        std::lock_guard guard(mutex_);
-        while (free_.size() < count) {
-            auto surface = make();
-            if (!surface) return false;
-            free_.push_back(std::move(surface));
-        }
-        return true;
-    }
-
-    // Null when there is no memory for a surface and none is out to come
-    // back, or once cancelled.
-    std::shared_ptr<IOSurface> take() {
-        std::unique_lock lock(mutex_);
-        std::shared_ptr<IOSurface> surface;
-        for (;;) {
-            if (cancelled_) return nullptr;
-            if (!free_.empty()) {
-                surface = std::move(free_.back());
-                free_.pop_back();
-                break;
-            }
-            surface = make();
-            if (surface || out_ == 0) break;
-            returned_.wait(lock);
-        }
-        if (!surface) return nullptr;
-        ++out_;
-        lock.unlock();
-        try {
-            IOSurface* raw = surface.get();
-            return std::shared_ptr<IOSurface>(raw, [pool = shared_from_this(), surface](IOSurface*) mutable {
-                pool->giveBack(std::move(surface));
-            });
-        } catch (const std::bad_alloc&) {
-            giveBack(std::move(surface));
-            return nullptr;
-        }
-    }
-
-    // Ends every wait in take().
-    void cancel() {
-        {
-            std::lock_guard guard(mutex_);
-            cancelled_ = true;
-        }
-        returned_.notify_all();
-    }
-
-private:
-    std::shared_ptr<IOSurface> make() const {
-        try {
-            return IOSurface::create(width_, height_, kCVPixelFormatType_128RGBAFloat);
-        } catch (const std::bad_alloc&) {
-            return nullptr;
-        }
-    }
-
-    void giveBack(std::shared_ptr<IOSurface> surface) {
-        {
-            std::lock_guard guard(mutex_);
-            --out_;
-            if (free_.size() < keep_) free_.push_back(std::move(surface));
-        }
-        returned_.notify_all();
-    }
-
-    int64_t width_;
-    int64_t height_;
-    size_t keep_;
-    std::mutex mutex_;
-    std::condition_variable returned_;
-    std::vector<std::shared_ptr<IOSurface>> free_;
-    size_t out_ = 0;
-    bool cancelled_ = false;
-};
 
 // Half a frame, the distance within which a decoded picture is the frame the
 // file's packets placed at a time.
@@ -117,7 +34,7 @@ public:
         const VideoStreamInfo& info = decoder_->info();
         const size_t pictureBytes = std::max<size_t>(1, info.packedBytesPerRow() * size_t(info.height));
         depth_ = std::clamp<size_t>(kAheadBytes / pictureBytes, 1, kMostAhead);
-        pool_ = std::make_shared<SurfacePool>(info.width, info.height, depth_ + 2);
+        pool_ = SurfacePool::make(info.width, info.height, kCVPixelFormatType_128RGBAFloat, depth_ + 2);
         worker_ = std::thread([this] { work(); });
     }
 
@@ -166,17 +83,16 @@ private:
 
     void decodeAll() {
         if (auto set = decoder_->setTimeRange(range_); !set) return finish(set.error());
-        // Decoding ahead takes two surfaces at least: one handed over, one
-        // decoded into. Without them the run cannot start.
-        if (!pool_->reserve(2)) return finish(outOfMemory());
+        // Decoding ahead takes three surfaces at least: one handed over, one
+        // waiting, one decoded into. Without them the run cannot start, and
+        // is better refused now than short of memory halfway.
+        if (!pool_->reserve(3)) return finish(outOfMemory());
         for (;;) {
             std::shared_ptr<IOSurface> surface = pool_->take();
             if (!surface) return finish(stopping() ? std::nullopt : std::optional(outOfMemory()));
             auto time = decoding([&] {
-                surface->lockWithOptions(0, nullptr);
-                auto read = decoder_->readFrame(static_cast<float*>(surface->baseAddress()), surface->bytesPerRow());
-                surface->unlockWithOptions(0, nullptr);
-                return read;
+                const IOSurfaceLock lock(*surface, IOSurfaceLock::Access::write);
+                return decoder_->readFrame(static_cast<float*>(surface->baseAddress()), surface->bytesPerRow());
             });
             if (!time) return finish(time.error());
             if (!*time) break;

@@ -1,5 +1,7 @@
 #include "host/video/rgba_converter.h"
 
+#include "platform/dispatch/dispatch.h"
+
 #if defined(__SSE__)
 #include <xmmintrin.h>
 #endif
@@ -10,9 +12,12 @@ extern "C" {
 #include <libswscale/swscale.h>
 }
 
+#include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstdint>
 #include <new>
+#include <stdexcept>
 #include <string>
 
 namespace kv {
@@ -22,6 +27,9 @@ namespace {
 // The scaler's planar float output; interleaving it ourselves is cheaper than
 // any packed route through 16-bit integers and loses nothing.
 constexpr AVPixelFormat kPlanarFloat = AV_PIX_FMT_GBRPF32;
+// Pixels of one band of rows, scaled and interleaved on one thread: its
+// planes stay in the core's cache, and a frame spreads over the cores.
+constexpr size_t kBandPixels = 32768;
 
 // The JPEG-style formats are full range whatever the frame says.
 bool isFullRangeFormat(AVPixelFormat format) {
@@ -42,9 +50,9 @@ bool isFullRangeFormat(AVPixelFormat format) {
 void keepMemory(void*, uint8_t*) {}
 
 // A scaler from frames like `frame` to planar floats of the given size, on
-// as many threads as there are cores. Bicubic, as FFmpeg's own tools
-// convert; at equal sizes it only shapes the chroma upsampling. Null with
-// the reason in `code` (an AVERROR) when it cannot be made.
+// the calling thread. Bicubic, as FFmpeg's own tools convert; at equal sizes
+// it only shapes the chroma upsampling. Null with the reason in `code` (an
+// AVERROR) when it cannot be made.
 SwsContext* makeScaler(const AVFrame& frame, int width, int height, int& code) {
     SwsContext* scaler = sws_alloc_context();
     code = AVERROR(ENOMEM);
@@ -55,8 +63,7 @@ SwsContext* makeScaler(const AVFrame& frame, int width, int height, int& code) {
                      av_opt_set_int(scaler, "dstw", width, 0) >= 0 &&
                      av_opt_set_int(scaler, "dsth", height, 0) >= 0 &&
                      av_opt_set_int(scaler, "dst_format", kPlanarFloat, 0) >= 0 &&
-                     av_opt_set_int(scaler, "sws_flags", SWS_BICUBIC, 0) >= 0 &&
-                     av_opt_set_int(scaler, "threads", 0, 0) >= 0;
+                     av_opt_set_int(scaler, "sws_flags", SWS_BICUBIC, 0) >= 0;
     code = set ? sws_init_context(scaler, nullptr, nullptr) : AVERROR(EINVAL);
     if (code < 0) {
         sws_freeContext(scaler);
@@ -65,86 +72,14 @@ SwsContext* makeScaler(const AVFrame& frame, int width, int height, int& code) {
     return scaler;
 }
 
-}  // namespace
-
-RgbaConverter::RgbaConverter(int width, int height)
-    : width_(width), height_(height), planeFrame_(av_frame_alloc()) {
-    if (!planeFrame_) return;
-    const size_t plane = static_cast<size_t>(width) * height;
-    // Without memory for the planes the converter refuses every frame.
-    try {
-        planes_.resize(plane * 3);
-    } catch (const std::bad_alloc&) {
-        return;
-    }
-    planeFrame_->format = kPlanarFloat;
-    planeFrame_->width = width;
-    planeFrame_->height = height;
-    planeFrame_->buf[0] = av_buffer_create(reinterpret_cast<uint8_t*>(planes_.data()),
-                                           planes_.size() * sizeof(float), keepMemory, nullptr, 0);
-    for (int p = 0; p < 3; ++p) {
-        planeFrame_->data[p] = reinterpret_cast<uint8_t*>(planes_.data() + p * plane);
-        planeFrame_->linesize[p] = width * static_cast<int>(sizeof(float));
-    }
-}
-
-RgbaConverter::~RgbaConverter() { sws_freeContext(scaler_); }
-
-bool RgbaConverter::canConvert(AVPixelFormat format) { return sws_isSupportedInput(format) > 0; }
-
-Result<void> RgbaConverter::prepare(const AVFrame& frame) {
-    if (!planeFrame_ || !planeFrame_->buf[0]) return Error{"Out of memory while converting a video frame."};
-    const bool sameSource =
-        scaler_ && frame.width == sourceWidth_ && frame.height == sourceHeight_ && frame.format == sourceFormat_;
-    if (!sameSource) {
-        sws_freeContext(scaler_);
-        int code = 0;
-        scaler_ = makeScaler(frame, width_, height_, code);
-        colorspace_ = -1;
-        // Threads that cannot be started are memory that cannot be had.
-        if (!scaler_ && (code == AVERROR(ENOMEM) || code == AVERROR(EAGAIN))) {
-            return Error{"Out of memory while preparing to convert video frames of " + std::to_string(frame.width) +
-                         "x" + std::to_string(frame.height) + " pixels."};
-        }
-        if (!scaler_) {
-            const char* name = av_get_pix_fmt_name(static_cast<AVPixelFormat>(frame.format));
-            return Error{std::string("Cannot convert video frames of pixel format ") + (name ? name : "unknown") +
-                         " to RGBA: " + ffmpeg::errorText(code)};
-        }
-        sourceWidth_ = frame.width;
-        sourceHeight_ = frame.height;
-        sourceFormat_ = frame.format;
-    }
-    const bool fullRange =
-        frame.color_range == AVCOL_RANGE_JPEG || isFullRangeFormat(static_cast<AVPixelFormat>(frame.format));
-    if (frame.colorspace != colorspace_ || fullRange != fullRange_) {
-        colorspace_ = frame.colorspace;
-        fullRange_ = fullRange;
-        // An unknown colour space gets the scaler's default matrix (BT.601).
-        sws_setColorspaceDetails(scaler_, sws_getCoefficients(frame.colorspace), fullRange ? 1 : 0,
-                                 sws_getCoefficients(SWS_CS_DEFAULT), 1, 0, 1 << 16, 1 << 16);
-    }
-    return {};
-}
-
-Result<void> RgbaConverter::convert(const AVFrame& frame, float* rgba, size_t bytesPerRow) {
-    if (auto prepared = prepare(frame); !prepared) return prepared;
-    // The whole frame at once: the scaler's threads meet once a frame.
-    if (const int scaled = sws_scale_frame(scaler_, planeFrame_.get(), &frame); scaled < 0) {
-        return Error{"The video frame could not be converted to RGBA: " + ffmpeg::errorText(scaled)};
-    }
-    interleave(0, height_, rgba, bytesPerRow);
-    return {};
-}
-
-void RgbaConverter::interleave(int firstRow, int rows, float* rgba, size_t bytesPerRow) const {
-    const size_t plane = static_cast<size_t>(width_) * height_;
-    auto* bytes = reinterpret_cast<std::byte*>(rgba);
-    for (int y = firstRow; y < firstRow + rows; ++y) {
-        float* out = reinterpret_cast<float*>(bytes + static_cast<size_t>(y) * bytesPerRow);
-        const float* g = planes_.data() + static_cast<size_t>(y) * width_;
-        const float* b = g + plane;
-        const float* r = b + plane;
+// Packs rows of planar G, B, R floats, `planeStride` floats from one plane to
+// the next, into RGBA rows `bytesPerRow` apart.
+void interleave(const float* planes, size_t planeStride, int width, int rows, std::byte* rgba, size_t bytesPerRow) {
+    for (int y = 0; y < rows; ++y) {
+        float* out = reinterpret_cast<float*>(rgba + static_cast<size_t>(y) * bytesPerRow);
+        const float* g = planes + static_cast<size_t>(y) * width;
+        const float* b = g + planeStride;
+        const float* r = b + planeStride;
         int x = 0;
 #if defined(__SSE__)
         // Four pixels at a time: their R, G, B and A rows turned into pixels.
@@ -152,7 +87,7 @@ void RgbaConverter::interleave(int firstRow, int rows, float* rgba, size_t bytes
         // is read again only much later.
         const __m128 one = _mm_set1_ps(1.0f);
         const bool aligned = reinterpret_cast<uintptr_t>(out) % 16 == 0;
-        for (; x + 4 <= width_; x += 4) {
+        for (; x + 4 <= width; x += 4) {
             __m128 pr = _mm_loadu_ps(r + x), pg = _mm_loadu_ps(g + x), pb = _mm_loadu_ps(b + x), pa = one;
             _MM_TRANSPOSE4_PS(pr, pg, pb, pa);
             if (aligned) {
@@ -168,7 +103,7 @@ void RgbaConverter::interleave(int firstRow, int rows, float* rgba, size_t bytes
             }
         }
 #endif
-        for (; x < width_; ++x) {
+        for (; x < width; ++x) {
             out[4 * x + 0] = r[x];
             out[4 * x + 1] = g[x];
             out[4 * x + 2] = b[x];
@@ -178,6 +113,145 @@ void RgbaConverter::interleave(int firstRow, int rows, float* rgba, size_t bytes
 #if defined(__SSE__)
     _mm_sfence();  // the streamed stores are seen before the picture is handed on
 #endif
+}
+
+}  // namespace
+
+struct RgbaConverter::Band {
+    SwsContext* scaler = nullptr;
+    // G, B and R planes of the band's rows, one after the other.
+    std::vector<float> planes;
+    // Lends the planes to the scaler, placed so that the band's first row
+    // lands at the start of each plane.
+    ffmpeg::FramePtr frame{av_frame_alloc()};
+
+    ~Band() { sws_freeContext(scaler); }
+};
+
+RgbaConverter::RgbaConverter(int width, int height) : width_(width), height_(height) {}
+
+RgbaConverter::~RgbaConverter() = default;
+
+bool RgbaConverter::canConvert(AVPixelFormat format) { return sws_isSupportedInput(format) > 0; }
+
+Result<void> RgbaConverter::prepare(const AVFrame& frame) {
+    const bool sameSource = !bands_.empty() && frame.width == sourceWidth_ && frame.height == sourceHeight_ &&
+                            frame.format == sourceFormat_;
+    if (!sameSource) {
+        bands_.clear();
+        colorspace_ = -1;
+        // One scaler for each thread that can take part.
+        const size_t threads = std::max<size_t>(1, dispatch::maximumConcurrency());
+        int code = 0;
+        try {
+            while (bands_.size() < threads) {
+                auto band = std::make_unique<Band>();
+                band->scaler = makeScaler(frame, width_, height_, code);
+                if (!band->scaler || !band->frame) break;
+                bands_.push_back(std::move(band));
+                if (bands_.size() == 1) {
+                    // Bands start on rows the scaler can start an output slice at.
+                    const int align = std::max(1, int(sws_receive_slice_alignment(bands_[0]->scaler)));
+                    const int rows = int(std::max<size_t>(1, kBandPixels / size_t(std::max(width_, 1))));
+                    bandRows_ = std::max(align, rows / align * align);
+                }
+                const size_t plane = size_t(width_) * size_t(bandRows_);
+                Band& made = *bands_.back();
+                made.planes.resize(plane * 3);
+                made.frame->format = kPlanarFloat;
+                made.frame->width = width_;
+                made.frame->height = height_;
+                made.frame->buf[0] = av_buffer_create(reinterpret_cast<uint8_t*>(made.planes.data()),
+                                                      made.planes.size() * sizeof(float), keepMemory, nullptr, 0);
+                if (!made.frame->buf[0]) {
+                    bands_.pop_back();
+                    code = AVERROR(ENOMEM);
+                    break;
+                }
+                for (int p = 0; p < 3; ++p) made.frame->linesize[p] = width_ * static_cast<int>(sizeof(float));
+                if (size_t(height_) <= size_t(bandRows_) * bands_.size()) break;  // enough for every band at once
+            }
+        } catch (const std::bad_alloc&) {
+            code = AVERROR(ENOMEM);
+        }
+        if (bands_.empty() && code == AVERROR(ENOMEM)) {
+            return Error{"Out of memory while preparing to convert video frames of " + std::to_string(frame.width) +
+                         "x" + std::to_string(frame.height) + " pixels."};
+        }
+        if (bands_.empty()) {
+            const char* name = av_get_pix_fmt_name(static_cast<AVPixelFormat>(frame.format));
+            return Error{std::string("Cannot convert video frames of pixel format ") + (name ? name : "unknown") +
+                         " to RGBA: " + ffmpeg::errorText(code)};
+        }
+        sourceWidth_ = frame.width;
+        sourceHeight_ = frame.height;
+        sourceFormat_ = frame.format;
+    }
+    const bool fullRange =
+        frame.color_range == AVCOL_RANGE_JPEG || isFullRangeFormat(static_cast<AVPixelFormat>(frame.format));
+    if (frame.colorspace != colorspace_ || fullRange != fullRange_) {
+        colorspace_ = frame.colorspace;
+        fullRange_ = fullRange;
+        // An unknown colour space gets the scaler's default matrix (BT.601).
+        for (const auto& band : bands_) {
+            sws_setColorspaceDetails(band->scaler, sws_getCoefficients(frame.colorspace), fullRange ? 1 : 0,
+                                     sws_getCoefficients(SWS_CS_DEFAULT), 1, 0, 1 << 16, 1 << 16);
+        }
+    }
+    return {};
+}
+
+int RgbaConverter::convertBand(Band& band, const AVFrame& frame, int firstRow, int rows, float* rgba,
+                               size_t bytesPerRow) const {
+    // The scaler writes output row y at data + y × linesize: the pointers
+    // are set back by the band's first row so that it lands on the planes.
+    const size_t plane = size_t(width_) * size_t(bandRows_);
+    const uintptr_t back = uintptr_t(firstRow) * uintptr_t(band.frame->linesize[0]);
+    for (int p = 0; p < 3; ++p) {
+        band.frame->data[p] = reinterpret_cast<uint8_t*>(reinterpret_cast<uintptr_t>(band.planes.data() + p * plane) - back);
+    }
+    int code = sws_frame_start(band.scaler, band.frame.get(), &frame);
+    if (code >= 0) code = sws_send_slice(band.scaler, 0, unsigned(frame.height));
+    if (code >= 0) code = sws_receive_slice(band.scaler, unsigned(firstRow), unsigned(rows));
+    sws_frame_end(band.scaler);
+    if (code < 0) return code;
+    interleave(band.planes.data(), plane, width_, rows, reinterpret_cast<std::byte*>(rgba) + size_t(firstRow) * bytesPerRow,
+               bytesPerRow);
+    return 0;
+}
+
+Result<void> RgbaConverter::convert(const AVFrame& frame, float* rgba, size_t bytesPerRow) {
+    if (auto prepared = prepare(frame); !prepared) return prepared;
+    // Each band is scaled and interleaved while its planes are still in the
+    // cache, on every core: the picture is written once, and no whole frame
+    // of planes goes through memory. Each thread takes bands one after
+    // another with a scaler of its own.
+    const size_t bandCount = (size_t(height_) + size_t(bandRows_) - 1) / size_t(bandRows_);
+    std::atomic<size_t> next{0};
+    std::atomic<int> failure{0};
+    try {
+        dispatch::concurrentPerform(bands_.size(), 1, [&](size_t begin, size_t end) {
+            for (size_t b = begin; b < end; ++b) {
+                for (size_t k = next++; k < bandCount; k = next++) {
+                    const int first = int(k) * bandRows_;
+                    const int code = convertBand(*bands_[b], frame, first, std::min(bandRows_, height_ - first), rgba,
+                                                 bytesPerRow);
+                    if (code < 0) failure = code;
+                }
+            }
+        });
+    } catch (const std::runtime_error&) {
+        // The pool's threads could not be started: memory that cannot be had.
+        failure = AVERROR(ENOMEM);
+    }
+    if (failure.load() == AVERROR(ENOMEM)) {
+        return Error{"Out of memory while converting video frames of " + std::to_string(width_) + "x" +
+                     std::to_string(height_) + " pixels."};
+    }
+    if (const int code = failure.load(); code < 0) {
+        return Error{"The video frame could not be converted to RGBA: " + ffmpeg::errorText(code)};
+    }
+    return {};
 }
 
 }  // namespace kv

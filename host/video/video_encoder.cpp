@@ -68,6 +68,28 @@ int64_t seekDescriptor(void* opaque, int64_t offset, int whence) {
     return at < 0 ? AVERROR(errno) : int64_t(at);
 }
 
+// Memory lent to FFmpeg for a call, owned by the caller.
+void lentMemory(void*, uint8_t*) {}
+
+// The converter from the BGR0 pictures handed over to the codec's frames,
+// bicubic, on as many threads as there are cores: the encoder waits for it
+// with every frame. Null when it cannot be made.
+SwsContext* makeFrameScaler(int width, int height, AVPixelFormat codecFormat) {
+    SwsContext* scaler = sws_alloc_context();
+    if (!scaler) return nullptr;
+    const bool set = av_opt_set_int(scaler, "srcw", width, 0) >= 0 && av_opt_set_int(scaler, "srch", height, 0) >= 0 &&
+                     av_opt_set_int(scaler, "src_format", AV_PIX_FMT_BGR0, 0) >= 0 &&
+                     av_opt_set_int(scaler, "dstw", width, 0) >= 0 && av_opt_set_int(scaler, "dsth", height, 0) >= 0 &&
+                     av_opt_set_int(scaler, "dst_format", codecFormat, 0) >= 0 &&
+                     av_opt_set_int(scaler, "sws_flags", SWS_BICUBIC, 0) >= 0 &&
+                     av_opt_set_int(scaler, "threads", 0, 0) >= 0;
+    if (!set || sws_init_context(scaler, nullptr, nullptr) < 0) {
+        sws_freeContext(scaler);
+        return nullptr;
+    }
+    return scaler;
+}
+
 // The frame as the codec takes it: its own RGB layout when it has one (a
 // lossless codec then keeps every pixel), else 4:2:0 as players expect, else
 // what FFmpeg judges nearest.
@@ -190,6 +212,8 @@ struct VideoEncoder::State {
     AVStream* video = nullptr;
     SwsPtr scaler;
     ffmpeg::FramePtr frame{av_frame_alloc()};
+    // The picture handed over, as the scaler reads it: borrowed memory.
+    ffmpeg::FramePtr picture{av_frame_alloc()};
     ffmpeg::PacketPtr packet{av_packet_alloc()};
     VideoEncoderSettings settings;
     std::vector<std::string> notes;
@@ -313,7 +337,9 @@ Result<std::unique_ptr<VideoEncoder>> VideoEncoder::create(AtomicFile file, cons
     auto s = std::make_unique<State>();
     s->name = file.path().string();
     s->settings = settings;
-    if (!s->frame || !s->packet || !s->audioPacket) return Error{"Out of memory while writing " + s->name + "."};
+    if (!s->frame || !s->picture || !s->packet || !s->audioPacket) {
+        return Error{"Out of memory while writing " + s->name + "."};
+    }
     if (settings.width <= 0 || settings.height <= 0 || settings.timescale <= 0) {
         return Error{"No frame size or time base to write " + s->name + " with."};
     }
@@ -377,8 +403,7 @@ Result<std::unique_ptr<VideoEncoder>> VideoEncoder::create(AtomicFile file, cons
     s->video->avg_frame_rate = c.framerate;
     s->video->sample_aspect_ratio = c.sample_aspect_ratio;
 
-    s->scaler.reset(sws_getContext(settings.width, settings.height, AV_PIX_FMT_BGR0, settings.width, settings.height,
-                                   c.pix_fmt, SWS_BICUBIC, nullptr, nullptr, nullptr));
+    s->scaler.reset(makeFrameScaler(settings.width, settings.height, c.pix_fmt));
     if (!s->scaler) return Error{"Cannot convert frames for the " + std::string(codec.name) + " encoder."};
     if (c.pix_fmt != AV_PIX_FMT_BGR0) {
         int* inverse = nullptr;
@@ -396,6 +421,9 @@ Result<std::unique_ptr<VideoEncoder>> VideoEncoder::create(AtomicFile file, cons
     s->frame->format = c.pix_fmt;
     s->frame->width = c.width;
     s->frame->height = c.height;
+    s->picture->format = AV_PIX_FMT_BGR0;
+    s->picture->width = settings.width;
+    s->picture->height = settings.height;
     if (const int buffered = av_frame_get_buffer(s->frame.get(), 0); buffered < 0) {
         return s->failure("set up", buffered);
     }
@@ -427,9 +455,18 @@ Result<void> VideoEncoder::encode(const BgraImage& image, CMTime time) {
     if (const int writable = av_frame_make_writable(s.frame.get()); writable < 0) return s.failure("encode", writable);
     // Read as BGR0, the alpha unused: the colour is premultiplied, so this is
     // the picture over black, whatever the codec would make of alpha.
-    const uint8_t* planes[4] = {image.pixels, nullptr, nullptr, nullptr};
-    const int strides[4] = {int(image.bytesPerRow), 0, 0, 0};
-    sws_scale(s.scaler.get(), planes, strides, 0, image.height, s.frame->data, s.frame->linesize);
+    // The whole frame at once, so that the scaler's threads share it.
+    // The picture is lent to the scaler by a buffer that frees nothing: a
+    // frame without one would be copied whole first.
+    uint8_t* pixels = const_cast<uint8_t*>(image.pixels);
+    s.picture->buf[0] = av_buffer_create(pixels, image.bytesPerRow * size_t(image.height), lentMemory, nullptr,
+                                         AV_BUFFER_FLAG_READONLY);
+    if (!s.picture->buf[0]) return s.failure("convert a frame for", AVERROR(ENOMEM));
+    s.picture->data[0] = pixels;
+    s.picture->linesize[0] = int(image.bytesPerRow);
+    const int scaled = sws_scale_frame(s.scaler.get(), s.frame.get(), s.picture.get());
+    av_buffer_unref(&s.picture->buf[0]);
+    if (scaled < 0) return s.failure("convert a frame for", scaled);
     // On one tick per frame, two frames nearest the same tick are kept apart.
     int64_t ticks = ticksOf(CMTimeSubtract(time, s.settings.start), s.codec->time_base);
     if (s.lastTicks && ticks <= *s.lastTicks) ticks = *s.lastTicks + 1;

@@ -84,3 +84,21 @@ private:
     int writeLocks_ = 0;
     uint32_t seed_ = 0;
 };
+
+// A lock on a surface for as long as the object lives: read-only or for
+// writing, undone by the matching unlock.
+class IOSurfaceLock {
+public:
+    enum class Access { read, write };
+    IOSurfaceLock(IOSurface& surface, Access access)
+        : surface_(surface), options_(access == Access::read ? uint32_t(kIOSurfaceLockReadOnly) : 0u) {
+        surface_.lockWithOptions(options_, nullptr);
+    }
+    ~IOSurfaceLock() { surface_.unlockWithOptions(options_, nullptr); }
+    IOSurfaceLock(const IOSurfaceLock&) = delete;
+    IOSurfaceLock& operator=(const IOSurfaceLock&) = delete;
+
+private:
+    IOSurface& surface_;
+    uint32_t options_;
+};

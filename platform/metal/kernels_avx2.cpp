@@ -1,5 +1,6 @@
 #include "platform/metal/kernels_avx2.h"
 
+#include <cstdint>
 #include <cstring>
 
 #include "platform/metal/mtl_texture.h"
@@ -23,6 +24,10 @@ namespace {
 inline __m256 inOrder(__m256 mixed) {
     return _mm256_castpd_ps(_mm256_permute4x64_pd(_mm256_castps_pd(mixed), _MM_SHUFFLE(3, 1, 2, 0)));
 }
+
+// How far ahead of a span's first tap its rows are fetched: a few cache
+// lines, as far as the filter gets while they arrive.
+constexpr uintptr_t kPrefetchBytes = 512;
 
 }  // namespace
 
@@ -77,6 +82,19 @@ void filterSpan(const TexelView& view, const float* coordinates, size_t stride, 
         _mm256_store_si256(reinterpret_cast<__m256i*>(right), _mm256_cmpgt_epi32(lastColumnIndex, x0));
         _mm256_store_si256(reinterpret_cast<__m256i*>(below), _mm256_cmpgt_epi32(lastRowIndex, y0));
         _mm256_store_si256(reinterpret_cast<__m256i*>(inside), _mm256_castps_si256(in));
+        // The rows under a span are read from left to right, the lower one
+        // usually for the first time: it is asked for ahead of the filter.
+        // Addresses as numbers: past the last row there is nothing to point at,
+        // and a prefetch of it is harmless.
+        if (inside[0]) {
+            const uintptr_t tap = reinterpret_cast<uintptr_t>(view.texels) +
+                                  (size_t(rows[0]) * view.rowStride + size_t(columns[0]) * 4) * sizeof(float);
+            const uintptr_t down = below[0] ? view.rowStride * sizeof(float) : 0;
+            for (const uintptr_t line : {tap + kPrefetchBytes, tap + kPrefetchBytes + 64}) {
+                _mm_prefetch(reinterpret_cast<const char*>(line), _MM_HINT_T0);
+                _mm_prefetch(reinterpret_cast<const char*>(line + down), _MM_HINT_T0);
+            }
+        }
         for (int32_t k = 0; k < lanes; ++k) {
             float* out = rgba + size_t(from + k) * 4;
             if (!inside[k]) {

@@ -1,7 +1,7 @@
 #include "platform/metal/mtl_texture.h"
 
 #include "platform/dispatch/dispatch.h"
-#include "platform/iosurface/pixel_values.h"
+#include "platform/iosurface/pixel_rows.h"
 #include "platform/metal/kernels_avx2.h"
 
 #include <algorithm>
@@ -39,9 +39,15 @@ MTLTexture::MTLTexture(const MTLTextureDescriptor& descriptor, std::shared_ptr<I
 namespace kv::metal {
 namespace {
 
-
-// Surface order of a BGRA texel: which RGBA channel sits at each byte.
-constexpr int kBGRAChannel[4] = {2, 1, 0, 3};
+// The surface format whose pixels a texel of `pixelFormat` stores as they are.
+OSType surfaceFormatOfTexture(MTLPixelFormat pixelFormat) {
+    switch (pixelFormat) {
+        case MTLPixelFormatRGBA32Float: return kCVPixelFormatType_128RGBAFloat;
+        case MTLPixelFormatRGBA16Float: return kCVPixelFormatType_64RGBAHalf;
+        case MTLPixelFormatBGRA8Unorm: return kCVPixelFormatType_32BGRA;
+        default: return 0;
+    }
+}
 
 }  // namespace
 
@@ -64,37 +70,15 @@ size_t bytesPerTexel(MTLPixelFormat pixelFormat) {
 }
 
 void loadTexels(MTLPixelFormat pixelFormat, const uint8_t* stored, size_t count, float* rgba) {
-    const size_t values = count * 4;
-    if (pixelFormat == MTLPixelFormatRGBA32Float) {
-        std::memcpy(rgba, stored, values * sizeof(float));
-    } else if (pixelFormat == MTLPixelFormatRGBA16Float) {
-        for (size_t i = 0; i < values; ++i) {
-            uint16_t half;
-            std::memcpy(&half, stored + i * 2, 2);
-            rgba[i] = kv::floatFromHalf(half);
-        }
-    } else if (pixelFormat == MTLPixelFormatBGRA8Unorm) {
-        for (size_t p = 0; p < count; ++p) {
-            for (int c = 0; c < 4; ++c) rgba[p * 4 + size_t(kBGRAChannel[c])] = float(stored[p * 4 + size_t(c)]) / 255.0f;
-        }
-    }
+    kv::loadPixelRow(surfaceFormatOfTexture(pixelFormat), stored, count, rgba);
 }
 
 void storeTexels(MTLPixelFormat pixelFormat, const float* rgba, size_t count, uint8_t* stored) {
-    const size_t values = count * 4;
-    if (pixelFormat == MTLPixelFormatRGBA32Float) {
-        std::memcpy(stored, rgba, values * sizeof(float));
-    } else if (pixelFormat == MTLPixelFormatRGBA16Float) {
-        for (size_t i = 0; i < values; ++i) {
-            const uint16_t half = kv::halfFromFloat(rgba[i]);
-            std::memcpy(stored + i * 2, &half, 2);
-        }
-    } else if (pixelFormat == MTLPixelFormatBGRA8Unorm) {
-        const size_t done = avx2::supported() ? avx2::storeBgraBytes(rgba, count, stored) : 0;
-        for (size_t p = done; p < count; ++p) {
-            for (int c = 0; c < 4; ++c) stored[p * 4 + size_t(c)] = kv::unormByte(rgba[p * 4 + size_t(kBGRAChannel[c])]);
-        }
-    }
+    // Bytes of BGRA eight pixels at a time where the CPU can, each the byte
+    // the plain conversion gives; the rest as the surface stores them.
+    const size_t done =
+        pixelFormat == MTLPixelFormatBGRA8Unorm && avx2::supported() ? avx2::storeBgraBytes(rgba, count, stored) : 0;
+    kv::storePixelRow(surfaceFormatOfTexture(pixelFormat), rgba + done * 4, count - done, stored + done * 4);
 }
 
 namespace {

@@ -10,6 +10,7 @@
 #include <fstream>
 #include <limits>
 
+#include "platform/dispatch/dispatch.h"
 #include "platform/foundation/log.h"
 #include "tests/host/video/video_test_support.h"
 
@@ -181,6 +182,25 @@ TEST(VideoDecoderFootageTest, PixelsMatchFfmpegsOwnConversion) {
         ASSERT_TRUE(expected);
         expectSameAsFfmpeg(**frame, *expected, size_t(w) * h);
         for (float v : (*frame)->rgba) ASSERT_TRUE(v >= 0.0f && v <= 1.0f) << v;
+    }
+}
+
+// The picture is converted in bands on whichever threads are free: however
+// many take part, every value is the same.
+TEST(VideoDecoderFootageTest, PixelsDoNotDependOnHowManyThreadsConvert) {
+    if (!std::filesystem::exists(footage("cockatoo_yuv420.mp4"))) GTEST_SKIP() << "no footage";
+    std::vector<std::vector<float>> pictures;
+    for (const size_t threads : {size_t(1), size_t(3), kv::dispatch::maximumConcurrency()}) {
+        const kv::dispatch::ConcurrencyLimit limit(threads);
+        auto decoder = openOrFail(footage("cockatoo_yuv420.mp4"));
+        ASSERT_TRUE(decoder);
+        auto frame = decoder->readFrame();
+        ASSERT_TRUE(frame.ok() && *frame);
+        pictures.push_back(std::move((*frame)->rgba));
+    }
+    for (size_t i = 1; i < pictures.size(); ++i) {
+        ASSERT_EQ(pictures[i].size(), pictures[0].size());
+        EXPECT_EQ(std::memcmp(pictures[i].data(), pictures[0].data(), pictures[0].size() * sizeof(float)), 0) << i;
     }
 }
 

@@ -58,4 +58,16 @@ TEST(IOSurfaceTest, LocksNestAndOnlyWriteUnlocksChangeTheSeed) {
     EXPECT_EQ(seed, 1u);
 }
 
+TEST(IOSurfaceTest, AScopedLockHoldsForItsLifeAndAWriteLockCountsInTheSeed) {
+    auto surface = IOSurface::create(2, 2, kCVPixelFormatType_32BGRA);
+    for (const auto access : {IOSurfaceLock::Access::read, IOSurfaceLock::Access::write}) {
+        {
+            const IOSurfaceLock lock(*surface, access);
+            EXPECT_TRUE(surface->isLocked());
+        }
+        EXPECT_FALSE(surface->isLocked());
+    }
+    EXPECT_EQ(surface->seed(), 1u);
+}
+
 }  // namespace
