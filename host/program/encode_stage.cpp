@@ -47,10 +47,11 @@ void EncodeStage::run() {
         changed_.notify_all();
 
         const auto begin = std::chrono::steady_clock::now();
-        Result<void> encoded = [&] {
+        Result<void> encoded;
+        {
             const BgraView view(*picture);
-            return encoder_.encode(view.image(), time);
-        }();
+            encoded = encoder_.encode(view.image(), time);
+        }
         picture.reset();
         seconds_ += std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
         if (!encoded) {
