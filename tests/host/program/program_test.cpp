@@ -168,6 +168,17 @@ TEST_F(ProgramTest, ABadAssignmentChangesNothingAndSaysWhy) {
     }
 }
 
+TEST_F(ProgramTest, SetOnAReadOnlyProjectShowsNoValueAsSetAndLeavesTheFile) {
+    const std::string before = readBytes(project);
+    std::filesystem::permissions(project, std::filesystem::perms::owner_read | std::filesystem::perms::group_read |
+                                              std::filesystem::perms::others_read);
+    const ProgramResult result = runInProcess({"set", "-p", project.string(), "31=200"});
+    EXPECT_EQ(result.status, 1);
+    EXPECT_TRUE(contains(result.err, project.string() + " cannot be written: it is read-only")) << result.err;
+    EXPECT_EQ(result.out, "");
+    EXPECT_EQ(readBytes(project), before);
+}
+
 TEST_F(ProgramTest, ACorruptedProjectIsRefusedByEveryCommandAndLeftAsItWas) {
     std::string damaged = readBytes(project);
     damaged.resize(damaged.size() * 2 / 3);
