@@ -132,7 +132,7 @@ int analyze(const AnalyzeCommand& command, const CommandContext& context) {
     if (undecoded.count() == 0) return 0;
     const std::string lack = undecoded.text();
     if (undecoded.mostOfTheRange()) {
-        return reportFailure(context, "Most of the range could not be decoded: " + lack +
+        return reportFailure(context, "Most of the range of " + media + " could not be decoded: " + lack +
                                           ". The analysis of the others is saved.");
     }
     context.err << kProgramName << ": warning: " << lack << "; the effect was told they are missing\n";

@@ -1,8 +1,14 @@
 #include "host/program/program.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <atomic>
-#include <fstream>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
 #include <memory>
+#include <string>
 
 #include "host/program/command_line.h"
 #include "host/program/commands.h"
@@ -18,11 +24,14 @@ class LogRouting {
 public:
     explicit LogRouting(const LogOptions& options) {
         if (options.file) {
-            auto file = std::make_shared<std::ofstream>(*options.file, std::ios::app);
-            ok_ = bool(*file);
+            auto file = std::shared_ptr<std::FILE>(openForAppending(*options.file, failure_), closeFile);
+            ok_ = bool(file);
             previous_ = setLogSink([file, verbose = options.verbose](std::string_view message) {
                 const std::string line = logLine(message);
-                *file << line << '\n' << std::flush;
+                if (file) {
+                    std::fputs((line + '\n').c_str(), file.get());
+                    std::fflush(file.get());
+                }
                 if (verbose) writeLogLineToStandardError(line);
             });
         } else if (options.verbose) {
@@ -33,10 +42,33 @@ public:
     }
     ~LogRouting() { setLogSink(std::move(previous_)); }
     bool ok() const { return ok_; }
+    // Why the log file cannot be written.
+    const std::string& failure() const { return failure_; }
 
 private:
+    // Opened without waiting: a named pipe no program reads would otherwise
+    // hold the command before it starts, deaf to Ctrl-C.
+    static std::FILE* openForAppending(const std::string& path, std::string& failure) {
+        const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0666);
+        if (fd < 0) {
+            failure = errno == ENXIO ? "it is a named pipe that no program reads" : std::strerror(errno);
+            return nullptr;
+        }
+        ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+        std::FILE* file = ::fdopen(fd, "a");
+        if (!file) {
+            failure = std::strerror(errno);
+            ::close(fd);
+        }
+        return file;
+    }
+    static void closeFile(std::FILE* file) {
+        if (file) std::fclose(file);
+    }
+
     LogSink previous_;
     bool ok_ = true;
+    std::string failure_;
 };
 
 }  // namespace
@@ -57,7 +89,8 @@ int runProgram(const std::vector<std::string>& arguments, const ProgramStreams& 
     }
     LogRouting routing(line->log);
     if (!routing.ok()) {
-        streams.err << kProgramName << ": cannot write the log file " << *line->log.file << "\n";
+        streams.err << kProgramName << ": cannot write the log file " << *line->log.file << ": " << routing.failure()
+                    << "\n";
         return 1;
     }
     // Log lines on standard error would break the bar.

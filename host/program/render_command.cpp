@@ -246,7 +246,9 @@ int renderVideo(const RenderCommand& command, const CommandContext& context, con
     // Counted and judged as analyze does.
     const UndecodedFrames lost =
         countUndecodedFrames(source.video, *clip, command.duration, spent.frames + undecoded, undecoded);
-    if (lost.mostOfTheRange()) return fail("Most of the range could not be decoded: " + lost.text() + ".");
+    if (lost.mostOfTheRange()) {
+        return fail("Most of the range of " + source.name + " could not be decoded: " + lost.text() + ".");
+    }
     const auto finished = timed(spent.encodeSeconds, [&] { return (*encoder)->finish(); });
     bar.finish();
     if (!finished) return reportFailure(context, finished.error().message);

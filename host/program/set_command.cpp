@@ -1,5 +1,6 @@
 #include <algorithm>
 #include <cctype>
+#include <string>
 #include <variant>
 
 #include "host/program/command_line.h"
@@ -102,6 +103,8 @@ int runCommand(const SetCommand& command, const CommandContext& context) {
 
     FxTileableEffect* effect = session.instance().effect();
     const CMTime time = session.instance().timing().timing().startTime;
+    // Shown once saved: a project that cannot be written keeps its values.
+    std::string changed;
     for (const Assignment& a : assignments) {
         const uint32_t id = a.parameter.id;
         std::visit(
@@ -121,9 +124,10 @@ int runCommand(const SetCommand& command, const CommandContext& context) {
             context.err << kProgramName << ": warning: the effect answered the change of " << nameOf(a.parameter)
                         << " with: " << error.localizedDescription << "\n";
         }
-        context.out << a.parameter.name << " (" << id << ") = " << valueText(a) << "\n";
+        changed += a.parameter.name + " (" + std::to_string(id) + ") = " + valueText(a) + "\n";
     }
     if (auto saved = session.project().saveChanges(); !saved) return reportFailure(context, saved.error().message);
+    context.out << changed;
     return 0;
 }
 

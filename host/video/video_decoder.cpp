@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -30,16 +31,24 @@ CMTime streamTimeOr(int64_t ticks, AVRational base, CMTime fallback) {
     return streamTime(ticks, base.num, base.den).value_or(fallback);
 }
 
-// The stream's length: its own if stated, else the container's.
+// The stream's length from its first frame: its own if stated, else up to
+// the container's end. The container's length counts from the container's
+// start, which lies before the stream's when another stream (the audio)
+// begins first; counted from the stream's start it would promise frames
+// past the end of an intact file.
 CMTime durationOf(const AVFormatContext& format, const AVStream& stream) {
     if (stream.duration != AV_NOPTS_VALUE && stream.duration > 0) {
         return streamTimeOr(stream.duration, stream.time_base, kCMTimeInvalid);
     }
-    if (format.duration != AV_NOPTS_VALUE && format.duration > 0) {
-        return streamTimeOr(av_rescale_q(format.duration, AV_TIME_BASE_Q, stream.time_base), stream.time_base,
-                            kCMTimeInvalid);
+    if (format.duration == AV_NOPTS_VALUE || format.duration <= 0) return kCMTimeInvalid;
+    // In microseconds, with room for whatever the header states.
+    __int128 length = format.duration;
+    if (format.start_time != AV_NOPTS_VALUE && stream.start_time != AV_NOPTS_VALUE) {
+        length -= av_rescale_q(stream.start_time, stream.time_base, AV_TIME_BASE_Q) - __int128(format.start_time);
     }
-    return kCMTimeInvalid;
+    if (length <= 0 || length > INT64_MAX) return kCMTimeInvalid;
+    return streamTimeOr(av_rescale_q(int64_t(length), AV_TIME_BASE_Q, stream.time_base), stream.time_base,
+                        kCMTimeInvalid);
 }
 
 // " (h264)", or the tag of a codec FFmpeg does not know: " (tag QQQQ)".

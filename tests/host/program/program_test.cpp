@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -168,6 +169,17 @@ TEST_F(ProgramTest, ABadAssignmentChangesNothingAndSaysWhy) {
     }
 }
 
+TEST_F(ProgramTest, SetOnAReadOnlyProjectShowsNoValueAsSetAndLeavesTheFile) {
+    const std::string before = readBytes(project);
+    std::filesystem::permissions(project, std::filesystem::perms::owner_read | std::filesystem::perms::group_read |
+                                              std::filesystem::perms::others_read);
+    const ProgramResult result = runInProcess({"set", "-p", project.string(), "31=200"});
+    EXPECT_EQ(result.status, 1);
+    EXPECT_TRUE(contains(result.err, project.string() + " cannot be written: it is read-only")) << result.err;
+    EXPECT_EQ(result.out, "");
+    EXPECT_EQ(readBytes(project), before);
+}
+
 TEST_F(ProgramTest, ACorruptedProjectIsRefusedByEveryCommandAndLeftAsItWas) {
     std::string damaged = readBytes(project);
     damaged.resize(damaged.size() * 2 / 3);
@@ -299,6 +311,12 @@ TEST_F(ProgramTest, TheSystemLogGoesToTheFileAsked) {
     const ProgramResult unwritable = runInProcess({"info", "-p", project.string(), "--log", scratch.file("no/dir").string()});
     EXPECT_EQ(unwritable.status, 1);
     EXPECT_TRUE(contains(unwritable.err, "cannot write the log file")) << unwritable.err;
+    // A named pipe no program reads is refused at once, not waited on.
+    const std::filesystem::path pipe = scratch.file("pipe");
+    ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
+    const ProgramResult unread = runInProcess({"info", "-p", project.string(), "--log", pipe.string()});
+    EXPECT_EQ(unread.status, 1);
+    EXPECT_TRUE(contains(unread.err, pipe.string() + ": it is a named pipe that no program reads")) << unread.err;
 }
 
 TEST_F(ProgramTest, VerboseWritesTheSameLinesAsTheLogFile) {

@@ -233,8 +233,9 @@ TEST_F(RenderOutputTest, AVideoCutShortIsCountedAsAnalyzeCountsItAndMostlyMissin
     writeBytes(output, "previous");
     const ProgramResult most = render({video.string(), "-o", output.string()});
     EXPECT_EQ(most.status, 1);
-    EXPECT_TRUE(contains(most.err, "Most of the range could not be decoded: 123 of the range's 217 frames could not be "
-                                   "decoded (the file's data ends at 3.51 s). Nothing was written."))
+    EXPECT_TRUE(contains(most.err, "Most of the range of " + video.string() +
+                                       " could not be decoded: 123 of the range's 217 frames could not be "
+                                       "decoded (the file's data ends at 3.51 s). Nothing was written."))
         << most.err;
     EXPECT_EQ(readBytes(output), "previous");
 

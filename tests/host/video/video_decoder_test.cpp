@@ -80,6 +80,26 @@ TEST(VideoDecoderFootageTest, DescribesEachStreamAsFfprobeDoes) {
     }
 }
 
+// A Matroska file states no length per stream, only the container's, which
+// counts from the audio's start; the video starting later ends with the file.
+TEST(VideoDecoderTest, AVideoStartingAfterTheAudioEndsWhereItsLastFrameEnds) {
+    KV_SKIP_WITHOUT_FFMPEG_TOOL();
+    const kv::testing::ScratchDirectory scratch;
+    const auto file = scratch.file("late.mkv");
+    ASSERT_TRUE(kv::testing::runFfmpeg("-f lavfi -i anullsrc=r=8000:cl=mono -itsoffset 0.5 -f lavfi -i "
+                                       "testsrc=size=96x64:rate=10:duration=1 -map 1:v -map 0:a -t 1.5 "
+                                       "-c:v ffv1 -c:a pcm_s16le '" + file.string() + "'"));
+    const auto packets = kv::testing::ffprobePackets(file);
+    ASSERT_FALSE(packets.empty());
+    auto decoder = openOrFail(file);
+    ASSERT_TRUE(decoder);
+    const kv::VideoStreamInfo& info = decoder->info();
+    ASSERT_EQ(info.timescale, 1000);
+    EXPECT_EQ(info.startTime, CMTimeMake(packets.front().pts, 1000));
+    // One frame of 100 ms after the last packet's time.
+    EXPECT_EQ(CMTimeAdd(info.startTime, info.duration), CMTimeMake(packets.back().pts + 100, 1000));
+}
+
 TEST(VideoDecoderFootageTest, FramesFollowEachOtherOneFrameDurationApart) {
     for (const char* name : {"cockatoo_yuv420.mp4", "car-detection.mp4", "cup.mp4", "vtest.avi", "balle-jbart.mp4"}) {
         SCOPED_TRACE(name);
