@@ -17,6 +17,8 @@
 #include "platform/foundation/atomic_file.h"
 #include "platform/foundation/result.h"
 
+struct AVFrame;
+
 namespace kv {
 
 // 8-bit blue, green, red, alpha pixels, rows `bytesPerRow` apart, the colour
@@ -27,6 +29,12 @@ struct BgraImage {
     int32_t width = 0;
     int32_t height = 0;
 };
+
+// A picture converted to the encoder's pixel format, ready to be encoded.
+struct CodecPictureFreer {
+    void operator()(AVFrame* frame) const;
+};
+using CodecPicture = std::unique_ptr<AVFrame, CodecPictureFreer>;
 
 struct VideoEncoderSettings {
     int32_t width = 0;
@@ -65,9 +73,12 @@ public:
     // source's audio left out, a pixel format other than the usual one.
     const std::vector<std::string>& notes() const;
 
-    // Encodes the frame shown from source time `time` on; times must
-    // increase. Transparent pixels come out black.
-    Result<void> encode(const BgraImage& image, CMTime time);
+    // The image in the codec's pixel format; transparent pixels come out
+    // black. Safe on several threads at once, so that pictures are converted
+    // where they are made and the thread that encodes only encodes.
+    Result<CodecPicture> convert(const BgraImage& image);
+    // Encodes the picture shown from source time `time` on; times must increase.
+    Result<void> encode(CodecPicture picture, CMTime time);
     // Drains the encoder, writes the rest of the audio and the file's end,
     // and puts the file in place.
     Result<void> finish();
