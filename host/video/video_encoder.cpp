@@ -437,8 +437,6 @@ Result<std::unique_ptr<VideoEncoder>> VideoEncoder::create(AtomicFile file, cons
     return std::unique_ptr<VideoEncoder>(new VideoEncoder(std::move(s)));
 }
 
-void CodecPictureFreer::operator()(AVFrame* frame) const { av_frame_free(&frame); }
-
 Result<CodecPicture> VideoEncoder::convert(const BgraImage& image) {
     State& s = *state_;
     const AVCodecContext& c = *s.codec;

@@ -13,11 +13,10 @@
 #include <string>
 #include <vector>
 
+#include "host/video/frame_handle.h"
 #include "platform/coremedia/cmtime.h"
 #include "platform/foundation/atomic_file.h"
 #include "platform/foundation/result.h"
-
-struct AVFrame;
 
 namespace kv {
 
@@ -31,10 +30,7 @@ struct BgraImage {
 };
 
 // A picture converted to the encoder's pixel format, ready to be encoded.
-struct CodecPictureFreer {
-    void operator()(AVFrame* frame) const;
-};
-using CodecPicture = std::unique_ptr<AVFrame, CodecPictureFreer>;
+using CodecPicture = AVFramePtr;
 
 struct VideoEncoderSettings {
     int32_t width = 0;
