@@ -73,8 +73,10 @@ int64_t seekDescriptor(void* opaque, int64_t offset, int whence) {
 void lentMemory(void*, uint8_t*) {}
 
 // The converter from the BGR0 pictures handed over to the codec's frames,
-// bicubic, on as many threads as there are cores: the picture's maker waits
-// for it. Into Y'CbCr as BT.709 at video range. Null when it cannot be made.
+// bicubic, into Y'CbCr as BT.709 at video range. On the calling thread
+// alone: pictures are converted on the threads that made them, several at
+// once, and threads of its own would only hand the work about. Null when it
+// cannot be made.
 SwsPtr makeFrameScaler(int width, int height, AVPixelFormat codecFormat) {
     SwsPtr scaler(sws_alloc_context());
     if (!scaler) return nullptr;
@@ -84,7 +86,7 @@ SwsPtr makeFrameScaler(int width, int height, AVPixelFormat codecFormat) {
                      av_opt_set_int(c, "dstw", width, 0) >= 0 && av_opt_set_int(c, "dsth", height, 0) >= 0 &&
                      av_opt_set_int(c, "dst_format", codecFormat, 0) >= 0 &&
                      av_opt_set_int(c, "sws_flags", SWS_BICUBIC, 0) >= 0 &&
-                     av_opt_set_int(c, "threads", 0, 0) >= 0;
+                     av_opt_set_int(c, "threads", 1, 0) >= 0;
     if (!set || sws_init_context(c, nullptr, nullptr) < 0) return nullptr;
     if (codecFormat != AV_PIX_FMT_BGR0) {
         int* inverse = nullptr;
@@ -473,7 +475,6 @@ Result<CodecPicture> VideoEncoder::convert(const BgraImage& image) {
     }
     // Read as BGR0, the alpha unused: the colour is premultiplied, so this is
     // the picture over black, whatever the codec would make of alpha.
-    // The whole frame at once, so that the scaler's threads share it.
     // The image is lent to the scaler by a buffer that frees nothing: a
     // frame without one would be copied whole first.
     ffmpeg::FramePtr source(av_frame_alloc());
