@@ -18,10 +18,11 @@ namespace {
 constexpr size_t kAheadBytes = size_t(160) << 20;
 constexpr size_t kMostAhead = 6;
 // Threads converting pictures, each a frame of its own spread over the
-// cores: two keep the cores busy where one waits for the last of its bands.
+// cores: with two, one frame's first bands start while the other's last
+// ones finish.
 constexpr size_t kConvertingThreads = 2;
 // Decoded pictures waiting to be converted: one for each converting thread,
-// so that the next decode while those convert.
+// while the next decodes.
 constexpr size_t kDecodedWaiting = kConvertingThreads;
 
 // Half a frame, the distance within which a decoded picture is the frame the
