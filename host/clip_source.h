@@ -46,13 +46,13 @@ public:
     double decodingSeconds() const { return decodingSeconds_.load(std::memory_order_relaxed); }
 
 protected:
-    // Runs `work`, counting its time as decoding; called by one thread only.
+    // Runs `work`, counting its time as decoding; on any thread.
     template <class Work>
     auto decoding(Work&& work) {
         const auto begin = std::chrono::steady_clock::now();
         auto result = work();
         const std::chrono::duration<double> spent = std::chrono::steady_clock::now() - begin;
-        decodingSeconds_.store(decodingSeconds() + spent.count(), std::memory_order_relaxed);
+        decodingSeconds_.fetch_add(spent.count(), std::memory_order_relaxed);
         return result;
     }
 

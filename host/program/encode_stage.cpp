@@ -10,7 +10,7 @@ EncodeStage::EncodeStage(VideoEncoder& encoder, size_t waiting)
 
 EncodeStage::~EncodeStage() { stop(true); }
 
-Result<void> EncodeStage::push(CMTime time, std::shared_ptr<IOSurface> picture) {
+Result<void> EncodeStage::push(CMTime time, CodecPicture picture) {
     std::unique_lock lock(mutex_);
     changed_.wait(lock, [this] { return queue_.size() < waiting_ || error_; });
     if (error_) return *error_;
@@ -47,12 +47,7 @@ void EncodeStage::run() {
         changed_.notify_all();
 
         const auto begin = std::chrono::steady_clock::now();
-        Result<void> encoded;
-        {
-            const BgraView view(*picture);
-            encoded = encoder_.encode(view.image(), time);
-        }
-        picture.reset();
+        Result<void> encoded = encoder_.encode(std::move(picture), time);
         seconds_ += std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
         if (!encoded) {
             {

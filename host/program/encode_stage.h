@@ -1,8 +1,9 @@
 #pragma once
 // The encoder on a thread of its own, fed the effect's pictures in frame
-// order through a short queue: it takes the next picture as soon as it is
-// done with one, whatever the loop that feeds it waits for, and the pictures
-// waiting for it stay few.
+// order through a short queue, already converted to the codec's format: it
+// takes the next picture as soon as it is done with one, whatever the loop
+// that feeds it waits for, and does nothing but encode; the pictures waiting
+// for it stay few.
 #include <condition_variable>
 #include <cstddef>
 #include <deque>
@@ -44,7 +45,7 @@ public:
 
     // Queues the picture for `time`, waiting while the queue is full; the
     // encoder's error once it has failed.
-    Result<void> push(CMTime time, std::shared_ptr<IOSurface> picture);
+    Result<void> push(CMTime time, CodecPicture picture);
     // Encodes every picture queued and ends the thread; the first error.
     Result<void> finish();
     // Seconds spent encoding; read after finish().
@@ -58,7 +59,7 @@ private:
     const size_t waiting_;
     std::mutex mutex_;
     std::condition_variable changed_;
-    std::deque<std::pair<CMTime, std::shared_ptr<IOSurface>>> queue_;
+    std::deque<std::pair<CMTime, CodecPicture>> queue_;
     bool closed_ = false;
     std::optional<Error> error_;
     double seconds_ = 0;  // the thread's own until it has ended

@@ -167,12 +167,11 @@ int renderVideo(const RenderCommand& command, const CommandContext& context, con
     if (!frames) return reportFailure(context, frames.error().message);
     FrameSequence& sequence = **frames;
 
-    // The effect's pictures go on surfaces reused from frame to frame: those
-    // being rendered, those waiting for the encoder, the one it encodes and
-    // one coming back.
+    // The effect's pictures go on surfaces reused from frame to frame, one
+    // for each frame being rendered and converted for the codec, and one
+    // coming back.
     const auto pictures = SurfacePool::make(settings.width, settings.height, kDestinationFormat,
-                                            kFramesInEffect + kFramesWaitingToEncode + 2,
-                                            IOSurface::Contents::uncleared);
+                                            kFramesInEffect + 1, IOSurface::Contents::uncleared);
 
     ProgressBar bar(context.err, context.showProgress, "Rendering");
     RenderTimes spent;
@@ -190,7 +189,7 @@ int renderVideo(const RenderCommand& command, const CommandContext& context, con
     // in frame order on a thread of its own, never waiting for this loop.
     struct Rendered {
         CMTime time;
-        Result<std::shared_ptr<IOSurface>> picture;
+        Result<CodecPicture> picture;
         double seconds = 0;
     };
     std::deque<std::future<Rendered>> rendering;
@@ -223,10 +222,16 @@ int renderVideo(const RenderCommand& command, const CommandContext& context, con
         const CMTime time = (*frame)->time;
         if (!first) first = time;
         last = time;
-        rendering.push_back(std::async(std::launch::async, [&effect, &pictures, input = std::move(**frame)] {
+        // The picture is converted for the codec on the thread that rendered
+        // it, so that the encoder's thread only encodes.
+        rendering.push_back(std::async(std::launch::async, [&, input = std::move(**frame)] {
             Rendered rendered{input.time, Error{}};
-            rendered.picture =
-                timed(rendered.seconds, [&] { return renderThroughEffect(effect, input, pictures.get()); });
+            rendered.picture = timed(rendered.seconds, [&]() -> Result<CodecPicture> {
+                auto picture = renderThroughEffect(effect, input, pictures.get());
+                if (!picture) return picture.error();
+                const BgraView view(**picture);
+                return (*encoder)->convert(view.image());
+            });
             return rendered;
         }));
         if (rendering.size() < kFramesInEffect) continue;

@@ -17,6 +17,13 @@ namespace {
 // memory (always at least one picture, at most six).
 constexpr size_t kAheadBytes = size_t(160) << 20;
 constexpr size_t kMostAhead = 6;
+// Threads converting pictures, each a frame of its own spread over the
+// cores: with two, one frame's first bands start while the other's last
+// ones finish.
+constexpr size_t kConvertingThreads = 2;
+// Decoded pictures waiting to be converted: one for each converting thread,
+// while the next decodes.
+constexpr size_t kDecodedWaiting = kConvertingThreads;
 
 // Half a frame, the distance within which a decoded picture is the frame the
 // file's packets placed at a time.
@@ -34,19 +41,20 @@ public:
         const VideoStreamInfo& info = decoder_->info();
         const size_t pictureBytes = std::max<size_t>(1, info.packedBytesPerRow() * size_t(info.height));
         depth_ = std::clamp<size_t>(kAheadBytes / pictureBytes, 1, kMostAhead);
-        pool_ = SurfacePool::make(info.width, info.height, kCVPixelFormatType_128RGBAFloat, depth_ + 2);
-        worker_ = std::thread([this] { work(); });
+        pool_ = SurfacePool::make(info.width, info.height, kCVPixelFormatType_128RGBAFloat,
+                                 depth_ + kConvertingThreads + 2);
+        try {
+            for (size_t t = 0; t < kConvertingThreads; ++t) {
+                threads_.emplace_back([this] { guarded([this] { convertAll(); }); });
+            }
+            threads_.emplace_back([this] { guarded([this] { decodeAll(); }); });
+        } catch (...) {
+            stop();
+            throw;
+        }
     }
 
-    ~DecodeAheadFrames() override {
-        {
-            std::lock_guard guard(mutex_);
-            stopping_ = true;
-        }
-        changed_.notify_all();
-        pool_->cancel();
-        worker_.join();
-    }
+    ~DecodeAheadFrames() override { stop(); }
 
     int64_t count() const override { return int64_t(expected_.size()); }
 
@@ -73,41 +81,115 @@ public:
     }
 
 private:
-    void work() {
+    // A frame on its way from the decoder to the converter: its picture as
+    // decoded, or none for a frame the file holds but that never came out.
+    // The last one carries how the decoding ended instead.
+    struct Decoded {
+        size_t order = 0;
+        CMTime time = kCMTimeInvalid;
+        AVFramePtr picture;
+        bool last = false;
+        std::optional<Error> error;
+    };
+
+    template <class Work>
+    void guarded(Work&& work) {
         try {
-            decodeAll();
+            work();
         } catch (const std::bad_alloc&) {
             finish(Error{"Out of memory while decoding the video."});
         }
     }
 
+    // The decoding thread: only decodes, and hands the frames on in order.
     void decodeAll() {
-        if (auto set = decoder_->setTimeRange(range_); !set) return finish(set.error());
-        // Decoding ahead takes three surfaces at least: one handed over, one
-        // waiting, one decoded into. Without them the run cannot start, and
-        // is better refused now than short of memory halfway.
-        if (!pool_->reserve(3)) return finish(outOfMemory());
+        // Decoding ahead takes a surface for each converting thread and two
+        // more: one handed over, one waiting. Without them the run cannot
+        // start, and is better refused now than short of memory halfway.
+        if (!pool_->reserve(kConvertingThreads + 2)) return end(outOfMemory());
+        if (auto set = decoder_->setTimeRange(range_); !set) return end(set.error());
         for (;;) {
-            std::shared_ptr<IOSurface> surface = pool_->take();
-            if (!surface) return finish(stopping() ? std::nullopt : std::optional(outOfMemory()));
-            auto time = decoding([&] {
-                const IOSurfaceLock lock(*surface, IOSurfaceLock::Access::write);
-                return decoder_->readFrame(static_cast<float*>(surface->baseAddress()), surface->bytesPerRow());
-            });
-            if (!time) return finish(time.error());
-            if (!*time) break;
-            const CMTime t = **time;
+            auto picture = decoding([&] { return decoder_->decodePicture(); });
+            if (!picture) return end(picture.error());
+            if (!*picture) break;
+            const CMTime t = (*picture)->time;
             // The frames placed before this picture that never came out.
-            if (!giveAbsentBefore(CMTimeSubtract(t, halfFrame_))) return;
+            if (!passAbsentBefore(CMTimeSubtract(t, halfFrame_))) return;
             if (next_ < expected_.size() && CMTimeCompare(expected_[next_], CMTimeAdd(t, halfFrame_)) <= 0) ++next_;
-            if (pixelFormat_ != kCVPixelFormatType_128RGBAFloat) {
-                surface = decoding([&] { return makeFrameSurface(readFrameSurface(*surface), pixelFormat_); });
-            }
-            lastGiven_ = t;
-            if (!give(ClipFrame{t, std::move(surface)})) return;
+            lastPassed_ = t;
+            if (!pass(Decoded{0, t, std::move((*picture)->frame), false, std::nullopt})) return;
         }
-        if (!giveAbsentBefore(std::nullopt)) return;
-        finish(std::nullopt);
+        if (!passAbsentBefore(std::nullopt)) return;
+        end(std::nullopt);
+    }
+
+    // Hands on the end of the frames, and the error that ended them.
+    void end(std::optional<Error> error) { pass(Decoded{0, kCMTimeInvalid, nullptr, true, std::move(error)}); }
+
+    // Hands on, without a picture, the expected frames before `limit` (all
+    // that are left when there is none). False when told to stop.
+    bool passAbsentBefore(std::optional<CMTime> limit) {
+        while (next_ < expected_.size() && (!limit || CMTimeCompare(expected_[next_], *limit) < 0)) {
+            const CMTime t = expected_[next_++];
+            if (lastPassed_ && CMTimeCompare(t, *lastPassed_) <= 0) continue;
+            lastPassed_ = t;
+            if (!pass(Decoded{0, t, nullptr, false, std::nullopt})) return false;
+        }
+        return true;
+    }
+
+    // Queues a frame for the converters once there is room, numbered in
+    // order; false when told to stop. Few wait: each holds one of the
+    // decoder's pictures.
+    bool pass(Decoded decoded) {
+        std::unique_lock lock(mutex_);
+        changed_.wait(lock, [this] { return decoded_.size() < kDecodedWaiting || stopping_ || finished_; });
+        if (stopping_ || finished_) return false;
+        decoded.order = passed_++;
+        decoded_.push_back(std::move(decoded));
+        lock.unlock();
+        changed_.notify_all();
+        return true;
+    }
+
+    // A converting thread: each picture it takes converted, on every core,
+    // straight onto the surface that is handed over, while the decoder goes
+    // on with the next; the frames handed over in their order.
+    void convertAll() {
+        for (;;) {
+            std::optional<Decoded> decoded = received();
+            if (!decoded) return;  // told to stop, or the end was taken by another
+            if (decoded->last) return finishInTurn(decoded->order, std::move(decoded->error));
+            std::shared_ptr<IOSurface> surface;
+            if (decoded->picture) {
+                surface = pool_->take();
+                if (!surface) {
+                    return finishInTurn(decoded->order, stopping() ? std::nullopt : std::optional(outOfMemory()));
+                }
+                auto converted = decoding([&] {
+                    const IOSurfaceLock lock(*surface, IOSurfaceLock::Access::write);
+                    return decoder_->convert(DecodedPicture{decoded->time, std::move(decoded->picture)},
+                                             static_cast<float*>(surface->baseAddress()), surface->bytesPerRow());
+                });
+                if (!converted) return finishInTurn(decoded->order, converted.error());
+                if (pixelFormat_ != kCVPixelFormatType_128RGBAFloat) {
+                    surface = decoding([&] { return makeFrameSurface(readFrameSurface(*surface), pixelFormat_); });
+                }
+            }
+            if (!give(decoded->order, ClipFrame{decoded->time, std::move(surface)})) return;
+        }
+    }
+
+    // The next frame from the decoder; empty when told to stop or finished.
+    std::optional<Decoded> received() {
+        std::unique_lock lock(mutex_);
+        changed_.wait(lock, [this] { return !decoded_.empty() || stopping_ || finished_; });
+        if (stopping_ || decoded_.empty()) return std::nullopt;
+        Decoded decoded = std::move(decoded_.front());
+        decoded_.pop_front();
+        lock.unlock();
+        changed_.notify_all();
+        return decoded;
     }
 
     Error outOfMemory() const {
@@ -121,39 +203,51 @@ private:
         return stopping_;
     }
 
-    // Hands over, without a picture, the expected frames before `limit`
-    // (all that are left when there is none). False when told to stop.
-    bool giveAbsentBefore(std::optional<CMTime> limit) {
-        while (next_ < expected_.size() && (!limit || CMTimeCompare(expected_[next_], *limit) < 0)) {
-            const CMTime t = expected_[next_++];
-            if (lastGiven_ && CMTimeCompare(t, *lastGiven_) <= 0) continue;
-            lastGiven_ = t;
-            if (!give(ClipFrame{t, nullptr})) return false;
+    void stop() {
+        {
+            std::lock_guard guard(mutex_);
+            stopping_ = true;
         }
-        return true;
+        changed_.notify_all();
+        pool_->cancel();
+        for (std::thread& thread : threads_) thread.join();
     }
 
-    // Queues a frame once there is room; false when told to stop.
-    bool give(ClipFrame frame) {
+    // Queues the frame numbered `order` for the consumer once those before
+    // it are queued and there is room; false when told to stop or finished.
+    bool give(size_t order, ClipFrame frame) {
         std::unique_lock lock(mutex_);
-        changed_.wait(lock, [this] { return ready_.size() < depth_ || stopping_; });
-        if (stopping_) return false;
+        changed_.wait(lock, [&] { return (order == given_ && ready_.size() < depth_) || stopping_ || finished_; });
+        if (stopping_ || finished_) return false;
         ready_.push_back(std::move(frame));
+        ++given_;
         lock.unlock();
         changed_.notify_all();
         return true;
     }
 
+    // Finishes once the frames before `order` are queued.
+    void finishInTurn(size_t order, std::optional<Error> error) {
+        {
+            std::unique_lock lock(mutex_);
+            changed_.wait(lock, [&] { return order == given_ || stopping_ || finished_; });
+        }
+        finish(std::move(error));
+    }
+
     void finish(std::optional<Error> error) {
         {
             std::lock_guard guard(mutex_);
+            if (finished_) return;
             error_ = std::move(error);
             finished_ = true;
         }
         changed_.notify_all();
     }
 
-    // The worker's own.
+    // Set up before the threads start, then read by all; the decoder
+    // object's decoding is the decoding thread's, its conversions the
+    // converting threads'.
     std::unique_ptr<VideoDecoder> decoder_;
     const CMTimeRange range_;
     const std::vector<CMTime> expected_;
@@ -161,18 +255,22 @@ private:
     const OSType pixelFormat_;
     size_t depth_ = 1;
     std::shared_ptr<SurfacePool> pool_;
-    size_t next_ = 0;  // the first expected frame not yet given
-    std::optional<CMTime> lastGiven_;
+    // The decoding thread's own.
+    size_t next_ = 0;  // the first expected frame not yet passed on
+    std::optional<CMTime> lastPassed_;
 
-    // Shared with the consumer, under mutex_.
+    // Shared, under mutex_.
     std::mutex mutex_;
     std::condition_variable changed_;
+    std::deque<Decoded> decoded_;
+    size_t passed_ = 0;  // frames passed to the converters
     std::deque<ClipFrame> ready_;
+    size_t given_ = 0;  // frames queued for the consumer
     bool finished_ = false;
     bool stopping_ = false;
     std::optional<Error> error_;
 
-    std::thread worker_;
+    std::vector<std::thread> threads_;
 };
 
 }  // namespace

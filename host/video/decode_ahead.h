@@ -1,9 +1,10 @@
 #pragma once
-// The frames of a range of a video, decoded on a thread of their own a few
-// frames ahead of the one handed over, each straight onto the surface that is
-// handed over (surfaces are reused once the effect lets go of them). Frames
-// the file holds but that could not be decoded come without a surface, at
-// their own times.
+// The frames of a range of a video, decoded a few frames ahead of the one
+// handed over: one thread only decodes, and others convert each picture from
+// the decoder's planes straight onto the surface that is handed over while
+// the next decodes (surfaces are reused once the effect lets go of them).
+// Frames the file holds but that could not be decoded come without a
+// surface, at their own times.
 #include <memory>
 #include <vector>
 

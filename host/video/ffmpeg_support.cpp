@@ -11,7 +11,11 @@ extern "C" {
 
 #include "platform/foundation/log.h"
 
-namespace kv::ffmpeg {
+namespace kv {
+
+void AVFrameFreer::operator()(AVFrame* frame) const { av_frame_free(&frame); }
+
+namespace ffmpeg {
 
 std::string inputUrl(const std::filesystem::path& path) {
     std::error_code code;
@@ -49,4 +53,5 @@ void routeLogToSystemLog() {
     std::call_once(once, [] { av_log_set_callback(forwardToSystemLog); });
 }
 
-}  // namespace kv::ffmpeg
+}  // namespace ffmpeg
+}  // namespace kv

@@ -10,6 +10,8 @@ extern "C" {
 #include <memory>
 #include <string>
 
+#include "host/video/frame_handle.h"
+
 namespace kv::ffmpeg {
 
 struct FormatContextCloser {
@@ -21,14 +23,11 @@ struct CodecContextFreer {
 struct PacketFreer {
     void operator()(AVPacket* p) const { av_packet_free(&p); }
 };
-struct FrameFreer {
-    void operator()(AVFrame* f) const { av_frame_free(&f); }
-};
 
 using FormatContextPtr = std::unique_ptr<AVFormatContext, FormatContextCloser>;
 using CodecContextPtr = std::unique_ptr<AVCodecContext, CodecContextFreer>;
 using PacketPtr = std::unique_ptr<AVPacket, PacketFreer>;
-using FramePtr = std::unique_ptr<AVFrame, FrameFreer>;
+using FramePtr = AVFramePtr;
 
 // What FFmpeg is to open for `path`: a file that exists as the file it is,
 // whatever its name looks like ("pipe:0/a.mp4" is no pipe); any other name

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdint>
+#include <mutex>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -115,7 +116,9 @@ struct VideoDecoder::State {
     ffmpeg::FramePtr frame{av_frame_alloc()};
     AVStream* stream = nullptr;
     VideoStreamInfo info;
-    std::unique_ptr<RgbaConverter> converter;
+    // Converters not in use: one is made for each thread converting at once.
+    std::mutex convertersMutex;
+    std::vector<std::unique_ptr<RgbaConverter>> idleConverters;
 
     CMTime rangeStart = kCMTimeNegativeInfinity;
     CMTime rangeEnd = kCMTimePositiveInfinity;
@@ -137,6 +140,7 @@ struct VideoDecoder::State {
     int64_t firstTick() const { return stream->start_time == AV_NOPTS_VALUE ? 0 : stream->start_time; }
     std::optional<CMTime> acceptFrameTime();
     Result<void> skipDamaged(int code);
+    Result<void> checkBuffer(const float* rgba, size_t bytesPerRow) const;
 };
 
 // Logs a packet or frame the decoder refused. A stream that yields nothing but
@@ -287,7 +291,6 @@ Result<std::unique_ptr<VideoDecoder>> VideoDecoder::open(const std::filesystem::
     }
 
     s->info = describe(format, s->stream, *codec);
-    s->converter = std::make_unique<RgbaConverter>(s->info.width, s->info.height);
     return std::unique_ptr<VideoDecoder>(new VideoDecoder(std::move(s)));
 }
 
@@ -369,11 +372,15 @@ Result<void> VideoDecoder::setTimeRange(CMTimeRange range) {
     return {};
 }
 
-Result<std::optional<CMTime>> VideoDecoder::readFrame(float* rgba, size_t bytesPerRow) {
-    State& s = *state_;
-    if (!rgba || bytesPerRow < s.info.packedBytesPerRow() || bytesPerRow % sizeof(float) != 0) {
-        return Error{"The buffer for a frame of " + s.name + " is too small or misaligned."};
+Result<void> VideoDecoder::State::checkBuffer(const float* rgba, size_t bytesPerRow) const {
+    if (!rgba || bytesPerRow < info.packedBytesPerRow() || bytesPerRow % sizeof(float) != 0) {
+        return Error{"The buffer for a frame of " + name + " is too small or misaligned."};
     }
+    return {};
+}
+
+Result<std::optional<DecodedPicture>> VideoDecoder::decodePicture() {
+    State& s = *state_;
     while (!s.finished) {
         auto received = s.receiveFrame();
         if (!received) return received.error();
@@ -390,13 +397,42 @@ Result<std::optional<CMTime>> VideoDecoder::readFrame(float* rgba, size_t bytesP
         }
         if (CMTimeCompare(*time, s.rangeStart) < 0) continue;
         if (CMTimeCompare(*time, s.rangeEnd) >= 0) break;
-        if (auto converted = s.converter->convert(*s.frame, rgba, bytesPerRow); !converted) {
-            return converted.error();
-        }
-        return time;
+        // The decoder's picture itself, by reference: nothing is copied.
+        AVFramePtr picture(av_frame_alloc());
+        if (!picture) return Error{"Out of memory while decoding " + s.name + "."};
+        av_frame_move_ref(picture.get(), s.frame.get());
+        return std::optional<DecodedPicture>(DecodedPicture{*time, std::move(picture)});
     }
     s.finished = true;
-    return std::optional<CMTime>();
+    return std::optional<DecodedPicture>();
+}
+
+Result<void> VideoDecoder::convert(const DecodedPicture& picture, float* rgba, size_t bytesPerRow) {
+    if (auto fits = state_->checkBuffer(rgba, bytesPerRow); !fits) return fits;
+    State& s = *state_;
+    if (!picture.frame) return Error{"No picture of " + s.name + " to convert."};
+    std::unique_ptr<RgbaConverter> converter;
+    {
+        std::lock_guard guard(s.convertersMutex);
+        if (!s.idleConverters.empty()) {
+            converter = std::move(s.idleConverters.back());
+            s.idleConverters.pop_back();
+        }
+    }
+    if (!converter) converter = std::make_unique<RgbaConverter>(s.info.width, s.info.height);
+    auto converted = converter->convert(*picture.frame, rgba, bytesPerRow);
+    std::lock_guard guard(s.convertersMutex);
+    s.idleConverters.push_back(std::move(converter));
+    return converted;
+}
+
+Result<std::optional<CMTime>> VideoDecoder::readFrame(float* rgba, size_t bytesPerRow) {
+    if (auto fits = state_->checkBuffer(rgba, bytesPerRow); !fits) return fits.error();
+    auto picture = decodePicture();
+    if (!picture) return picture.error();
+    if (!*picture) return std::optional<CMTime>();
+    if (auto converted = convert(**picture, rgba, bytesPerRow); !converted) return converted.error();
+    return std::optional<CMTime>((*picture)->time);
 }
 
 Result<std::optional<VideoFrame>> VideoDecoder::readFrame() {

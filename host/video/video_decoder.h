@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "host/video/frame_handle.h"
 #include "platform/coremedia/cmtime.h"
 #include "platform/foundation/result.h"
 
@@ -53,6 +54,12 @@ struct VideoFrame {
     std::vector<float> rgba;
 };
 
+// A frame decoded but not yet converted, with its time.
+struct DecodedPicture {
+    CMTime time;
+    AVFramePtr frame;
+};
+
 class VideoDecoder {
 public:
     // Opens `path` and picks its best video stream. Errors name the file and
@@ -88,6 +95,12 @@ public:
 
     // The same into a new packed frame.
     Result<std::optional<VideoFrame>> readFrame();
+
+    // readFrame in two steps, so that frames convert while the next
+    // decodes: the next frame as the decoder gave it, then its conversion,
+    // which is safe on several threads at once and in any order.
+    Result<std::optional<DecodedPicture>> decodePicture();
+    Result<void> convert(const DecodedPicture& picture, float* rgba, size_t bytesPerRow);
 
 private:
     struct State;

@@ -11,6 +11,7 @@ extern "C" {
 
 #include <algorithm>
 #include <cerrno>
+#include <mutex>
 #include <optional>
 #include <vector>
 
@@ -72,20 +73,32 @@ int64_t seekDescriptor(void* opaque, int64_t offset, int whence) {
 void lentMemory(void*, uint8_t*) {}
 
 // The converter from the BGR0 pictures handed over to the codec's frames,
-// bicubic, on as many threads as there are cores: the encoder waits for it
-// with every frame. Null when it cannot be made.
-SwsContext* makeFrameScaler(int width, int height, AVPixelFormat codecFormat) {
-    SwsContext* scaler = sws_alloc_context();
+// bicubic, into Y'CbCr as BT.709 at video range. On the calling thread
+// alone: pictures are converted on the threads that made them, several at
+// once, and threads of its own would only hand the work about. Null when it
+// cannot be made.
+SwsPtr makeFrameScaler(int width, int height, AVPixelFormat codecFormat) {
+    SwsPtr scaler(sws_alloc_context());
     if (!scaler) return nullptr;
-    const bool set = av_opt_set_int(scaler, "srcw", width, 0) >= 0 && av_opt_set_int(scaler, "srch", height, 0) >= 0 &&
-                     av_opt_set_int(scaler, "src_format", AV_PIX_FMT_BGR0, 0) >= 0 &&
-                     av_opt_set_int(scaler, "dstw", width, 0) >= 0 && av_opt_set_int(scaler, "dsth", height, 0) >= 0 &&
-                     av_opt_set_int(scaler, "dst_format", codecFormat, 0) >= 0 &&
-                     av_opt_set_int(scaler, "sws_flags", SWS_BICUBIC, 0) >= 0 &&
-                     av_opt_set_int(scaler, "threads", 0, 0) >= 0;
-    if (!set || sws_init_context(scaler, nullptr, nullptr) < 0) {
-        sws_freeContext(scaler);
-        return nullptr;
+    SwsContext* c = scaler.get();
+    const bool set = av_opt_set_int(c, "srcw", width, 0) >= 0 && av_opt_set_int(c, "srch", height, 0) >= 0 &&
+                     av_opt_set_int(c, "src_format", AV_PIX_FMT_BGR0, 0) >= 0 &&
+                     av_opt_set_int(c, "dstw", width, 0) >= 0 && av_opt_set_int(c, "dsth", height, 0) >= 0 &&
+                     av_opt_set_int(c, "dst_format", codecFormat, 0) >= 0 &&
+                     av_opt_set_int(c, "sws_flags", SWS_BICUBIC, 0) >= 0 &&
+                     av_opt_set_int(c, "threads", 1, 0) >= 0;
+    if (!set || sws_init_context(c, nullptr, nullptr) < 0) return nullptr;
+    if (codecFormat != AV_PIX_FMT_BGR0) {
+        int* inverse = nullptr;
+        int sourceRange = 0;
+        int* table = nullptr;
+        int range = 0;
+        int brightness = 0;
+        int contrast = 0;
+        int saturation = 0;
+        sws_getColorspaceDetails(c, &inverse, &sourceRange, &table, &range, &brightness, &contrast, &saturation);
+        sws_setColorspaceDetails(c, inverse, 1, sws_getCoefficients(SWS_CS_ITU709), 0, brightness, contrast,
+                                 saturation);
     }
     return scaler;
 }
@@ -210,11 +223,13 @@ struct VideoEncoder::State {
     OutputContextPtr output;
     ffmpeg::CodecContextPtr codec;
     AVStream* video = nullptr;
-    SwsPtr scaler;
-    ffmpeg::FramePtr frame{av_frame_alloc()};
-    // The picture handed over, as the scaler reads it: borrowed memory.
-    ffmpeg::FramePtr picture{av_frame_alloc()};
     ffmpeg::PacketPtr packet{av_packet_alloc()};
+    // Scalers not in use (each converts one picture at a time, and one is
+    // made for each thread converting at once) and pictures already encoded,
+    // kept for their memory.
+    std::mutex convertersMutex;
+    std::vector<SwsPtr> idleScalers;
+    std::vector<CodecPicture> sparePictures;
     VideoEncoderSettings settings;
     std::vector<std::string> notes;
     // The last frame's time in the encoder's ticks: each frame takes a later one.
@@ -337,7 +352,7 @@ Result<std::unique_ptr<VideoEncoder>> VideoEncoder::create(AtomicFile file, cons
     auto s = std::make_unique<State>();
     s->name = file.path().string();
     s->settings = settings;
-    if (!s->frame || !s->picture || !s->packet || !s->audioPacket) {
+    if (!s->packet || !s->audioPacket) {
         return Error{"Out of memory while writing " + s->name + "."};
     }
     if (settings.width <= 0 || settings.height <= 0 || settings.timescale <= 0) {
@@ -403,30 +418,9 @@ Result<std::unique_ptr<VideoEncoder>> VideoEncoder::create(AtomicFile file, cons
     s->video->avg_frame_rate = c.framerate;
     s->video->sample_aspect_ratio = c.sample_aspect_ratio;
 
-    s->scaler.reset(makeFrameScaler(settings.width, settings.height, c.pix_fmt));
-    if (!s->scaler) return Error{"Cannot convert frames for the " + std::string(codec.name) + " encoder."};
-    if (c.pix_fmt != AV_PIX_FMT_BGR0) {
-        int* inverse = nullptr;
-        int sourceRange = 0;
-        int* table = nullptr;
-        int range = 0;
-        int brightness = 0;
-        int contrast = 0;
-        int saturation = 0;
-        sws_getColorspaceDetails(s->scaler.get(), &inverse, &sourceRange, &table, &range, &brightness, &contrast,
-                                 &saturation);
-        sws_setColorspaceDetails(s->scaler.get(), inverse, 1, sws_getCoefficients(SWS_CS_ITU709), 0, brightness,
-                                 contrast, saturation);
-    }
-    s->frame->format = c.pix_fmt;
-    s->frame->width = c.width;
-    s->frame->height = c.height;
-    s->picture->format = AV_PIX_FMT_BGR0;
-    s->picture->width = settings.width;
-    s->picture->height = settings.height;
-    if (const int buffered = av_frame_get_buffer(s->frame.get(), 0); buffered < 0) {
-        return s->failure("set up", buffered);
-    }
+    SwsPtr scaler = makeFrameScaler(settings.width, settings.height, c.pix_fmt);
+    if (!scaler) return Error{"Cannot convert frames for the " + std::string(codec.name) + " encoder."};
+    s->idleScalers.push_back(std::move(scaler));
 
     if (auto audio = s->openAudio(); !audio) return audio.error();
     // FFmpeg writes through the file's descriptor, whatever the name looks like.
@@ -445,35 +439,81 @@ Result<std::unique_ptr<VideoEncoder>> VideoEncoder::create(AtomicFile file, cons
     return std::unique_ptr<VideoEncoder>(new VideoEncoder(std::move(s)));
 }
 
-Result<void> VideoEncoder::encode(const BgraImage& image, CMTime time) {
+Result<CodecPicture> VideoEncoder::convert(const BgraImage& image) {
     State& s = *state_;
-    if (!image.pixels || image.width != s.codec->width || image.height != s.codec->height) {
+    const AVCodecContext& c = *s.codec;
+    if (!image.pixels || image.width != c.width || image.height != c.height) {
         return Error{"A frame for " + s.name + " is not of the video's size."};
     }
-    if (auto audio = s.copyAudioUntil(time); !audio) return audio;
-    // The encoder may still hold the last frame: then a fresh buffer is taken.
-    if (const int writable = av_frame_make_writable(s.frame.get()); writable < 0) return s.failure("encode", writable);
+    SwsPtr scaler;
+    CodecPicture picture;
+    {
+        std::lock_guard guard(s.convertersMutex);
+        if (!s.idleScalers.empty()) {
+            scaler = std::move(s.idleScalers.back());
+            s.idleScalers.pop_back();
+        }
+        if (!s.sparePictures.empty()) {
+            picture = std::move(s.sparePictures.back());
+            s.sparePictures.pop_back();
+        }
+    }
+    if (!scaler) scaler = makeFrameScaler(c.width, c.height, c.pix_fmt);
+    if (!scaler) return Error{"Cannot convert frames for the " + codecName() + " encoder."};
+    if (!picture) {
+        picture.reset(av_frame_alloc());
+        if (!picture) return s.failure("convert a frame for", AVERROR(ENOMEM));
+        picture->format = c.pix_fmt;
+        picture->width = c.width;
+        picture->height = c.height;
+        if (const int buffered = av_frame_get_buffer(picture.get(), 0); buffered < 0) {
+            return s.failure("convert a frame for", buffered);
+        }
+    } else if (const int writable = av_frame_make_writable(picture.get()); writable < 0) {
+        // The encoder still holds the picture: then a fresh buffer is taken.
+        return s.failure("convert a frame for", writable);
+    }
     // Read as BGR0, the alpha unused: the colour is premultiplied, so this is
     // the picture over black, whatever the codec would make of alpha.
-    // The whole frame at once, so that the scaler's threads share it.
-    // The picture is lent to the scaler by a buffer that frees nothing: a
+    // The image is lent to the scaler by a buffer that frees nothing: a
     // frame without one would be copied whole first.
+    ffmpeg::FramePtr source(av_frame_alloc());
+    if (!source) return s.failure("convert a frame for", AVERROR(ENOMEM));
     uint8_t* pixels = const_cast<uint8_t*>(image.pixels);
-    s.picture->buf[0] = av_buffer_create(pixels, image.bytesPerRow * size_t(image.height), lentMemory, nullptr,
-                                         AV_BUFFER_FLAG_READONLY);
-    if (!s.picture->buf[0]) return s.failure("convert a frame for", AVERROR(ENOMEM));
-    s.picture->data[0] = pixels;
-    s.picture->linesize[0] = int(image.bytesPerRow);
-    const int scaled = sws_scale_frame(s.scaler.get(), s.frame.get(), s.picture.get());
-    av_buffer_unref(&s.picture->buf[0]);
+    source->format = AV_PIX_FMT_BGR0;
+    source->width = image.width;
+    source->height = image.height;
+    source->buf[0] = av_buffer_create(pixels, image.bytesPerRow * size_t(image.height), lentMemory, nullptr,
+                                      AV_BUFFER_FLAG_READONLY);
+    if (!source->buf[0]) return s.failure("convert a frame for", AVERROR(ENOMEM));
+    source->data[0] = pixels;
+    source->linesize[0] = int(image.bytesPerRow);
+    const int scaled = sws_scale_frame(scaler.get(), picture.get(), source.get());
+    {
+        std::lock_guard guard(s.convertersMutex);
+        s.idleScalers.push_back(std::move(scaler));
+    }
     if (scaled < 0) return s.failure("convert a frame for", scaled);
+    return picture;
+}
+
+Result<void> VideoEncoder::encode(CodecPicture picture, CMTime time) {
+    State& s = *state_;
+    if (!picture) return Error{"No picture to encode for " + s.name + "."};
+    if (auto audio = s.copyAudioUntil(time); !audio) return audio;
     // On one tick per frame, two frames nearest the same tick are kept apart.
     int64_t ticks = ticksOf(CMTimeSubtract(time, s.settings.start), s.codec->time_base);
     if (s.lastTicks && ticks <= *s.lastTicks) ticks = *s.lastTicks + 1;
     s.lastTicks = ticks;
-    s.frame->pts = ticks;
-    if (const int sent = avcodec_send_frame(s.codec.get(), s.frame.get()); sent < 0) {
+    picture->pts = ticks;
+    if (const int sent = avcodec_send_frame(s.codec.get(), picture.get()); sent < 0) {
         return s.failure("encode the video of", sent);
+    }
+    {
+        // Enough spares for the pictures converted at once.
+        constexpr size_t kMostSpare = 4;
+        std::lock_guard guard(s.convertersMutex);
+        if (s.sparePictures.size() < kMostSpare) s.sparePictures.push_back(std::move(picture));
     }
     return s.drainPackets();
 }

@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "host/video/frame_handle.h"
 #include "platform/coremedia/cmtime.h"
 #include "platform/foundation/atomic_file.h"
 #include "platform/foundation/result.h"
@@ -27,6 +28,9 @@ struct BgraImage {
     int32_t width = 0;
     int32_t height = 0;
 };
+
+// A picture converted to the encoder's pixel format, ready to be encoded.
+using CodecPicture = AVFramePtr;
 
 struct VideoEncoderSettings {
     int32_t width = 0;
@@ -65,9 +69,12 @@ public:
     // source's audio left out, a pixel format other than the usual one.
     const std::vector<std::string>& notes() const;
 
-    // Encodes the frame shown from source time `time` on; times must
-    // increase. Transparent pixels come out black.
-    Result<void> encode(const BgraImage& image, CMTime time);
+    // The image in the codec's pixel format; transparent pixels come out
+    // black. Safe on several threads at once, so that pictures are converted
+    // where they are made and the thread that encodes only encodes.
+    Result<CodecPicture> convert(const BgraImage& image);
+    // Encodes the picture shown from source time `time` on; times must increase.
+    Result<void> encode(CodecPicture picture, CMTime time);
     // Drains the encoder, writes the rest of the audio and the file's end,
     // and puts the file in place.
     Result<void> finish();

@@ -75,6 +75,40 @@ TEST(VideoClipTest, AFrameWhosePictureCannotBeDecodedHasNoPicture) {
     EXPECT_EQ(absent, 2);
 }
 
+// Frames are decoded on one thread and converted on others: they still come
+// in order, each the picture the decoder gives read one by one, and a frame
+// whose picture cannot be decoded keeps its place.
+TEST(VideoClipConcurrencyTest, FramesDecodedAheadComeInOrderAsReadOneByOne) {
+    for (const char* name : {"cup.mp4", "box.mp4"}) {
+        const auto path = footage(name);
+        KV_SKIP_WITHOUT(path);
+        LogCapture log;
+        auto clip = openClip(path);
+        ASSERT_TRUE(clip);
+        constexpr int64_t kFrames = 24;
+        const CMTime start = clip->frameTime(0);
+        auto sequence =
+            clip->frames(CMTimeRangeMake(start, CMTimeSubtract(clip->frameTime(kFrames), start)),
+                         kCVPixelFormatType_128RGBAFloat);
+        ASSERT_TRUE(sequence.ok()) << name;
+        auto decoder = VideoDecoder::open(path);
+        ASSERT_TRUE(decoder.ok());
+        int64_t index = 0;
+        for (;; ++index) {
+            auto frame = (*sequence)->next();
+            ASSERT_TRUE(frame.ok()) << name;
+            if (!*frame) break;
+            EXPECT_EQ((*frame)->time, clip->frameTime(index)) << name << " " << index;
+            if (!(*frame)->surface) continue;
+            const auto picture = (*decoder)->readFrame().value();
+            ASSERT_TRUE(picture);
+            EXPECT_EQ(picture->time, (*frame)->time) << name << " " << index;
+            EXPECT_TRUE(readFrameSurface(*(*frame)->surface).rgba == picture->rgba) << name << " " << index;
+        }
+        EXPECT_EQ(index, kFrames) << name;
+    }
+}
+
 TEST(VideoClipTest, AFileThatIsNoVideoIsRefusedWithItsName) {
     kv::testing::ScratchDirectory scratch;
     kv::testing::writeBytes(scratch.file("x.mp4"), "no video");
