@@ -22,30 +22,28 @@ std::atomic<bool> interruptRequested{false};
 // Routes the system log as the options say while it lives.
 class LogRouting {
 public:
-    explicit LogRouting(const LogOptions& options) {
-        if (options.file) {
-            auto file = std::shared_ptr<std::FILE>(openForAppending(*options.file, failure_), closeFile);
-            ok_ = bool(file);
-            previous_ = setLogSink([file, verbose = options.verbose](std::string_view message) {
-                const std::string line = logLine(message);
-                if (file) {
-                    std::fputs((line + '\n').c_str(), file.get());
-                    std::fflush(file.get());
-                }
-                if (verbose) writeLogLineToStandardError(line);
-            });
-        } else if (options.verbose) {
-            previous_ = setLogSink(nullptr);
-        } else {
-            previous_ = setLogSink([](std::string_view) {});
-        }
-    }
-    ~LogRouting() { setLogSink(std::move(previous_)); }
+    explicit LogRouting(const LogOptions& options) : routing_(setLogSink, sinkFor(options)) {}
     bool ok() const { return ok_; }
     // Why the log file cannot be written.
     const std::string& failure() const { return failure_; }
 
 private:
+    // Where the options send log lines: a file (and standard error when
+    // verbose), standard error alone (the empty sink), or nowhere.
+    LogSink sinkFor(const LogOptions& options) {
+        if (options.file) {
+            auto file = std::shared_ptr<std::FILE>(openForAppending(*options.file, failure_), closeFile);
+            ok_ = bool(file);
+            return [file, verbose = options.verbose](std::string_view message) {
+                const std::string line = logLine(message);
+                if (file) writeLogLine(file.get(), line);
+                if (verbose) writeLogLine(stderr, line);
+            };
+        }
+        if (options.verbose) return nullptr;
+        return [](std::string_view) {};
+    }
+
     // Opened without waiting: a named pipe no program reads would otherwise
     // hold the command before it starts, deaf to Ctrl-C.
     static std::FILE* openForAppending(const std::string& path, std::string& failure) {
@@ -66,9 +64,9 @@ private:
         if (file) std::fclose(file);
     }
 
-    LogSink previous_;
     bool ok_ = true;
     std::string failure_;
+    ScopedOverride<LogSink> routing_;  // after ok_ and failure_, which sinkFor sets
 };
 
 }  // namespace

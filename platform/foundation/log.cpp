@@ -24,7 +24,7 @@ void NSLog(std::string_view message) {
         if (sink) {
             sink(message);
         } else {
-            kv::writeLogLineToStandardError(kv::logLine(message));
+            kv::writeLogLine(stderr, kv::logLine(message));
         }
     });
 }
@@ -47,10 +47,11 @@ std::string logLine(std::string_view message) {
     return line;
 }
 
-void writeLogLineToStandardError(std::string_view line) {
+void writeLogLine(std::FILE* stream, std::string_view line) {
     // Written as bytes, so that no character of the message is interpreted or cut.
-    std::fwrite(line.data(), 1, line.size(), stderr);
-    std::fputc('\n', stderr);
+    std::fwrite(line.data(), 1, line.size(), stream);
+    std::fputc('\n', stream);
+    std::fflush(stream);
 }
 
 LogSink setLogSink(LogSink sink) { return installedSink().exchange(std::move(sink)); }

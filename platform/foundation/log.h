@@ -2,6 +2,7 @@
 // The system log. Every message is written verbatim as one line: the text is
 // never read as a format. Lines go to standard error with a time stamp and
 // the process id, unless a sink is installed (tests capture lines that way).
+#include <cstdio>
 #include <string>
 #include <string_view>
 
@@ -19,8 +20,9 @@ using LogSink = LineSink;
 // sink that keeps lines for people (a log file) writes it too.
 std::string logLine(std::string_view message);
 
-// Writes a line made by logLine, and a line feed, to standard error.
-void writeLogLineToStandardError(std::string_view line);
+// Writes a line made by logLine, and a line feed, to `stream` (standard
+// error, a log file), and flushes it.
+void writeLogLine(std::FILE* stream, std::string_view line);
 
 // Replaces where log lines go; an empty sink restores standard error.
 // Returns the sink that was installed before.

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <string>
 #include <thread>
 #include <vector>
@@ -27,6 +28,18 @@ TEST(LogTest, CapturesNestAndRestore) {
     NSLog("outer line");
     ASSERT_EQ(outer.lines().size(), 1u);
     EXPECT_EQ(outer.lines()[0], "outer line");
+}
+
+TEST(LogTest, LineWrittenToAFileKeepsEveryByte) {
+    std::FILE* file = std::tmpfile();
+    ASSERT_NE(file, nullptr);
+    const std::string line("before\0after %s", 16);
+    kv::writeLogLine(file, line);
+    std::rewind(file);
+    std::string read(64, 'x');
+    read.resize(std::fread(read.data(), 1, read.size(), file));
+    std::fclose(file);
+    EXPECT_EQ(read, line + "\n");
 }
 
 }  // namespace
