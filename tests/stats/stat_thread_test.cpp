@@ -158,10 +158,9 @@ TEST_F(StatThreadConcurrencyTest, FailedEncodingKeepsEveryCountAndServerErrorsDo
 }
 
 TEST(StatThreadStarterConcurrencyTest, BuildWithoutAnEndpointStartsNoThread) {
-    const std::string previous = setStatisticsEndpoint("");
+    const ScopedOverride<std::string> noEndpoint(setStatisticsEndpoint, "");
     const auto counter = std::make_shared<Counter>();
     EXPECT_EQ(startStatThread(counter), nullptr);
-    setStatisticsEndpoint(previous);
 }
 
 }  // namespace
