@@ -35,8 +35,8 @@ public:
 
 private:
     struct Shared {
-        mutable std::mutex mutex;
-        mutable std::condition_variable added;
+        std::mutex mutex;
+        std::condition_variable added;
         std::vector<std::string> lines;
     };
     std::shared_ptr<Shared> shared_;  // before the override, which installs a sink that holds it
