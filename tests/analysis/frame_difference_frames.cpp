@@ -113,10 +113,6 @@ std::optional<std::vector<Frame>> decodeFootage(const std::string& path, int32_t
     return frames;
 }
 
-std::string footagePath(const std::string& name) {
-    // The footage lies beside the project's source tree, found from this file.
-    const auto sourceDir = std::filesystem::path(__FILE__).parent_path().parent_path().parent_path();
-    return (sourceDir / ".." / "shared" / "footage" / name).lexically_normal().string();
-}
+std::string footagePath(const std::string& name) { return (std::filesystem::path(KV_FOOTAGE_DIR) / name).string(); }
 
 }  // namespace fdframes
