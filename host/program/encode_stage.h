@@ -16,23 +16,8 @@
 #include "host/video/video_encoder.h"
 #include "platform/coremedia/cmtime.h"
 #include "platform/foundation/result.h"
-#include "platform/iosurface/iosurface.h"
 
 namespace kv::host {
-
-// The pixels of a BGRA surface, read-locked for as long as the view lives.
-class BgraView {
-public:
-    explicit BgraView(IOSurface& surface) : surface_(surface), lock_(surface, IOSurfaceLock::Access::read) {}
-    BgraImage image() const {
-        return BgraImage{static_cast<const uint8_t*>(surface_.baseAddress()), surface_.bytesPerRow(),
-                         int32_t(surface_.width()), int32_t(surface_.height())};
-    }
-
-private:
-    IOSurface& surface_;
-    IOSurfaceLock lock_;
-};
 
 class EncodeStage {
 public:

@@ -22,6 +22,7 @@
 #include "host/video/video_encoder.h"
 #include "platform/foundation/atomic_file.h"
 #include "platform/foundation/double_text.h"
+#include "platform/iosurface/iosurface.h"
 
 namespace kv::host {
 namespace {
@@ -70,6 +71,20 @@ Result<RenderSource> openSource(const RenderCommand& command, const CommandConte
     source.format.frameDuration = format.frameDuration;
     return source;
 }
+
+// The pixels of a BGRA surface, read-locked for as long as the view lives.
+class BgraView {
+public:
+    explicit BgraView(IOSurface& surface) : surface_(surface), lock_(surface, IOSurfaceLock::Access::read) {}
+    BgraImage image() const {
+        return BgraImage{static_cast<const uint8_t*>(surface_.baseAddress()), surface_.bytesPerRow(),
+                         int32_t(surface_.width()), int32_t(surface_.height())};
+    }
+
+private:
+    IOSurface& surface_;
+    IOSurfaceLock lock_;
+};
 
 // Why the render will show the plain picture throughout; empty when the
 // effect has what it needs to reframe.
