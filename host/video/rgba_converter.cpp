@@ -1,6 +1,8 @@
 #include "host/video/rgba_converter.h"
 
+#include "host/video/yuv_to_float.h"
 #include "platform/dispatch/dispatch.h"
+#include "platform/foundation/log.h"
 
 #if defined(__SSE__)
 #include <xmmintrin.h>
@@ -16,6 +18,7 @@ extern "C" {
 #include <atomic>
 #include <cerrno>
 #include <cstdint>
+#include <cstring>
 #include <new>
 #include <stdexcept>
 #include <string>
@@ -30,6 +33,9 @@ constexpr AVPixelFormat kPlanarFloat = AV_PIX_FMT_GBRPF32;
 // Pixels of one band of rows, scaled and interleaved on one thread: its
 // planes stay in the core's cache, and a frame spreads over the cores.
 constexpr size_t kBandPixels = 32768;
+
+// What convertBand returns when the direct conversion differs from the scaler.
+constexpr int kDirectDiffers = 1;
 
 // The JPEG-style formats are full range whatever the frame says.
 bool isFullRangeFormat(AVPixelFormat format) {
@@ -72,12 +78,14 @@ SwsContext* makeScaler(const AVFrame& frame, int width, int height, int& code) {
     return scaler;
 }
 
-// Packs rows of planar G, B, R floats, `planeStride` floats from one plane to
-// the next, into RGBA rows `bytesPerRow` apart.
-void interleave(const float* planes, size_t planeStride, int width, int rows, std::byte* rgba, size_t bytesPerRow) {
+// Packs rows of planar G, B, R floats, `rowStride` floats from one row to
+// the next and `planeStride` from one plane to the next, into RGBA rows
+// `bytesPerRow` apart.
+void interleave(const float* planes, size_t planeStride, size_t rowStride, int width, int rows, std::byte* rgba,
+                size_t bytesPerRow) {
     for (int y = 0; y < rows; ++y) {
         float* out = reinterpret_cast<float*>(rgba + static_cast<size_t>(y) * bytesPerRow);
-        const float* g = planes + static_cast<size_t>(y) * width;
+        const float* g = planes + static_cast<size_t>(y) * rowStride;
         const float* b = g + planeStride;
         const float* r = b + planeStride;
         int x = 0;
@@ -124,11 +132,14 @@ struct RgbaConverter::Band {
     // Lends the planes to the scaler, placed so that the band's first row
     // lands at the start of each plane.
     ffmpeg::FramePtr frame{av_frame_alloc()};
+    // The direct conversion's work space, and its rows while it is checked.
+    YuvToFloat::Scratch direct;
+    std::vector<float> check;
 
     ~Band() { sws_freeContext(scaler); }
 };
 
-RgbaConverter::RgbaConverter(int width, int height) : width_(width), height_(height) {}
+RgbaConverter::RgbaConverter(int width, int height, Route route) : width_(width), height_(height), route_(route) {}
 
 RgbaConverter::~RgbaConverter() = default;
 
@@ -155,7 +166,7 @@ Result<void> RgbaConverter::prepare(const AVFrame& frame) {
                     const int rows = int(std::max<size_t>(1, kBandPixels / size_t(std::max(width_, 1))));
                     bandRows_ = std::max(align, rows / align * align);
                 }
-                const size_t plane = size_t(width_) * size_t(bandRows_);
+                const size_t plane = planeRowFloats() * size_t(bandRows_);
                 Band& made = *bands_.back();
                 made.planes.resize(plane * 3);
                 made.frame->format = kPlanarFloat;
@@ -168,7 +179,7 @@ Result<void> RgbaConverter::prepare(const AVFrame& frame) {
                     code = AVERROR(ENOMEM);
                     break;
                 }
-                for (int p = 0; p < 3; ++p) made.frame->linesize[p] = width_ * static_cast<int>(sizeof(float));
+                for (int p = 0; p < 3; ++p) made.frame->linesize[p] = int(planeRowFloats() * sizeof(float));
                 if (size_t(height_) <= size_t(bandRows_) * bands_.size()) break;  // enough for every band at once
             }
         } catch (const std::bad_alloc&) {
@@ -186,6 +197,10 @@ Result<void> RgbaConverter::prepare(const AVFrame& frame) {
         sourceWidth_ = frame.width;
         sourceHeight_ = frame.height;
         sourceFormat_ = frame.format;
+        direct_.reset();
+        if (route_ == Route::fastest && frame.width == width_ && frame.height == height_) {
+            direct_ = YuvToFloat::make(static_cast<AVPixelFormat>(frame.format), width_, height_);
+        }
     }
     const bool fullRange =
         frame.color_range == AVCOL_RANGE_JPEG || isFullRangeFormat(static_cast<AVPixelFormat>(frame.format));
@@ -197,15 +212,22 @@ Result<void> RgbaConverter::prepare(const AVFrame& frame) {
             sws_setColorspaceDetails(band->scaler, sws_getCoefficients(frame.colorspace), fullRange ? 1 : 0,
                                      sws_getCoefficients(SWS_CS_DEFAULT), 1, 0, 1 << 16, 1 << 16);
         }
+        if (direct_) direct_->setColorspace(sws_getCoefficients(frame.colorspace), fullRange);
+        directChecked_ = false;
     }
     return {};
 }
 
 int RgbaConverter::convertBand(Band& band, const AVFrame& frame, int firstRow, int rows, float* rgba,
-                               size_t bytesPerRow) const {
+                               size_t bytesPerRow, Direct direct) const {
+    std::byte* const out = reinterpret_cast<std::byte*>(rgba);
+    if (direct == Direct::use) {
+        direct_->convertRows(frame, firstRow, rows, out, bytesPerRow, band.direct);
+        return 0;
+    }
     // The scaler writes output row y at data + y × linesize: the pointers
     // are set back by the band's first row so that it lands on the planes.
-    const size_t plane = size_t(width_) * size_t(bandRows_);
+    const size_t plane = planeRowFloats() * size_t(bandRows_);
     const uintptr_t back = uintptr_t(firstRow) * uintptr_t(band.frame->linesize[0]);
     for (int p = 0; p < 3; ++p) {
         band.frame->data[p] = reinterpret_cast<uint8_t*>(reinterpret_cast<uintptr_t>(band.planes.data() + p * plane) - back);
@@ -215,8 +237,21 @@ int RgbaConverter::convertBand(Band& band, const AVFrame& frame, int firstRow, i
     if (code >= 0) code = sws_receive_slice(band.scaler, unsigned(firstRow), unsigned(rows));
     sws_frame_end(band.scaler);
     if (code < 0) return code;
-    interleave(band.planes.data(), plane, width_, rows, reinterpret_cast<std::byte*>(rgba) + size_t(firstRow) * bytesPerRow,
+    interleave(band.planes.data(), plane, planeRowFloats(), width_, rows, out + size_t(firstRow) * bytesPerRow,
                bytesPerRow);
+    if (direct == Direct::check) {
+        // The same rows converted directly, beside the scaler's.
+        const size_t rowFloats = size_t(width_) * 4;
+        band.check.resize(size_t(rows) * rowFloats);
+        auto* checked = reinterpret_cast<std::byte*>(band.check.data()) - size_t(firstRow) * rowFloats * sizeof(float);
+        direct_->convertRows(frame, firstRow, rows, checked, rowFloats * sizeof(float), band.direct);
+        for (int y = 0; y < rows; ++y) {
+            if (std::memcmp(band.check.data() + size_t(y) * rowFloats, out + size_t(firstRow + y) * bytesPerRow,
+                            rowFloats * sizeof(float)) != 0) {
+                return kDirectDiffers;
+            }
+        }
+    }
     return 0;
 }
 
@@ -227,16 +262,23 @@ Result<void> RgbaConverter::convert(const AVFrame& frame, float* rgba, size_t by
     // of planes goes through memory. Each thread takes bands one after
     // another with a scaler of its own.
     const size_t bandCount = (size_t(height_) + size_t(bandRows_) - 1) / size_t(bandRows_);
+    const bool directRows = direct_ && frame.linesize[0] > 0 && frame.linesize[1] > 0 && frame.linesize[2] > 0;
+    const Direct direct = !directRows ? Direct::skip : directChecked_ ? Direct::use : Direct::check;
     std::atomic<size_t> next{0};
     std::atomic<int> failure{0};
+    std::atomic<bool> differs{false};
     try {
         dispatch::concurrentPerform(bands_.size(), 1, [&](size_t begin, size_t end) {
             for (size_t b = begin; b < end; ++b) {
                 for (size_t k = next++; k < bandCount; k = next++) {
                     const int first = int(k) * bandRows_;
                     const int code = convertBand(*bands_[b], frame, first, std::min(bandRows_, height_ - first), rgba,
-                                                 bytesPerRow);
-                    if (code < 0) failure = code;
+                                                 bytesPerRow, direct);
+                    if (code == kDirectDiffers) {
+                        differs = true;
+                    } else if (code < 0) {
+                        failure = code;
+                    }
                 }
             }
         });
@@ -250,6 +292,15 @@ Result<void> RgbaConverter::convert(const AVFrame& frame, float* rgba, size_t by
     }
     if (const int code = failure.load(); code < 0) {
         return Error{"The video frame could not be converted to RGBA: " + ffmpeg::errorText(code)};
+    }
+    if (direct == Direct::check) {
+        // Frames like this one are converted directly from now on only if
+        // every value of this one came out the same as the scaler's.
+        directChecked_ = true;
+        if (differs) {
+            direct_.reset();
+            NSLog("Video frames are converted by FFmpeg's scaler: the direct conversion differs from it here.");
+        }
     }
     return {};
 }

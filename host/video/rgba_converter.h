@@ -12,9 +12,15 @@ struct SwsContext;
 
 namespace kv {
 
+class YuvToFloat;
+
 class RgbaConverter {
 public:
-    RgbaConverter(int width, int height);
+    // Frames of 8-bit planar YUV at this size go straight to RGBA by the
+    // scaler's own arithmetic (YuvToFloat), once a first frame has come out
+    // the same both ways; `scaler` keeps to FFmpeg's scaler.
+    enum class Route { fastest, scaler };
+    RgbaConverter(int width, int height, Route route = Route::fastest);
     ~RgbaConverter();
     RgbaConverter(const RgbaConverter&) = delete;
     RgbaConverter& operator=(const RgbaConverter&) = delete;
@@ -27,6 +33,9 @@ public:
     // scaled to this one.
     Result<void> convert(const AVFrame& frame, float* rgba, size_t bytesPerRow);
 
+    // Whether frames like the last one are converted directly.
+    bool convertsDirectly() const { return direct_ != nullptr && directChecked_; }
+
 private:
     // A scaler of its own and the planes of one band of rows, used by one
     // thread at a time.
@@ -35,10 +44,18 @@ private:
     Result<void> prepare(const AVFrame& frame);
     // Rows [firstRow, firstRow + rows) of the frame scaled into the band's
     // planes and interleaved from there; an AVERROR when the scaler fails.
-    int convertBand(Band& band, const AVFrame& frame, int firstRow, int rows, float* rgba, size_t bytesPerRow) const;
+    // With `check`, the rows are also converted directly and compared.
+    enum class Direct { skip, check, use };
+    int convertBand(Band& band, const AVFrame& frame, int firstRow, int rows, float* rgba, size_t bytesPerRow,
+                    Direct direct) const;
+
+    // Floats from one row of the scaler's planes to the next: a whole number
+    // of its vector blocks, which it writes whole past a row's last pixel.
+    size_t planeRowFloats() const { return (size_t(width_) + 15) & ~size_t(15); }
 
     int width_;
     int height_;
+    Route route_;
     // Bands of bandRows_ rows (the last may be shorter), each converted
     // whole by whichever thread takes it.
     int bandRows_ = 0;
@@ -49,6 +66,10 @@ private:
     int sourceFormat_ = AV_PIX_FMT_NONE;
     int colorspace_ = -1;
     bool fullRange_ = false;
+    // The direct conversion for these frames, if any, and whether it has
+    // been checked against the scaler for the current colour details.
+    std::unique_ptr<YuvToFloat> direct_;
+    bool directChecked_ = false;
 };
 
 }  // namespace kv

@@ -1,0 +1,451 @@
+#include "host/video/yuv_to_float.h"
+
+extern "C" {
+#include <libavutil/pixdesc.h>
+}
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+
+#if defined(__x86_64__) && defined(__GNUC__)
+#include <immintrin.h>
+#define KV_YUV_AVX2 1
+#endif
+
+namespace kv {
+
+namespace {
+
+// Weights of the cubic from the scaler's defaults (B = 0, C = 0.6) in its
+// fixed point: 1 << 30 is one sample of distance, 1 << 24 one of weight.
+int64_t cubicWeight(int64_t d) {
+    const int64_t B = 0;
+    const int64_t C = int64_t(0.6 * (1 << 24));
+    if (d >= int64_t(1) << 31) return 0;
+    const int64_t dd = (d * d) >> 30;
+    const int64_t ddd = (dd * d) >> 30;
+    if (d < int64_t(1) << 30) {
+        return (12 * (1 << 24) - 9 * B - 6 * C) * ddd + (-18 * (1 << 24) + 12 * B + 6 * C) * dd +
+               (6 * (1 << 24) - 2 * B) * (int64_t(1) << 30);
+    }
+    return (-B - 6 * C) * ddd + (6 * B + 30 * C) * dd + (-12 * B - 48 * C) * d + (8 * B + 24 * C) * (int64_t(1) << 30);
+}
+
+int64_t roundedDivision(int64_t a, int64_t b) { return (a >= 0 ? a + (b >> 1) : a - (b >> 1)) / b; }
+
+// Rounds a factor in 1/65536 to the scaler's 16-bit integer.
+int32_t roundToInt16(int64_t f) {
+    const int r = int((f + (1 << 15)) >> 16);
+    if (r < -0x7FFF) return int16_t(0x8000);
+    if (r > 0x7FFF) return 0x7FFF;
+    return int16_t(r);
+}
+
+constexpr float kUnit = 1.0f / 65535.0f;
+
+// More row taps than a bicubic upscale ever has.
+constexpr int kMaxRowTaps = 8;
+
+// The scaler's chroma columns from output `from` on: weights applied to
+// 8-bit samples, kept as 19-bit values.
+void filterColumnsPlain(const uint8_t* in, const ScaleFilter& filter, int from, int outputs, int32_t* out) {
+    const int taps = filter.taps;
+    for (int i = from; i < outputs; ++i) {
+        const uint8_t* at = in + filter.first[size_t(i)];
+        const int16_t* w = filter.weights.data() + size_t(i) * size_t(taps);
+        int value = 0;
+        for (int j = 0; j < taps; ++j) value += int(at[j]) * w[j];
+        out[i] = std::min(value >> 3, (1 << 19) - 1);
+    }
+}
+
+// Sums weighted rows as the scaler does: in 32 bits that wrap.
+inline int32_t sumRows(const int32_t* const* rows, const int16_t* weights, int taps, int x, uint32_t start) {
+    uint32_t sum = start;
+    for (int j = 0; j < taps; ++j) sum += uint32_t(rows[j][x]) * uint32_t(int32_t(weights[j]));
+    return int32_t(sum);
+}
+
+inline uint32_t clip16(int32_t value) { return uint32_t(std::clamp(value, 0, 65535)); }
+
+// One picture row from its luma and the chroma rows under it; the plain
+// version, which the vector one matches.
+void outputRowPlain(const uint8_t* luma, const int32_t* const* u, const int32_t* const* v, const int16_t* weights,
+                    int taps, const YuvToFloat::Matrix& m, int from, int width, float* out) {
+    for (int x = from; x < width; ++x) {
+        const int32_t U = sumRows(u, weights, taps, x, uint32_t(-(128 << 23))) >> 14;
+        const int32_t V = sumRows(v, weights, taps, x, uint32_t(-(128 << 23))) >> 14;
+        const uint32_t Y = uint32_t((int32_t(luma[x]) << 9) - m.yOffset) * uint32_t(m.yCoeff) +
+                           uint32_t((1 << 13) - (1 << 29));
+        const uint32_t R = uint32_t(V) * uint32_t(m.v2r);
+        const uint32_t G = uint32_t(V) * uint32_t(m.v2g) + uint32_t(U) * uint32_t(m.u2g);
+        const uint32_t B = uint32_t(U) * uint32_t(m.u2b);
+        out[4 * x + 0] = kUnit * float(clip16((int32_t(Y + R) >> 14) + (1 << 15)));
+        out[4 * x + 1] = kUnit * float(clip16((int32_t(Y + G) >> 14) + (1 << 15)));
+        out[4 * x + 2] = kUnit * float(clip16((int32_t(Y + B) >> 14) + (1 << 15)));
+        out[4 * x + 3] = 1.0f;
+    }
+}
+
+#if defined(KV_YUV_AVX2)
+#if defined(__clang__)
+#pragma clang attribute push(__attribute__((target("avx2"))), apply_to = function)
+#else
+#pragma GCC push_options
+#pragma GCC target("avx2")
+#endif
+
+// Eight pixels at a time; returns where the plain version must go on.
+int outputRowAvx2(const uint8_t* luma, const int32_t* const* u, const int32_t* const* v, const int16_t* weights,
+                  int taps, const YuvToFloat::Matrix& m, int width, float* out) {
+    const __m256i start = _mm256_set1_epi32(-(128 << 23));
+    const __m256i yOffset = _mm256_set1_epi32(m.yOffset), yCoeff = _mm256_set1_epi32(m.yCoeff);
+    const __m256i yRound = _mm256_set1_epi32((1 << 13) - (1 << 29));
+    const __m256i v2r = _mm256_set1_epi32(m.v2r), v2g = _mm256_set1_epi32(m.v2g);
+    const __m256i u2g = _mm256_set1_epi32(m.u2g), u2b = _mm256_set1_epi32(m.u2b);
+    const __m256i half = _mm256_set1_epi32(1 << 15), zero = _mm256_setzero_si256(), top = _mm256_set1_epi32(65535);
+    const __m256 unit = _mm256_set1_ps(kUnit), one = _mm256_set1_ps(1.0f);
+    const bool aligned = reinterpret_cast<uintptr_t>(out) % 32 == 0;
+    int x = 0;
+    for (; x + 8 <= width; x += 8) {
+        __m256i U = start, V = start;
+        for (int j = 0; j < taps; ++j) {
+            const __m256i w = _mm256_set1_epi32(weights[j]);
+            U = _mm256_add_epi32(U, _mm256_mullo_epi32(_mm256_loadu_si256((const __m256i*)(u[j] + x)), w));
+            V = _mm256_add_epi32(V, _mm256_mullo_epi32(_mm256_loadu_si256((const __m256i*)(v[j] + x)), w));
+        }
+        U = _mm256_srai_epi32(U, 14);
+        V = _mm256_srai_epi32(V, 14);
+        __m256i Y = _mm256_slli_epi32(_mm256_cvtepu8_epi32(_mm_loadl_epi64((const __m128i*)(luma + x))), 9);
+        Y = _mm256_add_epi32(_mm256_mullo_epi32(_mm256_sub_epi32(Y, yOffset), yCoeff), yRound);
+        const __m256i R = _mm256_mullo_epi32(V, v2r);
+        const __m256i G = _mm256_add_epi32(_mm256_mullo_epi32(V, v2g), _mm256_mullo_epi32(U, u2g));
+        const __m256i B = _mm256_mullo_epi32(U, u2b);
+        auto channel = [&](__m256i c) {
+            c = _mm256_add_epi32(_mm256_srai_epi32(_mm256_add_epi32(Y, c), 14), half);
+            c = _mm256_min_epi32(_mm256_max_epi32(c, zero), top);
+            return _mm256_mul_ps(unit, _mm256_cvtepi32_ps(c));
+        };
+        const __m256 r = channel(R), g = channel(G), b = channel(B);
+        // Planes to pixels: pairs within each 128-bit half, then halves.
+        const __m256 rg0 = _mm256_unpacklo_ps(r, g), rg1 = _mm256_unpackhi_ps(r, g);
+        const __m256 ba0 = _mm256_unpacklo_ps(b, one), ba1 = _mm256_unpackhi_ps(b, one);
+        const __m256 p04 = _mm256_shuffle_ps(rg0, ba0, 0x44), p15 = _mm256_shuffle_ps(rg0, ba0, 0xEE);
+        const __m256 p26 = _mm256_shuffle_ps(rg1, ba1, 0x44), p37 = _mm256_shuffle_ps(rg1, ba1, 0xEE);
+        const __m256 q[4] = {_mm256_permute2f128_ps(p04, p15, 0x20), _mm256_permute2f128_ps(p26, p37, 0x20),
+                             _mm256_permute2f128_ps(p04, p15, 0x31), _mm256_permute2f128_ps(p26, p37, 0x31)};
+        float* at = out + 4 * x;
+        // Whole rows go straight to memory, past the caches: writing the
+        // picture is what this pass is bound by.
+        if (aligned) {
+            _mm256_stream_ps(at, q[0]);
+            _mm256_stream_ps(at + 8, q[1]);
+            _mm256_stream_ps(at + 16, q[2]);
+            _mm256_stream_ps(at + 24, q[3]);
+        } else {
+            _mm256_storeu_ps(at, q[0]);
+            _mm256_storeu_ps(at + 8, q[1]);
+            _mm256_storeu_ps(at + 16, q[2]);
+            _mm256_storeu_ps(at + 24, q[3]);
+        }
+    }
+    return x;
+}
+
+// Eight column outputs a block, from the 16-byte window under each.
+void filterColumnBlocksAvx2(const uint8_t* in, const int32_t* start, const uint8_t* spread, const int16_t* pairs,
+                            int groups, int blocks, int32_t* out) {
+    const __m256i lowBytes = _mm256_set1_epi16(0x00FF), top = _mm256_set1_epi32((1 << 19) - 1);
+    for (int b = 0; b < blocks; ++b) {
+        const __m256i window = _mm256_broadcastsi128_si256(_mm_loadu_si128((const __m128i*)(in + start[b])));
+        __m256i sum = _mm256_setzero_si256();
+        for (int g = 0; g < groups; ++g) {
+            const size_t at = size_t(b) * size_t(groups) + size_t(g);
+            // Each 32-bit lane holds one output's four samples of the group.
+            const __m256i taps = _mm256_shuffle_epi8(window, _mm256_loadu_si256((const __m256i*)(spread + 32 * at)));
+            const __m256i even = _mm256_and_si256(taps, lowBytes), odd = _mm256_srli_epi16(taps, 8);
+            sum = _mm256_add_epi32(sum, _mm256_madd_epi16(even, _mm256_loadu_si256((const __m256i*)(pairs + 32 * at))));
+            sum = _mm256_add_epi32(sum, _mm256_madd_epi16(odd, _mm256_loadu_si256((const __m256i*)(pairs + 32 * at + 16))));
+        }
+        _mm256_storeu_si256((__m256i*)(out + 8 * b), _mm256_min_epi32(_mm256_srai_epi32(sum, 3), top));
+    }
+}
+
+bool hasAvx2() {
+    static const bool available = __builtin_cpu_supports("avx2");
+    return available;
+}
+
+#if defined(__clang__)
+#pragma clang attribute pop
+#else
+#pragma GCC pop_options
+#endif
+#endif
+
+// Whether `format` is 8-bit planar YUV with one plane per component and
+// no alpha: the pictures this conversion covers.
+bool isPlanarYuv8(AVPixelFormat format) {
+    const AVPixFmtDescriptor* d = av_pix_fmt_desc_get(format);
+    if (!d || d->nb_components != 3) return false;
+    if (d->flags & (AV_PIX_FMT_FLAG_RGB | AV_PIX_FMT_FLAG_PAL | AV_PIX_FMT_FLAG_BITSTREAM | AV_PIX_FMT_FLAG_HWACCEL |
+                    AV_PIX_FMT_FLAG_FLOAT | AV_PIX_FMT_FLAG_BE | AV_PIX_FMT_FLAG_ALPHA)) {
+        return false;
+    }
+    if (!(d->flags & AV_PIX_FMT_FLAG_PLANAR)) return false;
+    for (int c = 0; c < 3; ++c) {
+        if (d->comp[c].plane != c || d->comp[c].depth != 8 || d->comp[c].step != 1 || d->comp[c].shift != 0 ||
+            d->comp[c].offset != 0) {
+            return false;
+        }
+    }
+    return d->log2_chroma_w <= 2 && d->log2_chroma_h <= 2;
+}
+
+// The scaler's position of a plane's first sample, in 1/256 of a sample,
+// for planes subsampled by 2^`shift` and its default (centred) siting.
+int samplePosition(int shift) { return ((128 << shift) - 128 + 128) >> shift; }
+
+// The scaler's step from one output sample to the next, in 1/65536 of an input.
+int stepBetween(int inputs, int outputs) { return int(((int64_t(inputs) << 16) + (outputs >> 1)) / outputs); }
+
+}  // namespace
+
+ScaleFilter bicubicScaleFilter(int inputs, int outputs, int inputPosition, int outputPosition, int align, int unit) {
+    const int step = stepBetween(inputs, outputs);
+    const int64_t fone = int64_t(1) << 54;  // never downscaling, so no narrower unit
+    const size_t count = size_t(outputs);
+    std::vector<int32_t> first(count);
+    std::vector<int64_t> wide;
+    int size = 1;
+    if (std::abs(step - 0x10000) < 10 && inputPosition == outputPosition) {
+        wide.assign(count, fone);
+        for (int i = 0; i < outputs; ++i) first[size_t(i)] = i;
+    } else {
+        size = std::max(std::min(1 + 4, inputs - 2), 1);
+        wide.resize(count * size_t(size));
+        int64_t at = ((outputPosition * int64_t(step)) >> 7) - ((inputPosition * 0x10000LL) >> 7);
+        for (int i = 0; i < outputs; ++i) {
+            int xx = int((at - (size - 2) * (int64_t(1) << 16)) / (1 << 17));
+            first[size_t(i)] = xx;
+            for (int j = 0; j < size; ++j, ++xx) {
+                const int64_t d = std::llabs(int64_t(xx) * (1 << 17) - at) << 13;
+                wide[size_t(i) * size_t(size) + size_t(j)] = cubicWeight(d);
+            }
+            at += 2LL * step;
+        }
+    }
+
+    // Trim near-zero weights from the left (moving the window right) and
+    // find how many are needed on the right.
+    const double cutOffLimit = 0.002 * double(fone);
+    int needed = 0;
+    for (int i = outputs - 1; i >= 0; --i) {
+        int64_t* w = wide.data() + size_t(i) * size_t(size);
+        int keep = size;
+        int64_t cutOff = 0;
+        for (int j = 0; j < size; ++j) {
+            cutOff += std::llabs(w[0]);
+            if (double(cutOff) > cutOffLimit) break;
+            if (i < outputs - 1 && first[size_t(i)] >= first[size_t(i) + 1]) break;
+            for (int k = 1; k < size; ++k) w[k - 1] = w[k];
+            w[size - 1] = 0;
+            ++first[size_t(i)];
+        }
+        cutOff = 0;
+        for (int j = size - 1; j > 0; --j) {
+            cutOff += std::llabs(w[j]);
+            if (double(cutOff) > cutOffLimit) break;
+            --keep;
+        }
+        needed = std::max(needed, keep);
+    }
+    if (needed == 1 && align == 2) align = 1;  // the scaler's case for unscaled vertical filtering
+    const int taps = (needed + (align - 1)) & ~(align - 1);
+
+    std::vector<int64_t> kept(count * size_t(taps), 0);
+    for (size_t i = 0; i < count; ++i) {
+        for (int j = 0; j < std::min(taps, size); ++j) kept[i * size_t(taps) + size_t(j)] = wide[i * size_t(size) + size_t(j)];
+    }
+
+    // Windows that reach past an edge fold their weights onto the edge.
+    for (size_t i = 0; i < count; ++i) {
+        int64_t* w = kept.data() + i * size_t(taps);
+        int32_t& pos = first[i];
+        if (pos < 0) {
+            for (int j = 1; j < taps; ++j) {
+                const int left = std::max(j + pos, 0);
+                w[left] += w[j];
+                w[j] = 0;
+            }
+            pos = 0;
+        }
+        if (pos + taps > inputs) {
+            const int shift = pos + std::min(taps - inputs, 0);
+            int64_t acc = 0;
+            for (int j = taps - 1; j >= 0; --j) {
+                if (pos + j >= inputs) {
+                    acc += w[j];
+                    w[j] = 0;
+                }
+            }
+            for (int j = taps - 1; j >= 0; --j) w[j] = j < shift ? 0 : w[j - shift];
+            pos -= shift;
+            w[inputs - 1 - pos] += acc;
+        }
+    }
+
+    // Weights to integers summing to `unit`, each rounding error carried on.
+    ScaleFilter filter;
+    filter.taps = taps;
+    filter.first = std::move(first);
+    filter.weights.resize(count * size_t(taps));
+    for (size_t i = 0; i < count; ++i) {
+        const int64_t* w = kept.data() + i * size_t(taps);
+        int64_t sum = 0;
+        for (int j = 0; j < taps; ++j) sum += w[j];
+        sum = (sum + unit / 2) / unit;
+        if (!sum) sum = 1;
+        int64_t error = 0;
+        for (int j = 0; j < taps; ++j) {
+            const int64_t value = w[j] + error;
+            const int64_t rounded = roundedDivision(value, sum);
+            filter.weights[i * size_t(taps) + size_t(j)] = int16_t(rounded);
+            error = value - rounded * sum;
+        }
+    }
+    return filter;
+}
+
+YuvToFloat::YuvToFloat(int width, int height, int chromaWidth, int chromaHeight)
+    : width_(width), height_(height), chromaWidth_(chromaWidth), chromaHeight_(chromaHeight) {}
+
+std::unique_ptr<YuvToFloat> YuvToFloat::make(AVPixelFormat format, int width, int height) {
+    if (!isPlanarYuv8(format)) return nullptr;
+    const AVPixFmtDescriptor* d = av_pix_fmt_desc_get(format);
+    const int cw = -((-width) >> d->log2_chroma_w);
+    const int ch = -((-height) >> d->log2_chroma_h);
+    // Small pictures take other paths in the scaler.
+    if (cw < 8 || ch < 8 || width > (1 << 16) || height > (1 << 16)) return nullptr;
+    std::unique_ptr<YuvToFloat> made(new YuvToFloat(width, height, cw, ch));
+    // The scaler pads its column filters to 4 taps and its row filters to 2.
+    made->horizontal_ = bicubicScaleFilter(cw, width, samplePosition(d->log2_chroma_w), samplePosition(0), 4, 1 << 14);
+    made->vertical_ = bicubicScaleFilter(ch, height, samplePosition(d->log2_chroma_h), samplePosition(0), 2, 1 << 12);
+    if (made->vertical_.taps > kMaxRowTaps) return nullptr;
+    made->blocks_ = columnBlocks(made->horizontal_, cw);
+    for (const ScaleFilter* f : {&made->horizontal_, &made->vertical_}) {
+        const int inputs = f == &made->horizontal_ ? cw : ch;
+        for (int32_t first : f->first) {
+            if (first < 0 || first + f->taps > inputs) return nullptr;
+        }
+    }
+    return made;
+}
+
+YuvToFloat::ColumnBlocks YuvToFloat::columnBlocks(const ScaleFilter& filter, int inputs) {
+    ColumnBlocks blocks;
+    const int groups = filter.taps / 4;
+    if (filter.taps % 4 != 0) return blocks;
+    const size_t outputs = filter.first.size();
+    for (size_t i0 = 0; i0 + 8 <= outputs; i0 += 8) {
+        const int32_t start = filter.first[i0];
+        // The window must hold every sample of the block and lie inside the row.
+        if (start + 16 > inputs || filter.first[i0 + 7] + filter.taps > start + 16) break;
+        blocks.start.push_back(start);
+        for (int g = 0; g < groups; ++g) {
+            for (size_t k = 0; k < 8; ++k) {
+                const int offset = filter.first[i0 + k] - start + 4 * g;
+                for (int t = 0; t < 4; ++t) blocks.spread.push_back(uint8_t(offset + t));
+            }
+            const int16_t* w = filter.weights.data() + i0 * size_t(filter.taps) + size_t(4 * g);
+            for (int parity = 0; parity < 2; ++parity) {
+                for (size_t k = 0; k < 8; ++k) {
+                    blocks.pairs.push_back(w[k * size_t(filter.taps) + size_t(parity)]);
+                    blocks.pairs.push_back(w[k * size_t(filter.taps) + size_t(parity) + 2]);
+                }
+            }
+        }
+        blocks.outputs += 8;
+    }
+    return blocks;
+}
+
+void YuvToFloat::filterColumns(const uint8_t* row, int32_t* out, bool vector) const {
+    int from = 0;
+#if defined(KV_YUV_AVX2)
+    if (vector) {
+        filterColumnBlocksAvx2(row, blocks_.start.data(), blocks_.spread.data(), blocks_.pairs.data(),
+                               horizontal_.taps / 4, blocks_.outputs / 8, out);
+        from = blocks_.outputs;
+    }
+#else
+    (void)vector;
+#endif
+    filterColumnsPlain(row, horizontal_, from, width_, out);
+}
+
+void YuvToFloat::setColorspace(const int table[4], bool fullRange) {
+    int64_t crv = table[0], cbu = table[1], cgu = -table[2], cgv = -table[3];
+    int64_t cy = 1 << 16, oy = 0;
+    if (!fullRange) {
+        cy = (cy * 255) / 219;
+        oy = 16 << 16;
+    } else {
+        crv = (crv * 224) / 255;
+        cbu = (cbu * 224) / 255;
+        cgu = (cgu * 224) / 255;
+        cgv = (cgv * 224) / 255;
+    }
+    // Contrast and saturation stay neutral and brightness zero, so the
+    // factors go as they are.
+    matrix_.yCoeff = roundToInt16(cy * (1 << 13));
+    matrix_.yOffset = roundToInt16(oy * (1 << 9));
+    matrix_.v2r = roundToInt16(crv * (1 << 13));
+    matrix_.v2g = roundToInt16(cgv * (1 << 13));
+    matrix_.u2g = roundToInt16(cgu * (1 << 13));
+    matrix_.u2b = roundToInt16(cbu * (1 << 13));
+}
+
+void YuvToFloat::convertRows(const AVFrame& frame, int firstRow, int rows, std::byte* rgba, size_t bytesPerRow,
+                             Scratch& scratch, bool vector) const {
+    if (rows <= 0) return;
+    const int low = vertical_.first[size_t(firstRow)];
+    const int high = vertical_.first[size_t(firstRow + rows - 1)] + vertical_.taps;
+    const size_t w = size_t(width_);
+    scratch.chroma.resize(size_t(high - low) * w * 2);
+    int32_t* const uRows = scratch.chroma.data();
+    int32_t* const vRows = uRows + size_t(high - low) * w;
+#if defined(KV_YUV_AVX2)
+    const bool avx2 = vector && hasAvx2();
+#else
+    const bool avx2 = false;
+#endif
+    for (int c = low; c < high; ++c) {
+        filterColumns(frame.data[1] + ptrdiff_t(c) * frame.linesize[1], uRows + size_t(c - low) * w, avx2);
+        filterColumns(frame.data[2] + ptrdiff_t(c) * frame.linesize[2], vRows + size_t(c - low) * w, avx2);
+    }
+    const int32_t* u[kMaxRowTaps];
+    const int32_t* v[kMaxRowTaps];
+    const int taps = vertical_.taps;
+    for (int y = firstRow; y < firstRow + rows; ++y) {
+        const int top = vertical_.first[size_t(y)] - low;
+        for (int j = 0; j < taps; ++j) {
+            u[j] = uRows + size_t(top + j) * w;
+            v[j] = vRows + size_t(top + j) * w;
+        }
+        const int16_t* weights = vertical_.weights.data() + size_t(y) * size_t(vertical_.taps);
+        const uint8_t* luma = frame.data[0] + ptrdiff_t(y) * frame.linesize[0];
+        float* out = reinterpret_cast<float*>(rgba + size_t(y) * bytesPerRow);
+        int from = 0;
+#if defined(KV_YUV_AVX2)
+        if (avx2) from = outputRowAvx2(luma, u, v, weights, taps, matrix_, width_, out);
+#endif
+        outputRowPlain(luma, u, v, weights, taps, matrix_, from, width_, out);
+    }
+#if defined(KV_YUV_AVX2)
+    if (avx2) _mm_sfence();  // the streamed stores are seen before the picture is handed on
+#endif
+}
+
+}  // namespace kv
