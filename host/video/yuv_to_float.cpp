@@ -318,9 +318,6 @@ ScaleFilter bicubicScaleFilter(int inputs, int outputs, int inputPosition, int o
     return filter;
 }
 
-YuvToFloat::YuvToFloat(int width, int height, int chromaWidth, int chromaHeight)
-    : width_(width), height_(height), chromaWidth_(chromaWidth), chromaHeight_(chromaHeight) {}
-
 std::unique_ptr<YuvToFloat> YuvToFloat::make(AVPixelFormat format, int width, int height) {
     if (!isPlanarYuv8(format)) return nullptr;
     const AVPixFmtDescriptor* d = av_pix_fmt_desc_get(format);
@@ -328,7 +325,7 @@ std::unique_ptr<YuvToFloat> YuvToFloat::make(AVPixelFormat format, int width, in
     const int ch = -((-height) >> d->log2_chroma_h);
     // Small pictures take other paths in the scaler.
     if (cw < 8 || ch < 8 || width > (1 << 16) || height > (1 << 16)) return nullptr;
-    std::unique_ptr<YuvToFloat> made(new YuvToFloat(width, height, cw, ch));
+    std::unique_ptr<YuvToFloat> made(new YuvToFloat(width));
     // The scaler pads its column filters to 4 taps and its row filters to 2.
     made->horizontal_ = bicubicScaleFilter(cw, width, samplePosition(d->log2_chroma_w), samplePosition(0), 4, 1 << 14);
     made->vertical_ = bicubicScaleFilter(ch, height, samplePosition(d->log2_chroma_h), samplePosition(0), 2, 1 << 12);

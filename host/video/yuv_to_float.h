@@ -65,7 +65,7 @@ public:
     };
 
 private:
-    YuvToFloat(int width, int height, int chromaWidth, int chromaHeight);
+    explicit YuvToFloat(int width) : width_(width) {}
 
     // The column filter laid out for eight outputs at a time: each block
     // reads one 16-byte window of a chroma row from `start`, spreads each
@@ -81,9 +81,6 @@ private:
     void filterColumns(const uint8_t* row, int32_t* out, bool vector) const;
 
     int width_;
-    int height_;
-    int chromaWidth_;
-    int chromaHeight_;
     ScaleFilter horizontal_;  // chroma columns to picture columns
     ScaleFilter vertical_;    // chroma rows to picture rows
     ColumnBlocks blocks_;
