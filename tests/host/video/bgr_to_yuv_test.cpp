@@ -14,6 +14,8 @@ extern "C" {
 #include <vector>
 
 #include "host/video/ffmpeg_support.h"
+#include "host/video/video_encoder.h"
+#include "tests/host/video/video_test_support.h"
 
 namespace kv {
 namespace {
@@ -116,6 +118,28 @@ TEST(BgrToYuvTest, EverySampleEqualsTheScalersForEachLayoutSizeAndMatrix) {
         const auto expected = byScaler(p, c.format, c.colorspace);
         EXPECT_EQ(differingSamples(*directly(p, c.format, c.colorspace, false), *expected), 0u);
         EXPECT_EQ(differingSamples(*directly(p, c.format, c.colorspace, true), *expected), 0u);
+    }
+}
+
+// The encoder converts directly once its first picture has come out the
+// same both ways, and its pictures stay the scaler's.
+TEST(BgrToYuvTest, TheEncoderGoesDirectAfterCheckingTheFirstPicture) {
+    const kv::testing::ScratchDirectory scratch;
+    VideoEncoderSettings settings;
+    settings.width = 96;
+    settings.height = 64;
+    settings.timescale = 10;
+    settings.codec = "libx264";
+    auto file = AtomicFile::open(scratch.file("out.mp4"));
+    ASSERT_TRUE(file);
+    auto encoder = VideoEncoder::create(std::move(file).value(), settings);
+    if (!encoder) GTEST_SKIP() << "no libx264 here";
+    for (unsigned seed : {7u, 8u}) {
+        const Picture p = randomPicture(96, 64, seed);
+        const auto picture = (*encoder)->convert(BgraImage{p.bytes.data(), p.bytesPerRow, 96, 64});
+        ASSERT_TRUE(picture);
+        EXPECT_TRUE((*encoder)->convertsDirectly());
+        EXPECT_EQ(differingSamples(**picture, *byScaler(p, AV_PIX_FMT_YUV420P, SWS_CS_ITU709)), 0u);
     }
 }
 
