@@ -155,7 +155,9 @@ bool hasAvx2() {
 }
 
 // Word pairs for _mm256_madd_epi16: `low` in the low word, `high` in the high.
-__m256i wordPair(int32_t low, int32_t high) { return _mm256_set1_epi32(int32_t((uint32_t(high) << 16) | uint16_t(low))); }
+__m256i wordPair(int32_t low, int32_t high) {
+    return _mm256_set1_epi32(int32_t((uint32_t(high) << 16) | uint16_t(low)));
+}
 
 // The products of eight pixels with one row of the matrix: blue and red
 // words weighed as a pair, green beside the unread fourth byte.
@@ -170,7 +172,8 @@ struct PixelFactors {
 };
 PixelFactors factors(int32_t r, int32_t g, int32_t b) { return {wordPair(b, r), wordPair(g, 0)}; }
 
-const __m256i* at(const uint8_t* p, size_t offset) { return reinterpret_cast<const __m256i*>(p + offset); }
+__m256i load(const void* p) { return _mm256_loadu_si256(static_cast<const __m256i*>(p)); }
+void store(void* p, __m256i v) { _mm256_storeu_si256(static_cast<__m256i*>(p), v); }
 
 int lumaRowAvx2(const uint8_t* bgr, int width, const Matrix& m, uint8_t* out) {
     const PixelFactors y = factors(m.ry, m.gy, m.by);
@@ -181,11 +184,11 @@ int lumaRowAvx2(const uint8_t* bgr, int width, const Matrix& m, uint8_t* out) {
     for (; x + 32 <= width; x += 32) {
         __m256i v[4];
         for (int k = 0; k < 4; ++k) {
-            const __m256i sums = y.dot(_mm256_loadu_si256(at(bgr, 4 * size_t(x + 8 * k))));
+            const __m256i sums = y.dot(load(bgr + 4 * size_t(x + 8 * k)));
             v[k] = _mm256_srai_epi32(_mm256_add_epi32(sums, offset), 15);
         }
         const __m256i bytes = _mm256_packus_epi16(_mm256_packs_epi32(v[0], v[1]), _mm256_packs_epi32(v[2], v[3]));
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + x), _mm256_permutevar8x32_epi32(bytes, order));
+        store(out + x, _mm256_permutevar8x32_epi32(bytes, order));
     }
     return x;
 }
@@ -198,8 +201,8 @@ int chromaRowAvx2(const uint8_t* bgr, bool pairs, int count, const Matrix& m, in
     // Eight samples' sums: of eight pixels, or of eight pairs of neighbours
     // (added within 128-bit lanes, then put in order).
     const auto sums = [&](const PixelFactors& f, const uint8_t* p) {
-        if (!pairs) return f.dot(_mm256_loadu_si256(at(p, 0)));
-        const __m256i lanes = _mm256_hadd_epi32(f.dot(_mm256_loadu_si256(at(p, 0))), f.dot(_mm256_loadu_si256(at(p, 32))));
+        if (!pairs) return f.dot(load(p));
+        const __m256i lanes = _mm256_hadd_epi32(f.dot(load(p)), f.dot(load(p + 32)));
         return _mm256_permute4x64_epi64(lanes, 0xD8);
     };
     const auto sixteen = [&](const PixelFactors& f, const uint8_t* p) {
@@ -211,8 +214,8 @@ int chromaRowAvx2(const uint8_t* bgr, bool pairs, int count, const Matrix& m, in
     int i = 0;
     for (; i + 16 <= count; i += 16) {
         const uint8_t* p = bgr + size_t(i) * eightSamples / 8;
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(u + i), sixteen(fu, p));
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(v + i), sixteen(fv, p));
+        store(u + i, sixteen(fu, p));
+        store(v + i, sixteen(fv, p));
     }
     return i;
 }
@@ -221,9 +224,9 @@ int oneRowAvx2(const int16_t* in, int count, uint8_t* out) {
     const __m256i half = _mm256_set1_epi16(64);
     int x = 0;
     for (; x + 32 <= count; x += 32) {
-        const __m256i a = _mm256_srai_epi16(_mm256_adds_epi16(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(in + x)), half), 7);
-        const __m256i b = _mm256_srai_epi16(_mm256_adds_epi16(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(in + x + 16)), half), 7);
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + x), _mm256_permute4x64_epi64(_mm256_packus_epi16(a, b), 0xD8));
+        const __m256i a = _mm256_srai_epi16(_mm256_adds_epi16(load(in + x), half), 7);
+        const __m256i b = _mm256_srai_epi16(_mm256_adds_epi16(load(in + x + 16), half), 7);
+        store(out + x, _mm256_permute4x64_epi64(_mm256_packus_epi16(a, b), 0xD8));
     }
     return x;
 }
@@ -235,11 +238,11 @@ int filteredRowAvx2(const int16_t* const* rows, const int16_t* weights, int taps
         __m256i a = start, b = start;
         for (int j = 0; j < taps; ++j) {
             const __m256i w = _mm256_set1_epi16(weights[j]);
-            a = _mm256_add_epi16(a, _mm256_mulhi_epi16(w, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(rows[j] + x))));
-            b = _mm256_add_epi16(b, _mm256_mulhi_epi16(w, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(rows[j] + x + 16))));
+            a = _mm256_add_epi16(a, _mm256_mulhi_epi16(w, load(rows[j] + x)));
+            b = _mm256_add_epi16(b, _mm256_mulhi_epi16(w, load(rows[j] + x + 16)));
         }
         const __m256i bytes = _mm256_packus_epi16(_mm256_srai_epi16(a, 3), _mm256_srai_epi16(b, 3));
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + x), _mm256_permute4x64_epi64(bytes, 0xD8));
+        store(out + x, _mm256_permute4x64_epi64(bytes, 0xD8));
     }
     return x;
 }

@@ -53,7 +53,8 @@ ScaleFilter bicubicScaleFilter(int inputs, int outputs, int inputPosition, int o
             for (int j = 0; j < size; ++j, ++xx) {
                 int64_t d = std::llabs(int64_t(xx) * (1 << 17) - at) << 13;
                 if (downscaling) d = d * outputs / inputs;
-                wide[size_t(i) * size_t(size) + size_t(j)] = cubicWeight(d) / ((int64_t(1) << 54) / fone);
+                const int64_t narrowing = (int64_t(1) << 54) / fone;
+                wide[size_t(i) * size_t(size) + size_t(j)] = cubicWeight(d) / narrowing;
             }
             at += 2LL * step;
         }

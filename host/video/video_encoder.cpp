@@ -389,7 +389,8 @@ void VideoEncoder::State::checkDirect(const BgraImage& image, const AVFrame& sca
     directChecked = same;
     if (!same) {
         direct.reset();
-        NSLog("Pictures for " + name + " are converted by FFmpeg's scaler: the direct conversion differs from it here.");
+        NSLog("Pictures for " + name +
+              " are converted by FFmpeg's scaler: the direct conversion differs from it here.");
     }
 }
 
