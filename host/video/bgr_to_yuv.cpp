@@ -159,15 +159,21 @@ __m256i wordPair(int32_t low, int32_t high) {
     return _mm256_set1_epi32(int32_t((uint32_t(high) << 16) | uint16_t(low)));
 }
 
-// The products of eight pixels with one row of the matrix: blue and red
-// words weighed as a pair, green beside the unread fourth byte.
+// Eight pixels as 16-bit words: blue and red, green and the unread byte.
+struct Pixels {
+    __m256i blueRed;
+    __m256i green;
+    explicit Pixels(__m256i bytes)
+        : blueRed(_mm256_and_si256(bytes, _mm256_set1_epi32(0x00FF00FF))), green(_mm256_srli_epi16(bytes, 8)) {}
+};
+
+// One row of the matrix, weighing blue and red as a pair and green beside
+// the unread byte.
 struct PixelFactors {
     __m256i blueRed;
     __m256i green;
-    __m256i dot(__m256i pixels) const {
-        const __m256i br = _mm256_and_si256(pixels, _mm256_set1_epi32(0x00FF00FF));
-        const __m256i ga = _mm256_srli_epi16(pixels, 8);
-        return _mm256_add_epi32(_mm256_madd_epi16(br, blueRed), _mm256_madd_epi16(ga, green));
+    __m256i dot(const Pixels& p) const {
+        return _mm256_add_epi32(_mm256_madd_epi16(p.blueRed, blueRed), _mm256_madd_epi16(p.green, green));
     }
 };
 PixelFactors factors(int32_t r, int32_t g, int32_t b) { return {wordPair(b, r), wordPair(g, 0)}; }
@@ -184,7 +190,7 @@ int lumaRowAvx2(const uint8_t* bgr, int width, const Matrix& m, uint8_t* out) {
     for (; x + 32 <= width; x += 32) {
         __m256i v[4];
         for (int k = 0; k < 4; ++k) {
-            const __m256i sums = y.dot(load(bgr + 4 * size_t(x + 8 * k)));
+            const __m256i sums = y.dot(Pixels(load(bgr + 4 * size_t(x + 8 * k))));
             v[k] = _mm256_srai_epi32(_mm256_add_epi32(sums, offset), 15);
         }
         const __m256i bytes = _mm256_packus_epi16(_mm256_packs_epi32(v[0], v[1]), _mm256_packs_epi32(v[2], v[3]));
@@ -197,25 +203,30 @@ int chromaRowAvx2(const uint8_t* bgr, bool pairs, int count, const Matrix& m, in
     const PixelFactors fu = factors(m.ru, m.gu, m.bu), fv = factors(m.rv, m.gv, m.bv);
     const __m256i offset = _mm256_set1_epi32(pairs ? kPairOffset : kPixelOffset);
     const int shift = pairs ? 10 : 9;
+    // Eight samples of U and of V from eight pixels, or from eight pairs of
+    // neighbours (their sums added within 128-bit lanes, then put in order),
+    // as doubled 15-bit values.
+    const auto eight = [&](const uint8_t* p, __m256i& su, __m256i& sv) {
+        const Pixels a(load(p));
+        su = fu.dot(a);
+        sv = fv.dot(a);
+        if (pairs) {
+            const Pixels b(load(p + 32));
+            su = _mm256_permute4x64_epi64(_mm256_hadd_epi32(su, fu.dot(b)), 0xD8);
+            sv = _mm256_permute4x64_epi64(_mm256_hadd_epi32(sv, fv.dot(b)), 0xD8);
+        }
+        su = _mm256_slli_epi32(_mm256_srai_epi32(_mm256_add_epi32(su, offset), shift), 1);
+        sv = _mm256_slli_epi32(_mm256_srai_epi32(_mm256_add_epi32(sv, offset), shift), 1);
+    };
     const size_t eightSamples = pairs ? 64 : 32;  // bytes read for eight samples
-    // Eight samples' sums: of eight pixels, or of eight pairs of neighbours
-    // (added within 128-bit lanes, then put in order).
-    const auto sums = [&](const PixelFactors& f, const uint8_t* p) {
-        if (!pairs) return f.dot(load(p));
-        const __m256i lanes = _mm256_hadd_epi32(f.dot(load(p)), f.dot(load(p + 32)));
-        return _mm256_permute4x64_epi64(lanes, 0xD8);
-    };
-    const auto sixteen = [&](const PixelFactors& f, const uint8_t* p) {
-        const __m256i a = _mm256_srai_epi32(_mm256_add_epi32(sums(f, p), offset), shift);
-        const __m256i b = _mm256_srai_epi32(_mm256_add_epi32(sums(f, p + eightSamples), offset), shift);
-        const __m256i doubled = _mm256_packs_epi32(_mm256_slli_epi32(a, 1), _mm256_slli_epi32(b, 1));
-        return _mm256_permute4x64_epi64(doubled, 0xD8);
-    };
     int i = 0;
     for (; i + 16 <= count; i += 16) {
         const uint8_t* p = bgr + size_t(i) * eightSamples / 8;
-        store(u + i, sixteen(fu, p));
-        store(v + i, sixteen(fv, p));
+        __m256i u0, v0, u1, v1;
+        eight(p, u0, v0);
+        eight(p + eightSamples, u1, v1);
+        store(u + i, _mm256_permute4x64_epi64(_mm256_packs_epi32(u0, u1), 0xD8));
+        store(v + i, _mm256_permute4x64_epi64(_mm256_packs_epi32(v0, v1), 0xD8));
     }
     return i;
 }
