@@ -3,7 +3,6 @@
 #include <benchmark/benchmark.h>
 
 extern "C" {
-#include <libavutil/opt.h>
 #include <libswscale/swscale.h>
 }
 
@@ -33,23 +32,11 @@ struct Pictures {
 
 void BM_BgrToYuvByScaler(benchmark::State& state) {
     Pictures p;
-    SwsContext* c = sws_alloc_context();
-    av_opt_set_int(c, "srcw", kWidth, 0);
-    av_opt_set_int(c, "srch", kHeight, 0);
-    av_opt_set_int(c, "src_format", AV_PIX_FMT_BGR0, 0);
-    av_opt_set_int(c, "dstw", kWidth, 0);
-    av_opt_set_int(c, "dsth", kHeight, 0);
-    av_opt_set_int(c, "dst_format", AV_PIX_FMT_YUV420P, 0);
-    av_opt_set_int(c, "sws_flags", SWS_BICUBIC, 0);
-    av_opt_set_int(c, "threads", 1, 0);
-    if (sws_init_context(c, nullptr, nullptr) < 0) return state.SkipWithError("no scaler");
-    int *inverse, *table, sourceRange, range, brightness, contrast, saturation;
-    sws_getColorspaceDetails(c, &inverse, &sourceRange, &table, &range, &brightness, &contrast, &saturation);
-    sws_setColorspaceDetails(c, inverse, 1, sws_getCoefficients(SWS_CS_ITU709), 0, brightness, contrast, saturation);
+    const kv::BgrScaler scaler = kv::makeBgrScaler(kWidth, kHeight, AV_PIX_FMT_YUV420P, SWS_CS_ITU709);
+    if (!scaler) return state.SkipWithError("no scaler");
     const uint8_t* source[4] = {p.bgr.data()};
     const int stride[4] = {kWidth * 4};
-    for (auto _ : state) sws_scale(c, source, stride, 0, kHeight, p.yuv->data, p.yuv->linesize);
-    sws_freeContext(c);
+    for (auto _ : state) sws_scale(scaler.get(), source, stride, 0, kHeight, p.yuv->data, p.yuv->linesize);
 }
 BENCHMARK(BM_BgrToYuvByScaler)->Unit(benchmark::kMicrosecond);
 

@@ -1,6 +1,7 @@
 #include "host/video/bgr_to_yuv.h"
 
 extern "C" {
+#include <libavutil/opt.h>
 #include <libswscale/swscale.h>
 }
 
@@ -266,6 +267,34 @@ int filteredRowAvx2(const int16_t* const* rows, const int16_t* weights, int taps
 #endif
 
 }  // namespace
+
+void BgrScalerFreer::operator()(SwsContext* c) const { sws_freeContext(c); }
+
+BgrScaler makeBgrScaler(int width, int height, AVPixelFormat format, int colorspace) {
+    BgrScaler scaler(sws_alloc_context());
+    if (!scaler) return nullptr;
+    SwsContext* c = scaler.get();
+    const bool set = av_opt_set_int(c, "srcw", width, 0) >= 0 && av_opt_set_int(c, "srch", height, 0) >= 0 &&
+                     av_opt_set_int(c, "src_format", AV_PIX_FMT_BGR0, 0) >= 0 &&
+                     av_opt_set_int(c, "dstw", width, 0) >= 0 && av_opt_set_int(c, "dsth", height, 0) >= 0 &&
+                     av_opt_set_int(c, "dst_format", format, 0) >= 0 &&
+                     av_opt_set_int(c, "sws_flags", SWS_BICUBIC, 0) >= 0 &&
+                     av_opt_set_int(c, "threads", 1, 0) >= 0;
+    if (!set || sws_init_context(c, nullptr, nullptr) < 0) return nullptr;
+    if (format != AV_PIX_FMT_BGR0) {
+        int* inverse = nullptr;
+        int sourceRange = 0;
+        int* table = nullptr;
+        int range = 0;
+        int brightness = 0;
+        int contrast = 0;
+        int saturation = 0;
+        sws_getColorspaceDetails(c, &inverse, &sourceRange, &table, &range, &brightness, &contrast, &saturation);
+        sws_setColorspaceDetails(c, inverse, 1, sws_getCoefficients(colorspace), 0, brightness, contrast,
+                                 saturation);
+    }
+    return scaler;
+}
 
 BgrToYuv::BgrToYuv(int width, int height, int chromaShiftX, int chromaShiftY, const Matrix& matrix)
     : width_(width),

@@ -19,7 +19,22 @@ extern "C" {
 
 #include "host/video/scale_filter.h"
 
+struct SwsContext;
+
 namespace kv {
+
+struct BgrScalerFreer {
+    void operator()(SwsContext* c) const;
+};
+using BgrScaler = std::unique_ptr<SwsContext, BgrScalerFreer>;
+
+// FFmpeg's scaler from BGR0 pictures to `format` at the same size, as the
+// encoder converts with it: bicubic, into Y'CbCr by the colour table
+// `colorspace` (an SWS_CS_ value) at video range. On the calling thread
+// alone: pictures are converted on the threads that made them, several at
+// once, and threads of its own would only hand the work about. Null when it
+// cannot be made.
+BgrScaler makeBgrScaler(int width, int height, AVPixelFormat format, int colorspace);
 
 class BgrToYuv {
 public:

@@ -1,7 +1,6 @@
 #include "host/video/video_encoder.h"
 
 extern "C" {
-#include <libavutil/opt.h>
 #include <libavutil/pixdesc.h>
 #include <libswscale/swscale.h>
 }
@@ -26,9 +25,6 @@ using ffmpeg::errorText;
 
 namespace {
 
-struct SwsFreer {
-    void operator()(SwsContext* c) const { sws_freeContext(c); }
-};
 // The output and the writer over the file's descriptor that it was given
 // (FFmpeg's own closing is for the writers it opened itself).
 struct OutputFreer {
@@ -39,7 +35,6 @@ struct OutputFreer {
         avformat_free_context(c);
     }
 };
-using SwsPtr = std::unique_ptr<SwsContext, SwsFreer>;
 using OutputContextPtr = std::unique_ptr<AVFormatContext, OutputFreer>;
 
 #if LIBAVFORMAT_VERSION_MAJOR >= 61
@@ -77,37 +72,6 @@ void lentMemory(void*, uint8_t*) {}
 
 // The colour matrix of the codec's Y'CbCr frames.
 constexpr int kCodecColorspace = SWS_CS_ITU709;
-
-// The converter from the BGR0 pictures handed over to the codec's frames,
-// bicubic, into Y'CbCr as BT.709 at video range. On the calling thread
-// alone: pictures are converted on the threads that made them, several at
-// once, and threads of its own would only hand the work about. Null when it
-// cannot be made.
-SwsPtr makeFrameScaler(int width, int height, AVPixelFormat codecFormat) {
-    SwsPtr scaler(sws_alloc_context());
-    if (!scaler) return nullptr;
-    SwsContext* c = scaler.get();
-    const bool set = av_opt_set_int(c, "srcw", width, 0) >= 0 && av_opt_set_int(c, "srch", height, 0) >= 0 &&
-                     av_opt_set_int(c, "src_format", AV_PIX_FMT_BGR0, 0) >= 0 &&
-                     av_opt_set_int(c, "dstw", width, 0) >= 0 && av_opt_set_int(c, "dsth", height, 0) >= 0 &&
-                     av_opt_set_int(c, "dst_format", codecFormat, 0) >= 0 &&
-                     av_opt_set_int(c, "sws_flags", SWS_BICUBIC, 0) >= 0 &&
-                     av_opt_set_int(c, "threads", 1, 0) >= 0;
-    if (!set || sws_init_context(c, nullptr, nullptr) < 0) return nullptr;
-    if (codecFormat != AV_PIX_FMT_BGR0) {
-        int* inverse = nullptr;
-        int sourceRange = 0;
-        int* table = nullptr;
-        int range = 0;
-        int brightness = 0;
-        int contrast = 0;
-        int saturation = 0;
-        sws_getColorspaceDetails(c, &inverse, &sourceRange, &table, &range, &brightness, &contrast, &saturation);
-        sws_setColorspaceDetails(c, inverse, 1, sws_getCoefficients(kCodecColorspace), 0, brightness, contrast,
-                                 saturation);
-    }
-    return scaler;
-}
 
 // The frame as the codec takes it: its own RGB layout when it has one (a
 // lossless codec then keeps every pixel), else 4:2:0 as players expect, else
@@ -251,7 +215,7 @@ struct VideoEncoder::State {
     // made for each thread converting at once) and pictures already encoded,
     // kept for their memory.
     std::mutex convertersMutex;
-    std::vector<SwsPtr> idleScalers;
+    std::vector<BgrScaler> idleScalers;
     std::vector<CodecPicture> sparePictures;
     // The scaler's arithmetic done directly, when it covers the codec's
     // frames: used once a first picture has come out the same both ways
@@ -478,7 +442,7 @@ Result<std::unique_ptr<VideoEncoder>> VideoEncoder::create(AtomicFile file, cons
     s->video->avg_frame_rate = c.framerate;
     s->video->sample_aspect_ratio = c.sample_aspect_ratio;
 
-    SwsPtr scaler = makeFrameScaler(settings.width, settings.height, c.pix_fmt);
+    BgrScaler scaler = makeBgrScaler(settings.width, settings.height, c.pix_fmt, kCodecColorspace);
     if (!scaler) return Error{"Cannot convert frames for the " + std::string(codec.name) + " encoder."};
     s->idleScalers.push_back(std::move(scaler));
     s->direct = BgrToYuv::make(c.pix_fmt, settings.width, settings.height, sws_getCoefficients(kCodecColorspace));
@@ -509,7 +473,7 @@ Result<CodecPicture> VideoEncoder::convert(const BgraImage& image) {
     if (image.bytesPerRow / 4 < size_t(image.width)) {
         return Error{"A frame for " + s.name + " has rows shorter than its width."};
     }
-    SwsPtr scaler;
+    BgrScaler scaler;
     CodecPicture picture;
     bool direct = false;
     bool check = false;
@@ -527,7 +491,7 @@ Result<CodecPicture> VideoEncoder::convert(const BgraImage& image) {
             s.sparePictures.pop_back();
         }
     }
-    if (!direct && !scaler) scaler = makeFrameScaler(c.width, c.height, c.pix_fmt);
+    if (!direct && !scaler) scaler = makeBgrScaler(c.width, c.height, c.pix_fmt, kCodecColorspace);
     if (!direct && !scaler) return Error{"Cannot convert frames for the " + codecName() + " encoder."};
     if (!picture) {
         picture.reset(av_frame_alloc());

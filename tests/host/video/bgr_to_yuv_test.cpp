@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 extern "C" {
-#include <libavutil/opt.h>
 #include <libavutil/pixdesc.h>
 #include <libswscale/swscale.h>
 }
@@ -46,26 +45,13 @@ ffmpeg::FramePtr emptyFrame(AVPixelFormat format, int width, int height) {
     return frame;
 }
 
-// The scaler as the video encoder sets it up.
 ffmpeg::FramePtr byScaler(const Picture& p, AVPixelFormat format, int colorspace) {
-    SwsContext* c = sws_alloc_context();
-    av_opt_set_int(c, "srcw", p.width, 0);
-    av_opt_set_int(c, "srch", p.height, 0);
-    av_opt_set_int(c, "src_format", AV_PIX_FMT_BGR0, 0);
-    av_opt_set_int(c, "dstw", p.width, 0);
-    av_opt_set_int(c, "dsth", p.height, 0);
-    av_opt_set_int(c, "dst_format", format, 0);
-    av_opt_set_int(c, "sws_flags", SWS_BICUBIC, 0);
-    av_opt_set_int(c, "threads", 1, 0);
-    EXPECT_GE(sws_init_context(c, nullptr, nullptr), 0);
-    int *inverse, *table, sourceRange, range, brightness, contrast, saturation;
-    sws_getColorspaceDetails(c, &inverse, &sourceRange, &table, &range, &brightness, &contrast, &saturation);
-    sws_setColorspaceDetails(c, inverse, 1, sws_getCoefficients(colorspace), 0, brightness, contrast, saturation);
     auto out = emptyFrame(format, p.width, p.height);
+    const BgrScaler scaler = makeBgrScaler(p.width, p.height, format, colorspace);
+    EXPECT_TRUE(scaler);
     const uint8_t* source[4] = {p.bytes.data()};
     const int stride[4] = {int(p.bytesPerRow)};
-    sws_scale(c, source, stride, 0, p.height, out->data, out->linesize);
-    sws_freeContext(c);
+    if (scaler) sws_scale(scaler.get(), source, stride, 0, p.height, out->data, out->linesize);
     return out;
 }
 
