@@ -10,6 +10,7 @@ extern "C" {
 
 #include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "host/video/ffmpeg_support.h"
@@ -107,26 +108,54 @@ TEST(BgrToYuvTest, EverySampleEqualsTheScalersForEachLayoutSizeAndMatrix) {
     }
 }
 
-// The encoder converts directly once its first picture has come out the
-// same both ways, and its pictures stay the scaler's.
-TEST(BgrToYuvTest, TheEncoderGoesDirectAfterCheckingTheFirstPicture) {
-    const kv::testing::ScratchDirectory scratch;
+// An H.264 encoder of 96x64 pictures into `path`; null without libx264.
+std::unique_ptr<VideoEncoder> makeEncoder(const std::filesystem::path& path) {
     VideoEncoderSettings settings;
     settings.width = 96;
     settings.height = 64;
     settings.timescale = 10;
     settings.codec = "libx264";
-    auto file = AtomicFile::open(scratch.file("out.mp4"));
-    ASSERT_TRUE(file);
+    auto file = AtomicFile::open(path);
+    if (!file) return nullptr;
     auto encoder = VideoEncoder::create(std::move(file).value(), settings);
+    return encoder ? std::move(encoder).value() : nullptr;
+}
+
+// The encoder's picture of `p` has the scaler's samples.
+void expectScalersPicture(VideoEncoder& encoder, const Picture& p) {
+    const auto picture = encoder.convert(BgraImage{p.bytes.data(), p.bytesPerRow, p.width, p.height});
+    ASSERT_TRUE(picture);
+    EXPECT_EQ(differingSamples(**picture, *byScaler(p, AV_PIX_FMT_YUV420P, SWS_CS_ITU709)), 0u);
+}
+
+// The encoder converts directly once its first picture has come out the
+// same both ways, and its pictures stay the scaler's.
+TEST(BgrToYuvTest, TheEncoderGoesDirectAfterCheckingTheFirstPicture) {
+    const kv::testing::ScratchDirectory scratch;
+    const auto encoder = makeEncoder(scratch.file("out.mp4"));
     if (!encoder) GTEST_SKIP() << "no libx264 here";
     for (unsigned seed : {7u, 8u}) {
-        const Picture p = randomPicture(96, 64, seed);
-        const auto picture = (*encoder)->convert(BgraImage{p.bytes.data(), p.bytesPerRow, 96, 64});
-        ASSERT_TRUE(picture);
-        EXPECT_TRUE((*encoder)->convertsDirectly());
-        EXPECT_EQ(differingSamples(**picture, *byScaler(p, AV_PIX_FMT_YUV420P, SWS_CS_ITU709)), 0u);
+        expectScalersPicture(*encoder, randomPicture(96, 64, seed));
+        EXPECT_TRUE(encoder->convertsDirectly());
     }
+}
+
+// Pictures converted on several threads at once, while the first is
+// checked, all come out as the scaler's.
+TEST(BgrToYuvConcurrencyTest, PicturesConvertedAtOnceAreTheScalers) {
+    const kv::testing::ScratchDirectory scratch;
+    const auto encoder = makeEncoder(scratch.file("out.mp4"));
+    if (!encoder) GTEST_SKIP() << "no libx264 here";
+    std::vector<std::thread> threads;
+    for (unsigned t = 0; t < 4; ++t) {
+        threads.emplace_back([&, t] {
+            for (unsigned seed = 0; seed < 3; ++seed) {
+                expectScalersPicture(*encoder, randomPicture(96, 64, 10 * t + seed));
+            }
+        });
+    }
+    for (std::thread& thread : threads) thread.join();
+    EXPECT_TRUE(encoder->convertsDirectly());
 }
 
 TEST(BgrToYuvTest, LeavesWhatItDoesNotCoverToTheScaler) {
