@@ -1,7 +1,6 @@
 #include "host/video/video_encoder.h"
 
 extern "C" {
-#include <libavutil/opt.h>
 #include <libavutil/pixdesc.h>
 #include <libswscale/swscale.h>
 }
@@ -11,11 +10,14 @@ extern "C" {
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <mutex>
 #include <optional>
 #include <vector>
 
+#include "host/video/bgr_to_yuv.h"
 #include "host/video/ffmpeg_support.h"
+#include "platform/foundation/log.h"
 
 namespace kv {
 
@@ -23,9 +25,6 @@ using ffmpeg::errorText;
 
 namespace {
 
-struct SwsFreer {
-    void operator()(SwsContext* c) const { sws_freeContext(c); }
-};
 // The output and the writer over the file's descriptor that it was given
 // (FFmpeg's own closing is for the writers it opened itself).
 struct OutputFreer {
@@ -36,7 +35,6 @@ struct OutputFreer {
         avformat_free_context(c);
     }
 };
-using SwsPtr = std::unique_ptr<SwsContext, SwsFreer>;
 using OutputContextPtr = std::unique_ptr<AVFormatContext, OutputFreer>;
 
 #if LIBAVFORMAT_VERSION_MAJOR >= 61
@@ -72,36 +70,8 @@ int64_t seekDescriptor(void* opaque, int64_t offset, int whence) {
 // Memory lent to FFmpeg for a call, owned by the caller.
 void lentMemory(void*, uint8_t*) {}
 
-// The converter from the BGR0 pictures handed over to the codec's frames,
-// bicubic, into Y'CbCr as BT.709 at video range. On the calling thread
-// alone: pictures are converted on the threads that made them, several at
-// once, and threads of its own would only hand the work about. Null when it
-// cannot be made.
-SwsPtr makeFrameScaler(int width, int height, AVPixelFormat codecFormat) {
-    SwsPtr scaler(sws_alloc_context());
-    if (!scaler) return nullptr;
-    SwsContext* c = scaler.get();
-    const bool set = av_opt_set_int(c, "srcw", width, 0) >= 0 && av_opt_set_int(c, "srch", height, 0) >= 0 &&
-                     av_opt_set_int(c, "src_format", AV_PIX_FMT_BGR0, 0) >= 0 &&
-                     av_opt_set_int(c, "dstw", width, 0) >= 0 && av_opt_set_int(c, "dsth", height, 0) >= 0 &&
-                     av_opt_set_int(c, "dst_format", codecFormat, 0) >= 0 &&
-                     av_opt_set_int(c, "sws_flags", SWS_BICUBIC, 0) >= 0 &&
-                     av_opt_set_int(c, "threads", 1, 0) >= 0;
-    if (!set || sws_init_context(c, nullptr, nullptr) < 0) return nullptr;
-    if (codecFormat != AV_PIX_FMT_BGR0) {
-        int* inverse = nullptr;
-        int sourceRange = 0;
-        int* table = nullptr;
-        int range = 0;
-        int brightness = 0;
-        int contrast = 0;
-        int saturation = 0;
-        sws_getColorspaceDetails(c, &inverse, &sourceRange, &table, &range, &brightness, &contrast, &saturation);
-        sws_setColorspaceDetails(c, inverse, 1, sws_getCoefficients(SWS_CS_ITU709), 0, brightness, contrast,
-                                 saturation);
-    }
-    return scaler;
-}
+// The colour matrix of the codec's Y'CbCr frames.
+constexpr int kCodecColorspace = SWS_CS_ITU709;
 
 // The frame as the codec takes it: its own RGB layout when it has one (a
 // lossless codec then keeps every pixel), else 4:2:0 as players expect, else
@@ -115,6 +85,23 @@ AVPixelFormat pixelFormatFor(const AVCodec& codec) {
         if (*f == AV_PIX_FMT_YUV420P) return *f;
     }
     return avcodec_find_best_pix_fmt_of_list(codec.pix_fmts, AV_PIX_FMT_BGR0, 0, nullptr);
+}
+
+// Whether two 8-bit planar YUV pictures of one format and size hold the
+// same samples.
+bool samePlanes(const AVFrame& a, const AVFrame& b) {
+    const AVPixFmtDescriptor* d = av_pix_fmt_desc_get(AVPixelFormat(a.format));
+    for (int plane = 0; plane < 3; ++plane) {
+        const int width = plane ? -((-a.width) >> d->log2_chroma_w) : a.width;
+        const int height = plane ? -((-a.height) >> d->log2_chroma_h) : a.height;
+        for (int y = 0; y < height; ++y) {
+            if (std::memcmp(a.data[plane] + ptrdiff_t(y) * a.linesize[plane],
+                            b.data[plane] + ptrdiff_t(y) * b.linesize[plane], size_t(width)) != 0) {
+                return false;
+            }
+        }
+    }
+    return true;
 }
 
 // Whether the format halves the colour's resolution along a side of odd length.
@@ -228,8 +215,15 @@ struct VideoEncoder::State {
     // made for each thread converting at once) and pictures already encoded,
     // kept for their memory.
     std::mutex convertersMutex;
-    std::vector<SwsPtr> idleScalers;
+    std::vector<BgrScaler> idleScalers;
     std::vector<CodecPicture> sparePictures;
+    // The scaler's arithmetic done directly, when it covers the codec's
+    // frames: used once a first picture has come out the same both ways
+    // (another build of FFmpeg may round otherwise), while that picture is
+    // checked the others go by the scaler.
+    std::unique_ptr<BgrToYuv> direct;
+    bool directChecked = false;
+    bool directChecking = false;
     VideoEncoderSettings settings;
     std::vector<std::string> notes;
     // The last frame's time in the encoder's ticks: each frame takes a later one.
@@ -249,6 +243,9 @@ struct VideoEncoder::State {
     // Copies the source's audio packets that begin before `limit` (a source time).
     Result<void> copyAudioUntil(CMTime limit);
     Result<void> drainPackets();
+    // Converts `image` directly beside the scaler's `scaled` and settles
+    // whether pictures go directly from now on.
+    void checkDirect(const BgraImage& image, const AVFrame& scaled);
     Error failure(const std::string& what, int code) const {
         return Error{"Could not " + what + " " + name + ": " + errorText(code)};
     }
@@ -339,6 +336,28 @@ Result<void> VideoEncoder::State::drainPackets() {
     }
 }
 
+void VideoEncoder::State::checkDirect(const BgraImage& image, const AVFrame& scaled) {
+    ffmpeg::FramePtr mine(av_frame_alloc());
+    bool made = false;
+    if (mine) {
+        mine->format = scaled.format;
+        mine->width = scaled.width;
+        mine->height = scaled.height;
+        made = av_frame_get_buffer(mine.get(), 0) >= 0;
+    }
+    if (made) direct->convert(image.pixels, image.bytesPerRow, *mine);
+    const bool same = made && samePlanes(*mine, scaled);
+    std::lock_guard guard(convertersMutex);
+    directChecking = false;
+    if (!made) return;  // checked on a later picture
+    directChecked = same;
+    if (!same) {
+        direct.reset();
+        NSLog("Pictures for " + name +
+              " are converted by FFmpeg's scaler: the direct conversion differs from it here.");
+    }
+}
+
 VideoEncoder::VideoEncoder(std::unique_ptr<State> state) : state_(std::move(state)) {}
 
 VideoEncoder::~VideoEncoder() = default;
@@ -346,6 +365,11 @@ VideoEncoder::~VideoEncoder() = default;
 std::string VideoEncoder::codecName() const { return state_->codec->codec->name; }
 
 const std::vector<std::string>& VideoEncoder::notes() const { return state_->notes; }
+
+bool VideoEncoder::convertsDirectly() const {
+    std::lock_guard guard(state_->convertersMutex);
+    return state_->direct && state_->directChecked;
+}
 
 Result<std::unique_ptr<VideoEncoder>> VideoEncoder::create(AtomicFile file, const VideoEncoderSettings& settings) {
     ffmpeg::routeLogToSystemLog();
@@ -418,9 +442,10 @@ Result<std::unique_ptr<VideoEncoder>> VideoEncoder::create(AtomicFile file, cons
     s->video->avg_frame_rate = c.framerate;
     s->video->sample_aspect_ratio = c.sample_aspect_ratio;
 
-    SwsPtr scaler = makeFrameScaler(settings.width, settings.height, c.pix_fmt);
+    BgrScaler scaler = makeBgrScaler(settings.width, settings.height, c.pix_fmt, kCodecColorspace);
     if (!scaler) return Error{"Cannot convert frames for the " + std::string(codec.name) + " encoder."};
     s->idleScalers.push_back(std::move(scaler));
+    s->direct = BgrToYuv::make(c.pix_fmt, settings.width, settings.height, sws_getCoefficients(kCodecColorspace));
 
     if (auto audio = s->openAudio(); !audio) return audio.error();
     // FFmpeg writes through the file's descriptor, whatever the name looks like.
@@ -445,11 +470,19 @@ Result<CodecPicture> VideoEncoder::convert(const BgraImage& image) {
     if (!image.pixels || image.width != c.width || image.height != c.height) {
         return Error{"A frame for " + s.name + " is not of the video's size."};
     }
-    SwsPtr scaler;
+    if (image.bytesPerRow / 4 < size_t(image.width)) {
+        return Error{"A frame for " + s.name + " has rows shorter than its width."};
+    }
+    BgrScaler scaler;
     CodecPicture picture;
+    bool direct = false;
+    bool check = false;
     {
         std::lock_guard guard(s.convertersMutex);
-        if (!s.idleScalers.empty()) {
+        direct = s.direct && s.directChecked;
+        check = s.direct && !s.directChecked && !s.directChecking;
+        s.directChecking = s.directChecking || check;
+        if (!direct && !s.idleScalers.empty()) {
             scaler = std::move(s.idleScalers.back());
             s.idleScalers.pop_back();
         }
@@ -458,8 +491,8 @@ Result<CodecPicture> VideoEncoder::convert(const BgraImage& image) {
             s.sparePictures.pop_back();
         }
     }
-    if (!scaler) scaler = makeFrameScaler(c.width, c.height, c.pix_fmt);
-    if (!scaler) return Error{"Cannot convert frames for the " + codecName() + " encoder."};
+    if (!direct && !scaler) scaler = makeBgrScaler(c.width, c.height, c.pix_fmt, kCodecColorspace);
+    if (!direct && !scaler) return Error{"Cannot convert frames for the " + codecName() + " encoder."};
     if (!picture) {
         picture.reset(av_frame_alloc());
         if (!picture) return s.failure("convert a frame for", AVERROR(ENOMEM));
@@ -472,6 +505,10 @@ Result<CodecPicture> VideoEncoder::convert(const BgraImage& image) {
     } else if (const int writable = av_frame_make_writable(picture.get()); writable < 0) {
         // The encoder still holds the picture: then a fresh buffer is taken.
         return s.failure("convert a frame for", writable);
+    }
+    if (direct) {
+        s.direct->convert(image.pixels, image.bytesPerRow, *picture);
+        return picture;
     }
     // Read as BGR0, the alpha unused: the colour is premultiplied, so this is
     // the picture over black, whatever the codec would make of alpha.
@@ -494,6 +531,7 @@ Result<CodecPicture> VideoEncoder::convert(const BgraImage& image) {
         s.idleScalers.push_back(std::move(scaler));
     }
     if (scaled < 0) return s.failure("convert a frame for", scaled);
+    if (check) s.checkDirect(image, *picture);
     return picture;
 }
 

@@ -68,6 +68,9 @@ public:
     // One line each for what the file keeps otherwise than asked: the
     // source's audio left out, a pixel format other than the usual one.
     const std::vector<std::string>& notes() const;
+    // Whether pictures are converted without FFmpeg's scaler, by its own
+    // arithmetic, the first having come out the same both ways.
+    bool convertsDirectly() const;
 
     // The image in the codec's pixel format; transparent pixels come out
     // black. Safe on several threads at once, so that pictures are converted

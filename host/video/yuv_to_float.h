@@ -17,21 +17,9 @@ extern "C" {
 #include <libavutil/pixfmt.h>
 }
 
+#include "host/video/scale_filter.h"
+
 namespace kv {
-
-// One resampling filter as the scaler builds it: for each output, the first
-// input it reads and `taps` integer weights summing to the filter's unit.
-struct ScaleFilter {
-    int taps = 0;
-    std::vector<int32_t> first;
-    std::vector<int16_t> weights;  // taps per output, output after output
-};
-
-// The scaler's bicubic filter from `inputs` samples to `outputs` (at least as
-// many), its sample grids placed at `inputPosition` and `outputPosition` (in
-// 1/256 of a sample past the edge), weights padded to a multiple of `align`
-// taps and summing to `unit`.
-ScaleFilter bicubicScaleFilter(int inputs, int outputs, int inputPosition, int outputPosition, int align, int unit);
 
 class YuvToFloat {
 public:
