@@ -159,7 +159,11 @@ private:
         for (;;) {
             std::optional<Decoded> decoded = received();
             if (!decoded) return;  // told to stop, or the end was taken by another
-            if (decoded->last) return finishInTurn(decoded->order, std::move(decoded->error));
+            if (decoded->last) {
+                finishInTurn(decoded->order, std::move(decoded->error));
+                if (handedOnBefore(decoded->order)) releaseWhileTheLastAreTaken();
+                return;
+            }
             std::shared_ptr<IOSurface> surface;
             if (decoded->picture) {
                 surface = pool_->take();
@@ -233,6 +237,22 @@ private:
             changed_.wait(lock, [&] { return order == given_ || stopping_ || finished_; });
         }
         finish(std::move(error));
+    }
+
+    // Whether every frame before `order` was queued, each decoded and
+    // converted: then neither the decoder nor the pool is used again.
+    bool handedOnBefore(size_t order) {
+        std::lock_guard guard(mutex_);
+        return order == given_;
+    }
+
+    // Once all is decoded and converted, the decoder and the pictures that
+    // come back are let go of here, while the consumer takes the last frames,
+    // rather than all at once when the sequence is destroyed.
+    void releaseWhileTheLastAreTaken() {
+        decoder_.reset();
+        while (pool_->reclaim()) {
+        }
     }
 
     void finish(std::optional<Error> error) {
