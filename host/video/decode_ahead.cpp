@@ -240,7 +240,7 @@ private:
     }
 
     // Whether every frame before `order` was queued, each decoded and
-    // converted: then neither the decoder nor the pool is used again.
+    // converted: then the decoder is not used again, nor the pool taken from.
     bool handedOnBefore(size_t order) {
         std::lock_guard guard(mutex_);
         return order == given_;
@@ -267,7 +267,8 @@ private:
 
     // Set up before the threads start, then read by all; the decoder
     // object's decoding is the decoding thread's, its conversions the
-    // converting threads'.
+    // converting threads', and the converting thread that ends the
+    // sequence in turn lets go of it.
     std::unique_ptr<VideoDecoder> decoder_;
     const CMTimeRange range_;
     const std::vector<CMTime> expected_;
