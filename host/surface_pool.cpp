@@ -47,6 +47,15 @@ std::shared_ptr<IOSurface> SurfacePool::take() {
     }
 }
 
+std::shared_ptr<IOSurface> SurfacePool::reclaim() {
+    std::unique_lock lock(mutex_);
+    returned_.wait(lock, [this] { return cancelled_ || !free_.empty(); });
+    if (cancelled_) return nullptr;
+    std::shared_ptr<IOSurface> surface = std::move(free_.back());
+    free_.pop_back();
+    return surface;
+}
+
 void SurfacePool::cancel() {
     {
         std::lock_guard guard(mutex_);

@@ -34,7 +34,12 @@ public:
     // back, or once cancelled.
     std::shared_ptr<IOSurface> take();
 
-    // Ends every wait in take(), and every take() after.
+    // A surface that has come back, taken out of the pool for its memory to
+    // be let go of by the caller, once the pool will not be taken from
+    // again; waits for one. Null once cancelled.
+    std::shared_ptr<IOSurface> reclaim();
+
+    // Ends every wait in take() and reclaim(), and every call of them after.
     void cancel();
 
     SurfacePool(int64_t width, int64_t height, OSType pixelFormat, size_t keep, IOSurface::Contents contents)

@@ -174,13 +174,17 @@ int renderVideo(const RenderCommand& command, const CommandContext& context, con
     // A whole render keeps the source's times as they are.
     settings.start = command.start > 0 ? range.start : kCMTimeZero;
     settings.end = CMTimeRangeGetEnd(range);
+    // Decoded ahead on a thread of the sequence's own, which starts while
+    // the encoder starts: each takes a while before its first frame.
+    auto starting =
+        std::async(std::launch::async, [&] { return clip->frames(range, kCVPixelFormatType_128RGBAFloat); });
     auto encoder = VideoEncoder::create(std::move(output), settings);
     if (!encoder) return reportFailure(context, encoder.error().message);
     for (const std::string& note : (*encoder)->notes()) context.err << kProgramName << ": note: " << note << "\n";
-    // Decoded ahead on a thread of the sequence's own.
-    auto frames = clip->frames(range, kCVPixelFormatType_128RGBAFloat);
+    auto frames = starting.get();
     if (!frames) return reportFailure(context, frames.error().message);
-    FrameSequence& sequence = **frames;
+    std::unique_ptr<FrameSequence> sequence = std::move(frames).value();
+    const int64_t frameCount = sequence->count();
 
     // The effect's pictures go on surfaces reused from frame to frame, one
     // for each frame being rendered and converted for the codec, and one
@@ -219,15 +223,21 @@ int renderVideo(const RenderCommand& command, const CommandContext& context, con
             return queued.error().message;
         }
         ++spent.frames;
-        bar.update(spent.frames + undecoded, std::max(sequence.count(), spent.frames + undecoded));
+        bar.update(spent.frames + undecoded, std::max(frameCount, spent.frames + undecoded));
         return std::nullopt;
     };
     for (;;) {
-        auto frame = sequence.next();
+        auto frame = sequence->next();
         if (!frame) {
             return fail("Decoding stopped after " + std::to_string(spent.frames) + " frames: " + frame.error().message);
         }
-        if (!*frame) break;
+        if (!*frame) {
+            // The decoding is over: its threads and pictures are let go of
+            // while the last frames render and encode.
+            spent.decodeSeconds = sequence->decodingSeconds();
+            sequence.reset();
+            break;
+        }
         // A frame the file holds but whose picture cannot be decoded is left
         // out: a player shows the picture before it for its time.
         if (!(*frame)->surface) {
@@ -272,7 +282,6 @@ int renderVideo(const RenderCommand& command, const CommandContext& context, con
     const auto finished = timed(spent.encodeSeconds, [&] { return (*encoder)->finish(); });
     bar.finish();
     if (!finished) return reportFailure(context, finished.error().message);
-    spent.decodeSeconds = sequence.decodingSeconds();
     if (times) *times = spent;
     if (lost.count() > 0) {
         context.err << kProgramName << ": warning: " << lost.text()

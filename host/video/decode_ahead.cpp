@@ -159,7 +159,11 @@ private:
         for (;;) {
             std::optional<Decoded> decoded = received();
             if (!decoded) return;  // told to stop, or the end was taken by another
-            if (decoded->last) return finishInTurn(decoded->order, std::move(decoded->error));
+            if (decoded->last) {
+                finishInTurn(decoded->order, std::move(decoded->error));
+                if (handedOnBefore(decoded->order)) releaseWhileTheLastAreTaken();
+                return;
+            }
             std::shared_ptr<IOSurface> surface;
             if (decoded->picture) {
                 surface = pool_->take();
@@ -235,6 +239,22 @@ private:
         finish(std::move(error));
     }
 
+    // Whether every frame before `order` was queued, each decoded and
+    // converted: then the decoder is not used again, nor the pool taken from.
+    bool handedOnBefore(size_t order) {
+        std::lock_guard guard(mutex_);
+        return order == given_;
+    }
+
+    // Once all is decoded and converted, the decoder and the pictures that
+    // come back are let go of here, while the consumer takes the last frames,
+    // rather than all at once when the sequence is destroyed.
+    void releaseWhileTheLastAreTaken() {
+        decoder_.reset();
+        while (pool_->reclaim()) {
+        }
+    }
+
     void finish(std::optional<Error> error) {
         {
             std::lock_guard guard(mutex_);
@@ -247,7 +267,8 @@ private:
 
     // Set up before the threads start, then read by all; the decoder
     // object's decoding is the decoding thread's, its conversions the
-    // converting threads'.
+    // converting threads', and the converting thread that ends the
+    // sequence in turn lets go of it.
     std::unique_ptr<VideoDecoder> decoder_;
     const CMTimeRange range_;
     const std::vector<CMTime> expected_;
