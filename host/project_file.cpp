@@ -3,6 +3,8 @@
 #include <functional>
 #include <limits>
 #include <optional>
+#include <system_error>
+#include <utility>
 #include <vector>
 
 #include "platform/foundation/atomic_file.h"
@@ -305,7 +307,10 @@ ProjectFile::ProjectFile(std::filesystem::path path, ProjectHeader header, Param
     document_.setChangeObserver([this](uint32_t) { changed_ = true; });
 }
 
-ProjectFile::~ProjectFile() { document_.setChangeObserver(nullptr); }
+ProjectFile::~ProjectFile() {
+    if (writer_.joinable()) writer_.join();
+    document_.setChangeObserver(nullptr);
+}
 
 Result<std::unique_ptr<ProjectFile>> ProjectFile::open(const std::filesystem::path& path,
                                                        std::string_view effectClass, ParameterDocument& document) {
@@ -340,21 +345,57 @@ void ProjectFile::setHeader(ProjectHeader header) {
     changed_ = true;
 }
 
+namespace {
+
+Error saveFailure(const std::filesystem::path& path, const Error& error) {
+    return Error{"Could not save the project " + path.string() + ": " + error.message};
+}
+
+}  // namespace
+
 Result<void> ProjectFile::save() {
+    if (auto before = finishSaving(); !before) return before;
     std::lock_guard guard(mutex_);
     changed_ = false;  // a change made from here on is saved next time
     auto text = encodeProject(header_, document_);
     Result<void> written = text ? writeFileAtomically(path_, *text) : Result<void>(text.error());
     if (!written) {
         changed_ = true;
-        return Error{"Could not save the project " + path_.string() + ": " + written.error().message};
+        return saveFailure(path_, written.error());
     }
     return {};
 }
 
 Result<void> ProjectFile::saveChanges() {
-    if (!changed_) return {};
+    if (!changed_) return finishSaving();
     return save();
+}
+
+Result<void> ProjectFile::saveChangesInBackground() {
+    if (auto before = finishSaving(); !before) return before;
+    if (!changed_) return {};
+    std::lock_guard guard(mutex_);
+    changed_ = false;
+    auto text = encodeProject(header_, document_);
+    if (!text) {
+        changed_ = true;
+        return saveFailure(path_, text.error());
+    }
+    try {
+        writer_ = std::thread([this, text = std::move(*text)] { written_ = writeFileAtomically(path_, text); });
+    } catch (const std::system_error&) {
+        // No thread to be had: written here and now.
+        written_ = writeFileAtomically(path_, *text);
+    }
+    return {};
+}
+
+Result<void> ProjectFile::finishSaving() {
+    if (writer_.joinable()) writer_.join();
+    Result<void> written = std::exchange(written_, Result<void>{});
+    if (written) return {};
+    changed_ = true;
+    return saveFailure(path_, written.error());
 }
 
 }  // namespace kv::host

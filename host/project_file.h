@@ -18,6 +18,7 @@
 #include <mutex>
 #include <string>
 #include <string_view>
+#include <thread>
 
 #include "host/host_services.h"
 #include "host/parameter_document.h"
@@ -71,6 +72,14 @@ public:
     Result<void> save();
     // Writes the project when a value changed since the last save.
     Result<void> saveChanges();
+    // saveChanges, the writing done on a thread of its own: the project's
+    // text is taken now and written, durably, while the caller goes on. A
+    // save still being written is waited for first, so that saves land in
+    // order; its error is what this answers, and its changes are saved
+    // again next time.
+    Result<void> saveChangesInBackground();
+    // Waits for a save still being written; its error, if any.
+    Result<void> finishSaving();
 
 private:
     ProjectFile(std::filesystem::path path, ProjectHeader header, ParameterDocument& document);
@@ -82,6 +91,9 @@ private:
     // holds every change made before it.
     mutable std::mutex mutex_;
     ProjectHeader header_;
+    // The save being written in the background, and how it went.
+    std::thread writer_;
+    Result<void> written_;
 };
 
 }  // namespace kv::host

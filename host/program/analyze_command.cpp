@@ -89,10 +89,11 @@ int analyze(const AnalyzeCommand& command, const CommandContext& context) {
     bool stopped = false;
     AnalysisRunOptions options;
     // Each frame is one call of the effect: what it stored during the call
-    // is saved before the next frame.
+    // is taken for saving before the next frame, and written while the
+    // analysis goes on.
     options.afterFrame = [&](int64_t fed, int64_t total) {
         bar.update(fed, total);
-        if (auto saved = project.saveChanges(); !saved) {
+        if (auto saved = project.saveChangesInBackground(); !saved) {
             saveError = saved.error();
             return false;
         }

@@ -292,20 +292,32 @@ TEST(ProjectFileTest, OpeningRemovesWhatAKilledSaveLeftAndSavingKeepsTheLinkAndM
     EXPECT_NE(readFile(target).find("\"value\": 2.0"), std::string::npos);
 }
 
+// Saved at once or in the background: a save that cannot be written says
+// so (the background one when it is waited for) and its changes are saved
+// again next time.
 TEST(ProjectFileTest, ASaveThatCannotBeWrittenSaysSoAndTriesAgainLater) {
-    ScratchFile scratch;
-    ParameterDocument document;
-    addParameters(document);
-    auto created = ProjectFile::create(scratch.path(), header(), document);
-    ASSERT_TRUE(created.ok());
-    document.setFloatValue(31, 2.0);
-    std::filesystem::remove_all(scratch.directory());
-    const auto failed = (*created)->saveChanges();
-    ASSERT_FALSE(failed.ok());
-    EXPECT_NE(failed.error().message.find("Could not save the project"), std::string::npos);
-    std::filesystem::create_directories(scratch.directory());
-    ASSERT_TRUE((*created)->saveChanges().ok());
-    EXPECT_NE(readFile(scratch.path()).find("\"value\": 2.0"), std::string::npos);
+    for (const bool background : {false, true}) {
+        SCOPED_TRACE(background ? "in the background" : "at once");
+        ScratchFile scratch;
+        ParameterDocument document;
+        addParameters(document);
+        auto created = ProjectFile::create(scratch.path(), header(), document);
+        ASSERT_TRUE(created.ok());
+        ProjectFile& project = **created;
+        const auto save = [&] {
+            if (!background) return project.saveChanges();
+            if (auto started = project.saveChangesInBackground(); !started) return started;
+            return project.finishSaving();
+        };
+        document.setFloatValue(31, 2.0);
+        std::filesystem::remove_all(scratch.directory());
+        const auto failed = save();
+        ASSERT_FALSE(failed.ok());
+        EXPECT_NE(failed.error().message.find("Could not save the project"), std::string::npos);
+        std::filesystem::create_directories(scratch.directory());
+        ASSERT_TRUE(save().ok());
+        EXPECT_NE(readFile(scratch.path()).find("\"value\": 2.0"), std::string::npos);
+    }
 }
 
 TEST(ProjectFileTest, ANumberThatIsNotFiniteIsNotSaved) {
