@@ -372,6 +372,8 @@ Result<void> ProjectFile::saveChanges() {
 }
 
 Result<void> ProjectFile::saveChangesInBackground() {
+    // While a save is being written, changes wait for the next call.
+    if (writing_) return {};
     if (auto before = finishSaving(); !before) return before;
     if (!changed_) return {};
     std::lock_guard guard(mutex_);
@@ -381,11 +383,16 @@ Result<void> ProjectFile::saveChangesInBackground() {
         changed_ = true;
         return saveFailure(path_, text.error());
     }
+    writing_ = true;
     try {
-        writer_ = std::thread([this, text = std::move(*text)] { written_ = writeFileAtomically(path_, text); });
+        writer_ = std::thread([this, text = std::move(*text)] {
+            written_ = writeFileAtomically(path_, text);
+            writing_ = false;
+        });
     } catch (const std::system_error&) {
         // No thread to be had: written here and now.
         written_ = writeFileAtomically(path_, *text);
+        writing_ = false;
     }
     return {};
 }

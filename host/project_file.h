@@ -73,10 +73,10 @@ public:
     // Writes the project when a value changed since the last save.
     Result<void> saveChanges();
     // saveChanges, the writing done on a thread of its own: the project's
-    // text is taken now and written, durably, while the caller goes on. A
-    // save still being written is waited for first, so that saves land in
-    // order; its error is what this answers, and its changes are saved
-    // again next time.
+    // text is taken now and written, durably, while the caller goes on.
+    // While a save is still being written nothing is taken: the changes go
+    // with a later call. The error of the save before is what this answers,
+    // and its changes are saved again.
     Result<void> saveChangesInBackground();
     // Waits for a save still being written; its error, if any.
     Result<void> finishSaving();
@@ -91,8 +91,10 @@ private:
     // holds every change made before it.
     mutable std::mutex mutex_;
     ProjectHeader header_;
-    // The save being written in the background, and how it went.
+    // The save being written in the background, whether it still is, and
+    // how it went.
     std::thread writer_;
+    std::atomic<bool> writing_{false};
     Result<void> written_;
 };
 
