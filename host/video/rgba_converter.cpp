@@ -34,7 +34,7 @@ constexpr AVPixelFormat kPlanarFloat = AV_PIX_FMT_GBRPF32;
 // planes stay in the core's cache, and a frame spreads over the cores.
 constexpr size_t kBandPixels = 32768;
 
-// What convertBand returns when the direct conversion differs from the scaler.
+// What checkBand returns when the direct conversion differs from the scaler.
 constexpr int kDirectDiffers = 1;
 
 // The JPEG-style formats are full range whatever the frame says.
@@ -132,9 +132,10 @@ struct RgbaConverter::Band {
     // Lends the planes to the scaler, placed so that the band's first row
     // lands at the start of each plane.
     ffmpeg::FramePtr frame{av_frame_alloc()};
-    // The direct conversion's work space, and its rows while it is checked.
+    // The direct conversion's work space, and the scaler's rows while it is
+    // checked against them.
     YuvToFloat::Scratch direct;
-    std::vector<float> check;
+    std::vector<std::byte> check;
 
     ~Band() { sws_freeContext(scaler); }
 };
@@ -145,43 +146,58 @@ RgbaConverter::~RgbaConverter() = default;
 
 bool RgbaConverter::canConvert(AVPixelFormat format) { return sws_isSupportedInput(format) > 0; }
 
+int RgbaConverter::giveScaler(Band& band, const AVFrame& frame) const {
+    int code = 0;
+    band.scaler = makeScaler(frame, width_, height_, code);
+    if (!band.scaler) return code;
+    if (colorspace_ != -1) {
+        sws_setColorspaceDetails(band.scaler, sws_getCoefficients(colorspace_), fullRange_ ? 1 : 0,
+                                 sws_getCoefficients(SWS_CS_DEFAULT), 1, 0, 1 << 16, 1 << 16);
+    }
+    return givePlanes(band);
+}
+
+int RgbaConverter::givePlanes(Band& band) const {
+    try {
+        band.planes.resize(planeRowFloats() * size_t(bandRows_) * 3);
+    } catch (const std::bad_alloc&) {
+        return AVERROR(ENOMEM);
+    }
+    if (!band.frame) return AVERROR(ENOMEM);
+    band.frame->format = kPlanarFloat;
+    band.frame->width = width_;
+    band.frame->height = height_;
+    band.frame->buf[0] = av_buffer_create(reinterpret_cast<uint8_t*>(band.planes.data()),
+                                          band.planes.size() * sizeof(float), keepMemory, nullptr, 0);
+    if (!band.frame->buf[0]) return AVERROR(ENOMEM);
+    for (int p = 0; p < 3; ++p) band.frame->linesize[p] = int(planeRowFloats() * sizeof(float));
+    return 0;
+}
+
 Result<void> RgbaConverter::prepare(const AVFrame& frame) {
     const bool sameSource = !bands_.empty() && frame.width == sourceWidth_ && frame.height == sourceHeight_ &&
                             frame.format == sourceFormat_;
     if (!sameSource) {
         bands_.clear();
         colorspace_ = -1;
-        // One scaler for each thread that can take part.
+        // Work space for each thread that can take part; each band's scaler
+        // is made when the band is first scaled, the first one at once, which
+        // also tells whether frames like this can be converted at all.
         const size_t threads = std::max<size_t>(1, dispatch::maximumConcurrency());
-        int code = 0;
+        int code = AVERROR(ENOMEM);
         try {
-            while (bands_.size() < threads) {
-                auto band = std::make_unique<Band>();
-                band->scaler = makeScaler(frame, width_, height_, code);
-                if (!band->scaler || !band->frame) break;
-                bands_.push_back(std::move(band));
-                if (bands_.size() == 1) {
-                    // Bands start on rows the scaler can start an output slice at.
-                    const int align = std::max(1, int(sws_receive_slice_alignment(bands_[0]->scaler)));
-                    const int rows = int(std::max<size_t>(1, kBandPixels / size_t(std::max(width_, 1))));
-                    bandRows_ = std::max(align, rows / align * align);
-                }
-                const size_t plane = planeRowFloats() * size_t(bandRows_);
-                Band& made = *bands_.back();
-                made.planes.resize(plane * 3);
-                made.frame->format = kPlanarFloat;
-                made.frame->width = width_;
-                made.frame->height = height_;
-                made.frame->buf[0] = av_buffer_create(reinterpret_cast<uint8_t*>(made.planes.data()),
-                                                      made.planes.size() * sizeof(float), keepMemory, nullptr, 0);
-                if (!made.frame->buf[0]) {
-                    bands_.pop_back();
-                    code = AVERROR(ENOMEM);
-                    break;
-                }
-                for (int p = 0; p < 3; ++p) made.frame->linesize[p] = int(planeRowFloats() * sizeof(float));
-                if (size_t(height_) <= size_t(bandRows_) * bands_.size()) break;  // enough for every band at once
+            auto first = std::make_unique<Band>();
+            first->scaler = makeScaler(frame, width_, height_, code);
+            if (first->scaler) {
+                // Bands start on rows the scaler can start an output slice at.
+                const int align = std::max(1, int(sws_receive_slice_alignment(first->scaler)));
+                const int rows = int(std::max<size_t>(1, kBandPixels / size_t(std::max(width_, 1))));
+                bandRows_ = std::max(align, rows / align * align);
+                code = givePlanes(*first);
+                if (code >= 0) bands_.push_back(std::move(first));
             }
+            const size_t bandCount = (size_t(height_) + size_t(bandRows_) - 1) / size_t(bandRows_);
+            while (!bands_.empty() && bands_.size() < std::min(threads, bandCount)) bands_.push_back(std::make_unique<Band>());
         } catch (const std::bad_alloc&) {
             code = AVERROR(ENOMEM);
         }
@@ -209,6 +225,7 @@ Result<void> RgbaConverter::prepare(const AVFrame& frame) {
         fullRange_ = fullRange;
         // An unknown colour space gets the scaler's default matrix (BT.601).
         for (const auto& band : bands_) {
+            if (!band->scaler) continue;
             sws_setColorspaceDetails(band->scaler, sws_getCoefficients(frame.colorspace), fullRange ? 1 : 0,
                                      sws_getCoefficients(SWS_CS_DEFAULT), 1, 0, 1 << 16, 1 << 16);
         }
@@ -218,12 +235,10 @@ Result<void> RgbaConverter::prepare(const AVFrame& frame) {
     return {};
 }
 
-int RgbaConverter::convertBand(Band& band, const AVFrame& frame, int firstRow, int rows, float* rgba,
-                               size_t bytesPerRow, Direct direct) const {
-    std::byte* const out = reinterpret_cast<std::byte*>(rgba);
-    if (direct == Direct::use) {
-        direct_->convertRows(frame, firstRow, rows, out, bytesPerRow, band.direct);
-        return 0;
+int RgbaConverter::scaleBand(Band& band, const AVFrame& frame, int firstRow, int rows, std::byte* rgba,
+                             size_t bytesPerRow) const {
+    if (!band.scaler) {
+        if (const int code = giveScaler(band, frame); code < 0) return code;
     }
     // The scaler writes output row y at data + y × linesize: the pointers
     // are set back by the band's first row so that it lands on the planes.
@@ -237,19 +252,23 @@ int RgbaConverter::convertBand(Band& band, const AVFrame& frame, int firstRow, i
     if (code >= 0) code = sws_receive_slice(band.scaler, unsigned(firstRow), unsigned(rows));
     sws_frame_end(band.scaler);
     if (code < 0) return code;
-    interleave(band.planes.data(), plane, planeRowFloats(), width_, rows, out + size_t(firstRow) * bytesPerRow,
+    interleave(band.planes.data(), plane, planeRowFloats(), width_, rows, rgba + size_t(firstRow) * bytesPerRow,
                bytesPerRow);
-    if (direct == Direct::check) {
-        // The same rows converted directly, beside the scaler's.
-        const size_t rowFloats = size_t(width_) * 4;
-        band.check.resize(size_t(rows) * rowFloats);
-        auto* checked = reinterpret_cast<std::byte*>(band.check.data()) - size_t(firstRow) * rowFloats * sizeof(float);
-        direct_->convertRows(frame, firstRow, rows, checked, rowFloats * sizeof(float), band.direct);
-        for (int y = 0; y < rows; ++y) {
-            if (std::memcmp(band.check.data() + size_t(y) * rowFloats, out + size_t(firstRow + y) * bytesPerRow,
-                            rowFloats * sizeof(float)) != 0) {
-                return kDirectDiffers;
-            }
+    return 0;
+}
+
+int RgbaConverter::checkBand(Band& band, const AVFrame& frame, int firstRow, int rows, const std::byte* rgba,
+                             size_t bytesPerRow) const {
+    const size_t rowBytes = size_t(width_) * 4 * sizeof(float);
+    band.check.resize(size_t(rows) * rowBytes);
+    if (const int code = scaleBand(band, frame, firstRow, rows, band.check.data() - size_t(firstRow) * rowBytes, rowBytes);
+        code < 0) {
+        return code;
+    }
+    for (int y = 0; y < rows; ++y) {
+        if (std::memcmp(band.check.data() + size_t(y) * rowBytes, rgba + size_t(firstRow + y) * bytesPerRow, rowBytes) !=
+            0) {
+            return kDirectDiffers;
         }
     }
     return 0;
@@ -257,13 +276,17 @@ int RgbaConverter::convertBand(Band& band, const AVFrame& frame, int firstRow, i
 
 Result<void> RgbaConverter::convert(const AVFrame& frame, float* rgba, size_t bytesPerRow) {
     if (auto prepared = prepare(frame); !prepared) return prepared;
-    // Each band is scaled and interleaved while its planes are still in the
-    // cache, on every core: the picture is written once, and no whole frame
-    // of planes goes through memory. Each thread takes bands one after
-    // another with a scaler of its own.
+    // Each band is converted while its rows are still in the cache, on
+    // every core: the picture is written once, and no whole frame of planes
+    // goes through memory. Each thread takes bands one after another with
+    // work space (and a scaler) of its own.
     const size_t bandCount = (size_t(height_) + size_t(bandRows_) - 1) / size_t(bandRows_);
-    const bool directRows = direct_ && frame.linesize[0] > 0 && frame.linesize[1] > 0 && frame.linesize[2] > 0;
-    const Direct direct = !directRows ? Direct::skip : directChecked_ ? Direct::use : Direct::check;
+    const bool direct = direct_ && frame.linesize[0] > 0 && frame.linesize[1] > 0 && frame.linesize[2] > 0;
+    // The first frame converted directly is checked against the scaler on
+    // its first, middle and last bands: the edges and the inside.
+    const bool checking = direct && !directChecked_;
+    const auto checked = [bandCount](size_t k) { return k == 0 || k == bandCount / 2 || k + 1 == bandCount; };
+    std::byte* const out = reinterpret_cast<std::byte*>(rgba);
     std::atomic<size_t> next{0};
     std::atomic<int> failure{0};
     std::atomic<bool> differs{false};
@@ -272,8 +295,14 @@ Result<void> RgbaConverter::convert(const AVFrame& frame, float* rgba, size_t by
             for (size_t b = begin; b < end; ++b) {
                 for (size_t k = next++; k < bandCount; k = next++) {
                     const int first = int(k) * bandRows_;
-                    const int code = convertBand(*bands_[b], frame, first, std::min(bandRows_, height_ - first), rgba,
-                                                 bytesPerRow, direct);
+                    const int rows = std::min(bandRows_, height_ - first);
+                    int code = 0;
+                    if (direct) {
+                        direct_->convertRows(frame, first, rows, out, bytesPerRow, bands_[b]->direct);
+                        if (checking && checked(k)) code = checkBand(*bands_[b], frame, first, rows, out, bytesPerRow);
+                    } else {
+                        code = scaleBand(*bands_[b], frame, first, rows, out, bytesPerRow);
+                    }
                     if (code == kDirectDiffers) {
                         differs = true;
                     } else if (code < 0) {
@@ -293,13 +322,13 @@ Result<void> RgbaConverter::convert(const AVFrame& frame, float* rgba, size_t by
     if (const int code = failure.load(); code < 0) {
         return Error{"The video frame could not be converted to RGBA: " + ffmpeg::errorText(code)};
     }
-    if (direct == Direct::check) {
-        // Frames like this one are converted directly from now on only if
-        // every value of this one came out the same as the scaler's.
+    if (checking) {
         directChecked_ = true;
         if (differs) {
+            // Frames like this go by the scaler from now on, this one too.
             direct_.reset();
             NSLog("Video frames are converted by FFmpeg's scaler: the direct conversion differs from it here.");
+            return convert(frame, rgba, bytesPerRow);
         }
     }
     return {};

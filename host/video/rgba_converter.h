@@ -37,18 +37,23 @@ public:
     bool convertsDirectly() const { return direct_ != nullptr && directChecked_; }
 
 private:
-    // A scaler of its own and the planes of one band of rows, used by one
-    // thread at a time.
+    // The work space of one thread at a time: its direct conversion's, and
+    // a scaler of its own and the planes of one band of rows.
     struct Band;
 
     Result<void> prepare(const AVFrame& frame);
+    // Gives the band a scaler and planes for it, or the planes for the
+    // scaler it has; an AVERROR when it cannot.
+    int giveScaler(Band& band, const AVFrame& frame) const;
+    int givePlanes(Band& band) const;
     // Rows [firstRow, firstRow + rows) of the frame scaled into the band's
-    // planes and interleaved from there; an AVERROR when the scaler fails.
-    // With `check`, the rows are also converted directly and compared.
-    enum class Direct { skip, check, use };
-    int convertBand(Band& band, const AVFrame& frame, int firstRow, int rows, float* rgba, size_t bytesPerRow,
-                    Direct direct) const;
-
+    // planes and interleaved from there into `rgba`; an AVERROR when the
+    // scaler fails.
+    int scaleBand(Band& band, const AVFrame& frame, int firstRow, int rows, std::byte* rgba, size_t bytesPerRow) const;
+    // Whether those rows of `rgba` are what the scaler makes of them:
+    // 0, kDirectDiffers, or an AVERROR.
+    int checkBand(Band& band, const AVFrame& frame, int firstRow, int rows, const std::byte* rgba,
+                  size_t bytesPerRow) const;
     // Floats from one row of the scaler's planes to the next: a whole number
     // of its vector blocks, which it writes whole past a row's last pixel.
     size_t planeRowFloats() const { return (size_t(width_) + 15) & ~size_t(15); }
@@ -60,7 +65,7 @@ private:
     // whole by whichever thread takes it.
     int bandRows_ = 0;
     std::vector<std::unique_ptr<Band>> bands_;
-    // What the scalers were made for and the colour details last given them.
+    // What the bands were made for and the colour details last given them.
     int sourceWidth_ = 0;
     int sourceHeight_ = 0;
     int sourceFormat_ = AV_PIX_FMT_NONE;
