@@ -3,17 +3,13 @@
 #include <cstdint>
 
 #include "analysis/frame_difference_engine.h"
+#include "platform/foundation/vector_units.h"
 
 #if defined(__x86_64__) && defined(__GNUC__)
 #include <immintrin.h>
 
-// Everything up to the matching pop is compiled for AVX2 and FMA.
-#if defined(__clang__)
-#pragma clang attribute push(__attribute__((target("avx2,fma"))), apply_to = function)
-#else
-#pragma GCC push_options
-#pragma GCC target("avx2,fma")
-#endif
+// Everything up to the end mark is compiled for AVX2 and FMA.
+KV_VECTOR_CODE_BEGIN("avx2,fma")
 
 namespace kv::fd::avx2 {
 namespace {
@@ -38,18 +34,13 @@ inline F8 loadRing(const float* at) {
 }  // namespace
 }  // namespace kv::fd::avx2
 
-#if defined(__clang__)
-#pragma clang attribute pop
-#else
-#pragma GCC pop_options
-#endif
+KV_VECTOR_CODE_END
 
 namespace kv::fd {
 
 const Engine* avx2Engine() {
     static const Engine engine{"avx2", avx2::scanRow, avx2::symmetryScore};
-    static const bool supported = __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
-    return supported ? &engine : nullptr;
+    return cpuHasAvx2AndFma() ? &engine : nullptr;
 }
 
 }  // namespace kv::fd

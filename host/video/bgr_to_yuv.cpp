@@ -1,5 +1,7 @@
 #include "host/video/bgr_to_yuv.h"
 
+#include "platform/foundation/vector_units.h"
+
 extern "C" {
 #include <libavutil/opt.h>
 #include <libswscale/swscale.h>
@@ -143,17 +145,7 @@ void filteredRowExact(const int16_t* const* rows, const int16_t* weights, int ta
 }
 
 #if defined(KV_BGR_AVX2)
-#if defined(__clang__)
-#pragma clang attribute push(__attribute__((target("avx2"))), apply_to = function)
-#else
-#pragma GCC push_options
-#pragma GCC target("avx2")
-#endif
-
-bool hasAvx2() {
-    static const bool available = __builtin_cpu_supports("avx2");
-    return available;
-}
+KV_VECTOR_CODE_BEGIN("avx2")
 
 // Word pairs for _mm256_madd_epi16: `low` in the low word, `high` in the high.
 __m256i wordPair(int32_t low, int32_t high) {
@@ -259,11 +251,7 @@ int filteredRowAvx2(const int16_t* const* rows, const int16_t* weights, int taps
     return x;
 }
 
-#if defined(__clang__)
-#pragma clang attribute pop
-#else
-#pragma GCC pop_options
-#endif
+KV_VECTOR_CODE_END
 #endif
 
 }  // namespace
@@ -339,7 +327,7 @@ std::unique_ptr<BgrToYuv> BgrToYuv::make(AVPixelFormat format, int width, int he
 
 void BgrToYuv::convert(const uint8_t* pixels, size_t bytesPerRow, AVFrame& picture, bool vector) const {
 #if defined(KV_BGR_AVX2)
-    const bool avx2 = vector && hasAvx2();
+    const bool avx2 = vector && cpuHasAvx2();
 #else
     (void)vector;
     const bool avx2 = false;

@@ -1,5 +1,7 @@
 #include "host/video/yuv_to_float.h"
 
+#include "platform/foundation/vector_units.h"
+
 extern "C" {
 #include <libavutil/pixdesc.h>
 }
@@ -72,12 +74,7 @@ void outputRowPlain(const uint8_t* luma, const int32_t* const* u, const int32_t*
 }
 
 #if defined(KV_YUV_AVX2)
-#if defined(__clang__)
-#pragma clang attribute push(__attribute__((target("avx2"))), apply_to = function)
-#else
-#pragma GCC push_options
-#pragma GCC target("avx2")
-#endif
+KV_VECTOR_CODE_BEGIN("avx2")
 
 // Eight pixels at a time; returns where the plain version must go on.
 int outputRowAvx2(const uint8_t* luma, const int32_t* const* u, const int32_t* const* v, const int16_t* weights,
@@ -155,16 +152,7 @@ void filterColumnBlocksAvx2(const uint8_t* in, const int32_t* start, const uint8
     }
 }
 
-bool hasAvx2() {
-    static const bool available = __builtin_cpu_supports("avx2");
-    return available;
-}
-
-#if defined(__clang__)
-#pragma clang attribute pop
-#else
-#pragma GCC pop_options
-#endif
+KV_VECTOR_CODE_END
 #endif
 
 // Whether `format` is 8-bit planar YUV with one plane per component and
@@ -289,7 +277,7 @@ void YuvToFloat::convertRows(const AVFrame& frame, int firstRow, int rows, std::
     int32_t* const uRows = scratch.chroma.data();
     int32_t* const vRows = uRows + size_t(high - low) * w;
 #if defined(KV_YUV_AVX2)
-    const bool avx2 = vector && hasAvx2();
+    const bool avx2 = vector && cpuHasAvx2();
 #else
     const bool avx2 = false;
 #endif

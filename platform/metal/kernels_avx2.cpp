@@ -3,19 +3,15 @@
 #include <cstdint>
 #include <cstring>
 
+#include "platform/foundation/vector_units.h"
 #include "platform/metal/mtl_texture.h"
 
 #if defined(__x86_64__) && defined(__GNUC__)
 #include <immintrin.h>
 
-// Everything up to the matching pop is compiled for AVX2 (without FMA: the
+// Everything up to the end mark is compiled for AVX2 (without FMA: the
 // products and sums stay separate, as in the plain loops).
-#if defined(__clang__)
-#pragma clang attribute push(__attribute__((target("avx2"))), apply_to = function)
-#else
-#pragma GCC push_options
-#pragma GCC target("avx2")
-#endif
+KV_VECTOR_CODE_BEGIN("avx2")
 
 namespace kv::metal::avx2 {
 namespace {
@@ -166,17 +162,10 @@ size_t storeBgraBytes(const float* rgba, size_t count, uint8_t* bgra) {
 
 }  // namespace kv::metal::avx2
 
-#if defined(__clang__)
-#pragma clang attribute pop
-#else
-#pragma GCC pop_options
-#endif
+KV_VECTOR_CODE_END
 
 namespace kv::metal::avx2 {
-bool supported() {
-    static const bool available = __builtin_cpu_supports("avx2");
-    return available;
-}
+bool supported() { return cpuHasAvx2(); }
 }  // namespace kv::metal::avx2
 
 #else
