@@ -3,6 +3,7 @@
 #include "platform/foundation/vector_units.h"
 
 extern "C" {
+#include <libavutil/common.h>
 #include <libavutil/opt.h>
 #include <libswscale/swscale.h>
 }
@@ -289,8 +290,8 @@ BgrToYuv::BgrToYuv(int width, int height, int chromaShiftX, int chromaShiftY, co
       height_(height),
       chromaShiftX_(chromaShiftX),
       chromaShiftY_(chromaShiftY),
-      chromaWidth_(-((-width) >> chromaShiftX)),
-      chromaHeight_(-((-height) >> chromaShiftY)),
+      chromaWidth_(AV_CEIL_RSHIFT(width, chromaShiftX)),
+      chromaHeight_(AV_CEIL_RSHIFT(height, chromaShiftY)),
       matrix_(matrix) {}
 
 std::unique_ptr<BgrToYuv> BgrToYuv::make(AVPixelFormat format, int width, int height, const int table[4]) {
@@ -318,10 +319,7 @@ std::unique_ptr<BgrToYuv> BgrToYuv::make(AVPixelFormat format, int width, int he
     // The scaler sites every plane's first sample at the middle of its
     // first pixel (128/256) and pads row filters to 2 taps.
     made->vertical_ = bicubicScaleFilter(height, made->chromaHeight_, 128, 128, 2, 1 << 12);
-    if (made->vertical_.taps > kMaxRowTaps) return nullptr;
-    for (const int32_t first : made->vertical_.first) {
-        if (first < 0 || first + made->vertical_.taps > height) return nullptr;
-    }
+    if (made->vertical_.taps > kMaxRowTaps || !made->vertical_.readsWithin(height)) return nullptr;
     return made;
 }
 

@@ -51,6 +51,13 @@ bool isFullRangeFormat(AVPixelFormat format) {
     }
 }
 
+// Gives the scaler the frames' colour matrix (an unknown one gets the
+// scaler's default, BT.601) and range, into full-range RGB.
+void setColourDetails(SwsContext* scaler, int colorspace, bool fullRange) {
+    sws_setColorspaceDetails(scaler, sws_getCoefficients(colorspace), fullRange ? 1 : 0,
+                             sws_getCoefficients(SWS_CS_DEFAULT), 1, 0, 1 << 16, 1 << 16);
+}
+
 // The scaler writes into reference-counted frames; this one lends it memory
 // that the converter owns, so there is nothing to free.
 void keepMemory(void*, uint8_t*) {}
@@ -150,10 +157,7 @@ int RgbaConverter::giveScaler(Band& band, const AVFrame& frame) const {
     int code = 0;
     band.scaler = makeScaler(frame, width_, height_, code);
     if (!band.scaler) return code;
-    if (colorspace_ != -1) {
-        sws_setColorspaceDetails(band.scaler, sws_getCoefficients(colorspace_), fullRange_ ? 1 : 0,
-                                 sws_getCoefficients(SWS_CS_DEFAULT), 1, 0, 1 << 16, 1 << 16);
-    }
+    if (colorspace_ != -1) setColourDetails(band.scaler, colorspace_, fullRange_);
     return givePlanes(band);
 }
 
@@ -197,7 +201,9 @@ Result<void> RgbaConverter::prepare(const AVFrame& frame) {
                 if (code >= 0) bands_.push_back(std::move(first));
             }
             const size_t bandCount = (size_t(height_) + size_t(bandRows_) - 1) / size_t(bandRows_);
-            while (!bands_.empty() && bands_.size() < std::min(threads, bandCount)) bands_.push_back(std::make_unique<Band>());
+            while (!bands_.empty() && bands_.size() < std::min(threads, bandCount)) {
+                bands_.push_back(std::make_unique<Band>());
+            }
         } catch (const std::bad_alloc&) {
             code = AVERROR(ENOMEM);
         }
@@ -223,11 +229,8 @@ Result<void> RgbaConverter::prepare(const AVFrame& frame) {
     if (frame.colorspace != colorspace_ || fullRange != fullRange_) {
         colorspace_ = frame.colorspace;
         fullRange_ = fullRange;
-        // An unknown colour space gets the scaler's default matrix (BT.601).
         for (const auto& band : bands_) {
-            if (!band->scaler) continue;
-            sws_setColorspaceDetails(band->scaler, sws_getCoefficients(frame.colorspace), fullRange ? 1 : 0,
-                                     sws_getCoefficients(SWS_CS_DEFAULT), 1, 0, 1 << 16, 1 << 16);
+            if (band->scaler) setColourDetails(band->scaler, frame.colorspace, fullRange);
         }
         if (direct_) direct_->setColorspace(sws_getCoefficients(frame.colorspace), fullRange);
         directChecked_ = false;
@@ -261,13 +264,11 @@ int RgbaConverter::checkBand(Band& band, const AVFrame& frame, int firstRow, int
                              size_t bytesPerRow) const {
     const size_t rowBytes = size_t(width_) * 4 * sizeof(float);
     band.check.resize(size_t(rows) * rowBytes);
-    if (const int code = scaleBand(band, frame, firstRow, rows, band.check.data() - size_t(firstRow) * rowBytes, rowBytes);
-        code < 0) {
-        return code;
-    }
-    for (int y = 0; y < rows; ++y) {
-        if (std::memcmp(band.check.data() + size_t(y) * rowBytes, rgba + size_t(firstRow + y) * bytesPerRow, rowBytes) !=
-            0) {
+    // The scaler writes row y at y × rowBytes past the pointer it is given.
+    std::byte* const scaled = band.check.data() - size_t(firstRow) * rowBytes;
+    if (const int code = scaleBand(band, frame, firstRow, rows, scaled, rowBytes); code < 0) return code;
+    for (int y = firstRow; y < firstRow + rows; ++y) {
+        if (std::memcmp(scaled + size_t(y) * rowBytes, rgba + size_t(y) * bytesPerRow, rowBytes) != 0) {
             return kDirectDiffers;
         }
     }

@@ -47,13 +47,13 @@ ScaleFilter bicubicScaleFilter(int inputs, int outputs, int inputPosition, int o
         size = std::max(std::min(size, inputs - 2), 1);
         wide.resize(count * size_t(size));
         int64_t at = ((outputPosition * int64_t(step)) >> 7) - ((inputPosition * 0x10000LL) >> 7);
+        const int64_t narrowing = (int64_t(1) << 54) / fone;
         for (int i = 0; i < outputs; ++i) {
             int xx = int((at - (size - 2) * (int64_t(1) << 16)) / (1 << 17));
             first[size_t(i)] = xx;
             for (int j = 0; j < size; ++j, ++xx) {
                 int64_t d = std::llabs(int64_t(xx) * (1 << 17) - at) << 13;
                 if (downscaling) d = d * outputs / inputs;
-                const int64_t narrowing = (int64_t(1) << 54) / fone;
                 wide[size_t(i) * size_t(size) + size_t(j)] = cubicWeight(d) / narrowing;
             }
             at += 2LL * step;
@@ -89,7 +89,7 @@ ScaleFilter bicubicScaleFilter(int inputs, int outputs, int inputPosition, int o
 
     std::vector<int64_t> kept(count * size_t(taps), 0);
     for (size_t i = 0; i < count; ++i) {
-        for (int j = 0; j < std::min(taps, size); ++j) kept[i * size_t(taps) + size_t(j)] = wide[i * size_t(size) + size_t(j)];
+        std::copy_n(wide.data() + i * size_t(size), std::min(taps, size), kept.data() + i * size_t(taps));
     }
 
     // Windows that reach past an edge fold their weights onto the edge.

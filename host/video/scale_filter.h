@@ -12,6 +12,15 @@ struct ScaleFilter {
     int taps = 0;
     std::vector<int32_t> first;
     std::vector<int16_t> weights;  // taps per output, output after output
+
+    // Whether every output's taps lie among `inputs` samples, as the
+    // scaler's folding at the edges leaves them when it can.
+    bool readsWithin(int inputs) const {
+        for (const int32_t f : first) {
+            if (f < 0 || f + taps > inputs) return false;
+        }
+        return true;
+    }
 };
 
 // The scaler's bicubic filter from `inputs` samples to `outputs`, its sample

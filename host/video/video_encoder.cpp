@@ -1,6 +1,7 @@
 #include "host/video/video_encoder.h"
 
 extern "C" {
+#include <libavutil/common.h>
 #include <libavutil/pixdesc.h>
 #include <libswscale/swscale.h>
 }
@@ -92,8 +93,8 @@ AVPixelFormat pixelFormatFor(const AVCodec& codec) {
 bool samePlanes(const AVFrame& a, const AVFrame& b) {
     const AVPixFmtDescriptor* d = av_pix_fmt_desc_get(AVPixelFormat(a.format));
     for (int plane = 0; plane < 3; ++plane) {
-        const int width = plane ? -((-a.width) >> d->log2_chroma_w) : a.width;
-        const int height = plane ? -((-a.height) >> d->log2_chroma_h) : a.height;
+        const int width = plane ? AV_CEIL_RSHIFT(a.width, d->log2_chroma_w) : a.width;
+        const int height = plane ? AV_CEIL_RSHIFT(a.height, d->log2_chroma_h) : a.height;
         for (int y = 0; y < height; ++y) {
             if (std::memcmp(a.data[plane] + ptrdiff_t(y) * a.linesize[plane],
                             b.data[plane] + ptrdiff_t(y) * b.linesize[plane], size_t(width)) != 0) {

@@ -3,11 +3,11 @@
 #include "platform/foundation/vector_units.h"
 
 extern "C" {
+#include <libavutil/common.h>
 #include <libavutil/pixdesc.h>
 }
 
 #include <algorithm>
-#include <cstdlib>
 #include <cstring>
 
 #if defined(__x86_64__) && defined(__GNUC__)
@@ -145,8 +145,9 @@ void filterColumnBlocksAvx2(const uint8_t* in, const int32_t* start, const uint8
             // Each 32-bit lane holds one output's four samples of the group.
             const __m256i taps = _mm256_shuffle_epi8(window, _mm256_loadu_si256((const __m256i*)(spread + 32 * at)));
             const __m256i even = _mm256_and_si256(taps, lowBytes), odd = _mm256_srli_epi16(taps, 8);
-            sum = _mm256_add_epi32(sum, _mm256_madd_epi16(even, _mm256_loadu_si256((const __m256i*)(pairs + 32 * at))));
-            sum = _mm256_add_epi32(sum, _mm256_madd_epi16(odd, _mm256_loadu_si256((const __m256i*)(pairs + 32 * at + 16))));
+            const auto weights = [&](size_t half) { return _mm256_loadu_si256((const __m256i*)(pairs + 32 * at + half)); };
+            sum = _mm256_add_epi32(sum, _mm256_madd_epi16(even, weights(0)));
+            sum = _mm256_add_epi32(sum, _mm256_madd_epi16(odd, weights(16)));
         }
         _mm256_storeu_si256((__m256i*)(out + 8 * b), _mm256_min_epi32(_mm256_srai_epi32(sum, 3), top));
     }
@@ -180,26 +181,21 @@ int samplePosition(int shift) { return ((128 << shift) - 128 + 128) >> shift; }
 
 }  // namespace
 
-
 std::unique_ptr<YuvToFloat> YuvToFloat::make(AVPixelFormat format, int width, int height) {
     if (!isPlanarYuv8(format)) return nullptr;
     const AVPixFmtDescriptor* d = av_pix_fmt_desc_get(format);
-    const int cw = -((-width) >> d->log2_chroma_w);
-    const int ch = -((-height) >> d->log2_chroma_h);
+    const int cw = AV_CEIL_RSHIFT(width, d->log2_chroma_w);
+    const int ch = AV_CEIL_RSHIFT(height, d->log2_chroma_h);
     // Small pictures take other paths in the scaler.
     if (cw < 8 || ch < 8 || width > (1 << 16) || height > (1 << 16)) return nullptr;
     std::unique_ptr<YuvToFloat> made(new YuvToFloat(width));
     // The scaler pads its column filters to 4 taps and its row filters to 2.
     made->horizontal_ = bicubicScaleFilter(cw, width, samplePosition(d->log2_chroma_w), samplePosition(0), 4, 1 << 14);
     made->vertical_ = bicubicScaleFilter(ch, height, samplePosition(d->log2_chroma_h), samplePosition(0), 2, 1 << 12);
-    if (made->vertical_.taps > kMaxRowTaps) return nullptr;
-    made->blocks_ = columnBlocks(made->horizontal_, cw);
-    for (const ScaleFilter* f : {&made->horizontal_, &made->vertical_}) {
-        const int inputs = f == &made->horizontal_ ? cw : ch;
-        for (int32_t first : f->first) {
-            if (first < 0 || first + f->taps > inputs) return nullptr;
-        }
+    if (made->vertical_.taps > kMaxRowTaps || !made->horizontal_.readsWithin(cw) || !made->vertical_.readsWithin(ch)) {
+        return nullptr;
     }
+    made->blocks_ = columnBlocks(made->horizontal_, cw);
     return made;
 }
 

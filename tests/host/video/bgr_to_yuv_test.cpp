@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 extern "C" {
+#include <libavutil/common.h>
 #include <libavutil/pixdesc.h>
 #include <libswscale/swscale.h>
 }
@@ -69,8 +70,8 @@ size_t differingSamples(const AVFrame& a, const AVFrame& b) {
     const AVPixFmtDescriptor* d = av_pix_fmt_desc_get(AVPixelFormat(a.format));
     size_t count = 0;
     for (int plane = 0; plane < 3; ++plane) {
-        const int w = plane ? -((-a.width) >> d->log2_chroma_w) : a.width;
-        const int h = plane ? -((-a.height) >> d->log2_chroma_h) : a.height;
+        const int w = plane ? AV_CEIL_RSHIFT(a.width, d->log2_chroma_w) : a.width;
+        const int h = plane ? AV_CEIL_RSHIFT(a.height, d->log2_chroma_h) : a.height;
         for (int y = 0; y < h; ++y) {
             for (int x = 0; x < w; ++x) {
                 count += a.data[plane][y * a.linesize[plane] + x] != b.data[plane][y * b.linesize[plane] + x];

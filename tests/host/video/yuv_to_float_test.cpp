@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 extern "C" {
+#include <libavutil/common.h>
 #include <libavutil/pixdesc.h>
 #include <libswscale/swscale.h>
 }
@@ -32,7 +33,7 @@ ffmpeg::FramePtr randomFrame(AVPixelFormat format, int width, int height, AVColo
     std::mt19937 random(seed);
     const AVPixFmtDescriptor* d = av_pix_fmt_desc_get(format);
     for (int p = 0; p < 3; ++p) {
-        const int rows = p == 0 ? height : -((-height) >> d->log2_chroma_h);
+        const int rows = p == 0 ? height : AV_CEIL_RSHIFT(height, d->log2_chroma_h);
         for (int y = 0; y < rows; ++y) {
             for (int x = 0; x < frame->linesize[p]; ++x) frame->data[p][y * frame->linesize[p] + x] = uint8_t(random());
         }
