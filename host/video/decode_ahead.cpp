@@ -14,9 +14,10 @@ namespace kv::host {
 namespace {
 
 // Decoded pictures waiting to be handed over take at most about this much
-// memory (always at least one picture, at most six).
+// memory (always at least one picture, at most three). More would only
+// smooth out the consumer's pace, and each costs fresh memory to fault in.
 constexpr size_t kAheadBytes = size_t(160) << 20;
-constexpr size_t kMostAhead = 6;
+constexpr size_t kMostAhead = 3;
 // Threads converting pictures, each a frame of its own spread over the
 // cores: with two, one frame's first bands start while the other's last
 // ones finish.

@@ -6,6 +6,7 @@
 #include <mutex>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <utility>
 
 #include "host/video/ffmpeg_support.h"
@@ -285,7 +286,10 @@ Result<std::unique_ptr<VideoDecoder>> VideoDecoder::open(const std::filesystem::
         return Error{s->name + ": its video decoder cannot be set up: " + errorText(copied)};
     }
     s->codec->pkt_timebase = s->stream->time_base;
-    s->codec->thread_count = 0;  // as many threads as cores
+    // Half the cores: the pictures are converted and used on the others, and
+    // more decoding threads than that decode no faster here, but preempt
+    // the parallel loops that convert and use the pictures.
+    s->codec->thread_count = int(std::max(1u, std::thread::hardware_concurrency() / 2));
     if (const int ready = avcodec_open2(s->codec.get(), codec, nullptr); ready < 0) {
         return Error{s->name + ": its " + codec->name + " video cannot be decoded: " + errorText(ready)};
     }
