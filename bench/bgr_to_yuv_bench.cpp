@@ -19,7 +19,7 @@ constexpr int kHeight = 720;
 
 struct Pictures {
     std::vector<uint8_t> bgr = std::vector<uint8_t>(size_t(kWidth) * kHeight * 4);
-    kv::ffmpeg::FramePtr yuv{av_frame_alloc()};
+    kv::AVFramePtr yuv{av_frame_alloc()};
     Pictures() {
         std::mt19937 random(1);
         for (uint8_t& b : bgr) b = uint8_t(random());

@@ -6,9 +6,9 @@
 #include <memory>
 #include <optional>
 
+#include "host/surface_pool.h"
 #include "platform/coremedia/cmtime.h"
 #include "platform/fxplug/fx_plugin.h"
-#include "host/surface_pool.h"
 #include "platform/iosurface/iosurface.h"
 
 namespace kv::host {

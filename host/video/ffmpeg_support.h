@@ -27,7 +27,6 @@ struct PacketFreer {
 using FormatContextPtr = std::unique_ptr<AVFormatContext, FormatContextCloser>;
 using CodecContextPtr = std::unique_ptr<AVCodecContext, CodecContextFreer>;
 using PacketPtr = std::unique_ptr<AVPacket, PacketFreer>;
-using FramePtr = AVFramePtr;
 
 // What FFmpeg is to open for `path`: a file that exists as the file it is,
 // whatever its name looks like ("pipe:0/a.mp4" is no pipe); any other name

@@ -138,7 +138,7 @@ struct RgbaConverter::Band {
     std::vector<float> planes;
     // Lends the planes to the scaler, placed so that the band's first row
     // lands at the start of each plane.
-    ffmpeg::FramePtr frame{av_frame_alloc()};
+    AVFramePtr frame{av_frame_alloc()};
     // The direct conversion's work space, and the scaler's rows while it is
     // checked against them.
     YuvToFloat::Scratch direct;

@@ -114,7 +114,7 @@ struct VideoDecoder::State {
     ffmpeg::FormatContextPtr format;
     ffmpeg::CodecContextPtr codec;
     ffmpeg::PacketPtr packet{av_packet_alloc()};
-    ffmpeg::FramePtr frame{av_frame_alloc()};
+    AVFramePtr frame{av_frame_alloc()};
     AVStream* stream = nullptr;
     VideoStreamInfo info;
     // Converters not in use: one is made for each thread converting at once.

@@ -338,7 +338,7 @@ Result<void> VideoEncoder::State::drainPackets() {
 }
 
 void VideoEncoder::State::checkDirect(const BgraImage& image, const AVFrame& scaled) {
-    ffmpeg::FramePtr mine(av_frame_alloc());
+    AVFramePtr mine(av_frame_alloc());
     bool made = false;
     if (mine) {
         mine->format = scaled.format;
@@ -515,7 +515,7 @@ Result<CodecPicture> VideoEncoder::convert(const BgraImage& image) {
     // the picture over black, whatever the codec would make of alpha.
     // The image is lent to the scaler by a buffer that frees nothing: a
     // frame without one would be copied whole first.
-    ffmpeg::FramePtr source(av_frame_alloc());
+    AVFramePtr source(av_frame_alloc());
     if (!source) return s.failure("convert a frame for", AVERROR(ENOMEM));
     uint8_t* pixels = const_cast<uint8_t*>(image.pixels);
     source->format = AV_PIX_FMT_BGR0;
@@ -573,7 +573,7 @@ Result<void> writePng(AtomicFile file, const BgraImage& image) {
     const AVCodec* png = avcodec_find_encoder(AV_CODEC_ID_PNG);
     if (!png) return Error{"FFmpeg has no PNG encoder to write " + name + " with."};
     ffmpeg::CodecContextPtr codec(avcodec_alloc_context3(png));
-    ffmpeg::FramePtr frame(av_frame_alloc());
+    AVFramePtr frame(av_frame_alloc());
     ffmpeg::PacketPtr packet(av_packet_alloc());
     if (!codec || !frame || !packet) return Error{"Out of memory while writing " + name + "."};
     codec->width = image.width;

@@ -38,8 +38,8 @@ Picture randomPicture(int width, int height, unsigned seed) {
     return p;
 }
 
-ffmpeg::FramePtr emptyFrame(AVPixelFormat format, int width, int height) {
-    ffmpeg::FramePtr frame{av_frame_alloc()};
+AVFramePtr emptyFrame(AVPixelFormat format, int width, int height) {
+    AVFramePtr frame{av_frame_alloc()};
     frame->format = format;
     frame->width = width;
     frame->height = height;
@@ -47,7 +47,7 @@ ffmpeg::FramePtr emptyFrame(AVPixelFormat format, int width, int height) {
     return frame;
 }
 
-ffmpeg::FramePtr byScaler(const Picture& p, AVPixelFormat format, int colorspace) {
+AVFramePtr byScaler(const Picture& p, AVPixelFormat format, int colorspace) {
     auto out = emptyFrame(format, p.width, p.height);
     const BgrScaler scaler = makeBgrScaler(p.width, p.height, format, colorspace);
     EXPECT_TRUE(scaler);
@@ -57,7 +57,7 @@ ffmpeg::FramePtr byScaler(const Picture& p, AVPixelFormat format, int colorspace
     return out;
 }
 
-ffmpeg::FramePtr directly(const Picture& p, AVPixelFormat format, int colorspace, bool vector) {
+AVFramePtr directly(const Picture& p, AVPixelFormat format, int colorspace, bool vector) {
     auto out = emptyFrame(format, p.width, p.height);
     const auto direct = BgrToYuv::make(format, p.width, p.height, sws_getCoefficients(colorspace));
     EXPECT_TRUE(direct);

@@ -21,9 +21,9 @@ namespace {
 
 // A picture of random samples: every level, and sharp edges everywhere
 // for the cubic to overshoot.
-ffmpeg::FramePtr randomFrame(AVPixelFormat format, int width, int height, AVColorSpace space, AVColorRange range,
+AVFramePtr randomFrame(AVPixelFormat format, int width, int height, AVColorSpace space, AVColorRange range,
                              unsigned seed) {
-    ffmpeg::FramePtr frame{av_frame_alloc()};
+    AVFramePtr frame{av_frame_alloc()};
     frame->format = format;
     frame->width = width;
     frame->height = height;
