@@ -40,5 +40,23 @@ TEST(SurfacePoolTest, ASurfaceOutlivesThePoolAndCancelEndsTaking) {
     std::thread([surface = std::move(held)]() mutable { surface.reset(); }).join();
 }
 
+// Decoding ahead frees each surface as it comes back at the end of a run:
+// reclaim must wait for one still held elsewhere, and stop waiting once cancelled.
+TEST(SurfacePoolConcurrencyTest, ReclaimWaitsForASurfaceToComeBackAndEndsOnCancel) {
+    const auto pool = SurfacePool::make(2, 2, kCVPixelFormatType_128RGBAFloat, 2);
+    auto held = pool->take();
+    ASSERT_TRUE(held);
+    void* const memory = held->baseAddress();
+    std::thread holder([surface = std::move(held)]() mutable { surface.reset(); });
+    const auto reclaimed = pool->reclaim();
+    holder.join();
+    ASSERT_TRUE(reclaimed);
+    EXPECT_EQ(reclaimed->baseAddress(), memory);
+
+    std::thread canceller([&] { pool->cancel(); });
+    EXPECT_EQ(pool->reclaim(), nullptr);
+    canceller.join();
+}
+
 }  // namespace
 }  // namespace kv::host
