@@ -30,6 +30,11 @@ namespace {
 // 8-bit BGRA: a quarter of the float format's bytes for the effect to write,
 // taken by FFmpeg's converter as it is, and all that an 8-bit video keeps.
 constexpr OSType kDestinationFormat = kCVPixelFormatType_32BGRA;
+// The effect's pictures are 8-bit, so its source frames are too: converted
+// straight from the decoder's pictures, each value the byte nearest the
+// float an analysis sees, and sampled by the renderer as a GPU samples
+// 8-bit textures.
+constexpr OSType kSourceFormat = kCVPixelFormatType_32BGRA;
 // Frames the effect renders at once.
 constexpr size_t kFramesInEffect = 2;
 // Rendered frames waiting for the encoder.
@@ -141,7 +146,7 @@ int renderStill(const RenderCommand& command, const CommandContext& context, con
     ClipFrame frame{shown->frameTime(0), nullptr};
     for (int64_t index = shown->firstIndex(); index >= 0 && !frame.surface; --index) {
         frame = ClipFrame{source.clip->frameTime(index),
-                          source.clip->frameSurface(index, kCVPixelFormatType_128RGBAFloat)};
+                          source.clip->frameSurface(index, kSourceFormat)};
     }
     if (!frame.surface) {
         return reportFailure(context, "The frame at " + secondsText(shown->frameTime(0)) + " of " + source.name +
@@ -177,7 +182,7 @@ int renderVideo(const RenderCommand& command, const CommandContext& context, con
     // Decoded ahead on a thread of the sequence's own, which starts while
     // the encoder starts: each takes a while before its first frame.
     auto starting =
-        std::async(std::launch::async, [&] { return clip->frames(range, kCVPixelFormatType_128RGBAFloat); });
+        std::async(std::launch::async, [&] { return clip->frames(range, kSourceFormat); });
     auto encoder = VideoEncoder::create(std::move(output), settings);
     if (!encoder) return reportFailure(context, encoder.error().message);
     for (const std::string& note : (*encoder)->notes()) context.err << kProgramName << ": note: " << note << "\n";

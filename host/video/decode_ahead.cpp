@@ -26,6 +26,15 @@ constexpr size_t kConvertingThreads = 2;
 // while the next decodes.
 constexpr size_t kDecodedWaiting = kConvertingThreads;
 
+// 8-bit BGRA pictures are converted to straight from the decoder's; all
+// others from RGBA floats.
+PixelLayout layoutFor(OSType pixelFormat) {
+    return pixelFormat == kCVPixelFormatType_32BGRA ? PixelLayout::bgraBytes : PixelLayout::rgbaFloat;
+}
+OSType surfaceFormatOf(PixelLayout layout) {
+    return layout == PixelLayout::bgraBytes ? kCVPixelFormatType_32BGRA : kCVPixelFormatType_128RGBAFloat;
+}
+
 // Half a frame, the distance within which a decoded picture is the frame the
 // file's packets placed at a time.
 CMTime halfOf(CMTime step) {
@@ -38,11 +47,12 @@ public:
     DecodeAheadFrames(std::unique_ptr<VideoDecoder> decoder, CMTimeRange range, std::vector<CMTime> expected,
                       CMTime frameDuration, OSType pixelFormat)
         : decoder_(std::move(decoder)), range_(range), expected_(std::move(expected)),
-          halfFrame_(halfOf(frameDuration)), pixelFormat_(pixelFormat) {
+          halfFrame_(halfOf(frameDuration)), pixelFormat_(pixelFormat), layout_(layoutFor(pixelFormat)) {
         const VideoStreamInfo& info = decoder_->info();
-        const size_t pictureBytes = std::max<size_t>(1, info.packedBytesPerRow() * size_t(info.height));
+        const size_t pictureBytes =
+            std::max<size_t>(1, bytesPerPixel(layout_) * size_t(info.width) * size_t(info.height));
         depth_ = std::clamp<size_t>(kAheadBytes / pictureBytes, 1, kMostAhead);
-        pool_ = SurfacePool::make(info.width, info.height, kCVPixelFormatType_128RGBAFloat,
+        pool_ = SurfacePool::make(info.width, info.height, surfaceFormatOf(layout_),
                                  depth_ + kConvertingThreads + 2);
         try {
             for (size_t t = 0; t < kConvertingThreads; ++t) {
@@ -173,11 +183,11 @@ private:
                 }
                 auto converted = decoding([&] {
                     const IOSurfaceLock lock(*surface, IOSurfaceLock::Access::write);
-                    return decoder_->convert(DecodedPicture{decoded->time, std::move(decoded->picture)},
-                                             static_cast<float*>(surface->baseAddress()), surface->bytesPerRow());
+                    return decoder_->convert(DecodedPicture{decoded->time, std::move(decoded->picture)}, layout_,
+                                             static_cast<std::byte*>(surface->baseAddress()), surface->bytesPerRow());
                 });
                 if (!converted) return finishInTurn(decoded->order, converted.error());
-                if (pixelFormat_ != kCVPixelFormatType_128RGBAFloat) {
+                if (pixelFormat_ != surfaceFormatOf(layout_)) {
                     surface = decoding([&] { return makeFrameSurface(readFrameSurface(*surface), pixelFormat_); });
                 }
             }
@@ -275,6 +285,8 @@ private:
     const std::vector<CMTime> expected_;
     const CMTime halfFrame_;
     const OSType pixelFormat_;
+    // How the pictures are converted onto the pool's surfaces.
+    const PixelLayout layout_;
     size_t depth_ = 1;
     std::shared_ptr<SurfacePool> pool_;
     // The decoding thread's own.

@@ -3,6 +3,7 @@
 #include "host/video/yuv_to_float.h"
 #include "platform/dispatch/dispatch.h"
 #include "platform/foundation/log.h"
+#include "platform/iosurface/pixel_values.h"
 
 #if defined(__SSE__)
 #include <xmmintrin.h>
@@ -86,10 +87,25 @@ SwsContext* makeScaler(const AVFrame& frame, int width, int height, int& code) {
 }
 
 // Packs rows of planar G, B, R floats, `rowStride` floats from one row to
-// the next and `planeStride` from one plane to the next, into RGBA rows
-// `bytesPerRow` apart.
-void interleave(const float* planes, size_t planeStride, size_t rowStride, int width, int rows, std::byte* rgba,
-                size_t bytesPerRow) {
+// the next and `planeStride` from one plane to the next, into rows of
+// `layout` `bytesPerRow` apart.
+void interleave(const float* planes, size_t planeStride, size_t rowStride, int width, int rows, PixelLayout layout,
+                std::byte* rgba, size_t bytesPerRow) {
+    if (layout == PixelLayout::bgraBytes) {
+        for (int y = 0; y < rows; ++y) {
+            uint8_t* out = reinterpret_cast<uint8_t*>(rgba + static_cast<size_t>(y) * bytesPerRow);
+            const float* g = planes + static_cast<size_t>(y) * rowStride;
+            const float* b = g + planeStride;
+            const float* r = b + planeStride;
+            for (int x = 0; x < width; ++x, out += 4) {
+                out[0] = unormByte(b[x]);
+                out[1] = unormByte(g[x]);
+                out[2] = unormByte(r[x]);
+                out[3] = 255;
+            }
+        }
+        return;
+    }
     for (int y = 0; y < rows; ++y) {
         float* out = reinterpret_cast<float*>(rgba + static_cast<size_t>(y) * bytesPerRow);
         const float* g = planes + static_cast<size_t>(y) * rowStride;
@@ -238,8 +254,8 @@ Result<void> RgbaConverter::prepare(const AVFrame& frame) {
     return {};
 }
 
-int RgbaConverter::scaleBand(Band& band, const AVFrame& frame, int firstRow, int rows, std::byte* rgba,
-                             size_t bytesPerRow) const {
+int RgbaConverter::scaleBand(Band& band, const AVFrame& frame, int firstRow, int rows, PixelLayout layout,
+                             std::byte* pixels, size_t bytesPerRow) const {
     if (!band.scaler) {
         if (const int code = giveScaler(band, frame); code < 0) return code;
     }
@@ -255,27 +271,26 @@ int RgbaConverter::scaleBand(Band& band, const AVFrame& frame, int firstRow, int
     if (code >= 0) code = sws_receive_slice(band.scaler, unsigned(firstRow), unsigned(rows));
     sws_frame_end(band.scaler);
     if (code < 0) return code;
-    interleave(band.planes.data(), plane, planeRowFloats(), width_, rows, rgba + size_t(firstRow) * bytesPerRow,
-               bytesPerRow);
+    interleave(band.planes.data(), plane, planeRowFloats(), width_, rows, layout,
+               pixels + size_t(firstRow) * bytesPerRow, bytesPerRow);
     return 0;
 }
 
-int RgbaConverter::checkBand(Band& band, const AVFrame& frame, int firstRow, int rows, const std::byte* rgba,
-                             size_t bytesPerRow) const {
-    const size_t rowBytes = size_t(width_) * 4 * sizeof(float);
-    band.check.resize(size_t(rows) * rowBytes);
-    // The scaler writes row y at y × rowBytes past the pointer it is given.
+int RgbaConverter::checkBand(Band& band, const AVFrame& frame, int firstRow, int rows) const {
+    // Both write row y at y × bandBytes / rows past the pointer they are given.
+    const size_t bandBytes = size_t(rows) * size_t(width_) * bytesPerPixel(PixelLayout::rgbaFloat);
+    const size_t rowBytes = bandBytes / size_t(rows);
+    band.check.resize(2 * bandBytes);
     std::byte* const scaled = band.check.data() - size_t(firstRow) * rowBytes;
-    if (const int code = scaleBand(band, frame, firstRow, rows, scaled, rowBytes); code < 0) return code;
-    for (int y = firstRow; y < firstRow + rows; ++y) {
-        if (std::memcmp(scaled + size_t(y) * rowBytes, rgba + size_t(y) * bytesPerRow, rowBytes) != 0) {
-            return kDirectDiffers;
-        }
+    std::byte* const direct = scaled + bandBytes;
+    if (const int code = scaleBand(band, frame, firstRow, rows, PixelLayout::rgbaFloat, scaled, rowBytes); code < 0) {
+        return code;
     }
-    return 0;
+    direct_->convertRows(frame, firstRow, rows, PixelLayout::rgbaFloat, direct, rowBytes, band.direct);
+    return std::memcmp(band.check.data(), band.check.data() + bandBytes, bandBytes) == 0 ? 0 : kDirectDiffers;
 }
 
-Result<void> RgbaConverter::convert(const AVFrame& frame, float* rgba, size_t bytesPerRow) {
+Result<void> RgbaConverter::convert(const AVFrame& frame, PixelLayout layout, std::byte* pixels, size_t bytesPerRow) {
     if (auto prepared = prepare(frame); !prepared) return prepared;
     // Each band is converted while its rows are still in the cache, on
     // every core: the picture is written once, and no whole frame of planes
@@ -287,7 +302,6 @@ Result<void> RgbaConverter::convert(const AVFrame& frame, float* rgba, size_t by
     // its first, middle and last bands: the edges and the inside.
     const bool checking = direct && !directChecked_;
     const auto checked = [bandCount](size_t k) { return k == 0 || k == bandCount / 2 || k + 1 == bandCount; };
-    std::byte* const out = reinterpret_cast<std::byte*>(rgba);
     std::atomic<size_t> next{0};
     std::atomic<int> failure{0};
     std::atomic<bool> differs{false};
@@ -299,10 +313,10 @@ Result<void> RgbaConverter::convert(const AVFrame& frame, float* rgba, size_t by
                     const int rows = std::min(bandRows_, height_ - first);
                     int code = 0;
                     if (direct) {
-                        direct_->convertRows(frame, first, rows, out, bytesPerRow, bands_[b]->direct);
-                        if (checking && checked(k)) code = checkBand(*bands_[b], frame, first, rows, out, bytesPerRow);
+                        direct_->convertRows(frame, first, rows, layout, pixels, bytesPerRow, bands_[b]->direct);
+                        if (checking && checked(k)) code = checkBand(*bands_[b], frame, first, rows);
                     } else {
-                        code = scaleBand(*bands_[b], frame, first, rows, out, bytesPerRow);
+                        code = scaleBand(*bands_[b], frame, first, rows, layout, pixels, bytesPerRow);
                     }
                     if (code == kDirectDiffers) {
                         differs = true;
@@ -329,7 +343,7 @@ Result<void> RgbaConverter::convert(const AVFrame& frame, float* rgba, size_t by
             // Frames like this go by the scaler from now on, this one too.
             direct_.reset();
             NSLog("Video frames are converted by FFmpeg's scaler: the direct conversion differs from it here.");
-            return convert(frame, rgba, bytesPerRow);
+            return convert(frame, layout, pixels, bytesPerRow);
         }
     }
     return {};

@@ -1,11 +1,13 @@
 #pragma once
 // Converts decoded frames of any pixel format FFmpeg knows into packed RGBA
-// floats at a fixed size, with the colour matrix and range the frame states.
+// floats, or their nearest BGRA bytes, at a fixed size, with the colour
+// matrix and range the frame states.
 #include <cstddef>
 #include <memory>
 #include <vector>
 
 #include "host/video/ffmpeg_support.h"
+#include "host/video/pixel_layout.h"
 #include "platform/foundation/result.h"
 
 struct SwsContext;
@@ -28,10 +30,10 @@ public:
     // Whether frames of `format` can be converted at all.
     static bool canConvert(AVPixelFormat format);
 
-    // Writes `frame` as height rows of width RGBA pixels, rows `bytesPerRow`
-    // apart (a multiple of 4, at least width × 16). A frame of another size is
-    // scaled to this one.
-    Result<void> convert(const AVFrame& frame, float* rgba, size_t bytesPerRow);
+    // Writes `frame` as height rows of width pixels in `layout`, rows
+    // `bytesPerRow` apart (a multiple of 4, at least width × the layout's
+    // bytes per pixel). A frame of another size is scaled to this one.
+    Result<void> convert(const AVFrame& frame, PixelLayout layout, std::byte* pixels, size_t bytesPerRow);
 
     // Whether frames like the last one are converted directly.
     bool convertsDirectly() const { return direct_ != nullptr && directChecked_; }
@@ -47,13 +49,13 @@ private:
     int giveScaler(Band& band, const AVFrame& frame) const;
     int givePlanes(Band& band) const;
     // Rows [firstRow, firstRow + rows) of the frame scaled into the band's
-    // planes and interleaved from there into `rgba`; an AVERROR when the
+    // planes and interleaved from there into `pixels`; an AVERROR when the
     // scaler fails.
-    int scaleBand(Band& band, const AVFrame& frame, int firstRow, int rows, std::byte* rgba, size_t bytesPerRow) const;
-    // Whether those rows of `rgba` are what the scaler makes of them:
-    // 0, kDirectDiffers, or an AVERROR.
-    int checkBand(Band& band, const AVFrame& frame, int firstRow, int rows, const std::byte* rgba,
+    int scaleBand(Band& band, const AVFrame& frame, int firstRow, int rows, PixelLayout layout, std::byte* pixels,
                   size_t bytesPerRow) const;
+    // Whether the direct conversion's floats of those rows are the
+    // scaler's: 0, kDirectDiffers, or an AVERROR.
+    int checkBand(Band& band, const AVFrame& frame, int firstRow, int rows) const;
     // Floats from one row of the scaler's planes to the next: a whole number
     // of its vector blocks, which it writes whole past a row's last pixel.
     size_t planeRowFloats() const { return (size_t(width_) + 15) & ~size_t(15); }

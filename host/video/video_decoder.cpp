@@ -141,7 +141,7 @@ struct VideoDecoder::State {
     int64_t firstTick() const { return stream->start_time == AV_NOPTS_VALUE ? 0 : stream->start_time; }
     std::optional<CMTime> acceptFrameTime();
     Result<void> skipDamaged(int code);
-    Result<void> checkBuffer(const float* rgba, size_t bytesPerRow) const;
+    Result<void> checkBuffer(const void* pixels, size_t bytesPerRow, PixelLayout layout) const;
 };
 
 // Logs a packet or frame the decoder refused. A stream that yields nothing but
@@ -376,8 +376,8 @@ Result<void> VideoDecoder::setTimeRange(CMTimeRange range) {
     return {};
 }
 
-Result<void> VideoDecoder::State::checkBuffer(const float* rgba, size_t bytesPerRow) const {
-    if (!rgba || bytesPerRow < info.packedBytesPerRow() || bytesPerRow % sizeof(float) != 0) {
+Result<void> VideoDecoder::State::checkBuffer(const void* pixels, size_t bytesPerRow, PixelLayout layout) const {
+    if (!pixels || bytesPerRow / bytesPerPixel(layout) < size_t(info.width) || bytesPerRow % 4 != 0) {
         return Error{"The buffer for a frame of " + name + " is too small or misaligned."};
     }
     return {};
@@ -411,8 +411,9 @@ Result<std::optional<DecodedPicture>> VideoDecoder::decodePicture() {
     return std::optional<DecodedPicture>();
 }
 
-Result<void> VideoDecoder::convert(const DecodedPicture& picture, float* rgba, size_t bytesPerRow) {
-    if (auto fits = state_->checkBuffer(rgba, bytesPerRow); !fits) return fits;
+Result<void> VideoDecoder::convert(const DecodedPicture& picture, PixelLayout layout, std::byte* pixels,
+                                   size_t bytesPerRow) {
+    if (auto fits = state_->checkBuffer(pixels, bytesPerRow, layout); !fits) return fits;
     State& s = *state_;
     if (!picture.frame) return Error{"No picture of " + s.name + " to convert."};
     std::unique_ptr<RgbaConverter> converter;
@@ -424,18 +425,21 @@ Result<void> VideoDecoder::convert(const DecodedPicture& picture, float* rgba, s
         }
     }
     if (!converter) converter = std::make_unique<RgbaConverter>(s.info.width, s.info.height);
-    auto converted = converter->convert(*picture.frame, rgba, bytesPerRow);
+    auto converted = converter->convert(*picture.frame, layout, pixels, bytesPerRow);
     std::lock_guard guard(s.convertersMutex);
     s.idleConverters.push_back(std::move(converter));
     return converted;
 }
 
 Result<std::optional<CMTime>> VideoDecoder::readFrame(float* rgba, size_t bytesPerRow) {
-    if (auto fits = state_->checkBuffer(rgba, bytesPerRow); !fits) return fits.error();
+    if (auto fits = state_->checkBuffer(rgba, bytesPerRow, PixelLayout::rgbaFloat); !fits) return fits.error();
     auto picture = decodePicture();
     if (!picture) return picture.error();
     if (!*picture) return std::optional<CMTime>();
-    if (auto converted = convert(**picture, rgba, bytesPerRow); !converted) return converted.error();
+    std::byte* const pixels = reinterpret_cast<std::byte*>(rgba);
+    if (auto converted = convert(**picture, PixelLayout::rgbaFloat, pixels, bytesPerRow); !converted) {
+        return converted.error();
+    }
     return std::optional<CMTime>((*picture)->time);
 }
 

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "host/video/frame_handle.h"
+#include "host/video/pixel_layout.h"
 #include "platform/coremedia/cmtime.h"
 #include "platform/foundation/result.h"
 
@@ -98,9 +99,11 @@ public:
 
     // readFrame in two steps, so that frames convert while the next
     // decodes: the next frame as the decoder gave it, then its conversion,
-    // which is safe on several threads at once and in any order.
+    // which is safe on several threads at once and in any order, into
+    // `layout` (bytesPerRow a multiple of 4, at least width × its bytes per
+    // pixel).
     Result<std::optional<DecodedPicture>> decodePicture();
-    Result<void> convert(const DecodedPicture& picture, float* rgba, size_t bytesPerRow);
+    Result<void> convert(const DecodedPicture& picture, PixelLayout layout, std::byte* pixels, size_t bytesPerRow);
 
 private:
     struct State;

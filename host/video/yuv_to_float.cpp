@@ -54,10 +54,16 @@ inline int32_t sumRows(const int32_t* const* rows, const int16_t* weights, int t
 
 inline uint32_t clip16(int32_t value) { return uint32_t(std::clamp(value, 0, 65535)); }
 
+// The byte nearest kUnit × value, as unormByte rounds that float: value ×
+// 255/65535 to nearest, which never lies halfway.
+inline uint32_t byteOf16(uint32_t value) { return (value * 255u + 32895u) >> 16; }
+
 // One picture row from its luma and the chroma rows under it; the plain
 // version, which the vector one matches.
 void outputRowPlain(const uint8_t* luma, const int32_t* const* u, const int32_t* const* v, const int16_t* weights,
-                    int taps, const YuvToFloat::Matrix& m, int from, int width, float* out) {
+                    int taps, const YuvToFloat::Matrix& m, int from, int width, PixelLayout layout, std::byte* row) {
+    float* const out = reinterpret_cast<float*>(row);
+    uint8_t* const bytes = reinterpret_cast<uint8_t*>(row);
     for (int x = from; x < width; ++x) {
         const int32_t U = sumRows(u, weights, taps, x, uint32_t(-(128 << 23))) >> 14;
         const int32_t V = sumRows(v, weights, taps, x, uint32_t(-(128 << 23))) >> 14;
@@ -66,9 +72,19 @@ void outputRowPlain(const uint8_t* luma, const int32_t* const* u, const int32_t*
         const uint32_t R = uint32_t(V) * uint32_t(m.v2r);
         const uint32_t G = uint32_t(V) * uint32_t(m.v2g) + uint32_t(U) * uint32_t(m.u2g);
         const uint32_t B = uint32_t(U) * uint32_t(m.u2b);
-        out[4 * x + 0] = kUnit * float(clip16((int32_t(Y + R) >> 14) + (1 << 15)));
-        out[4 * x + 1] = kUnit * float(clip16((int32_t(Y + G) >> 14) + (1 << 15)));
-        out[4 * x + 2] = kUnit * float(clip16((int32_t(Y + B) >> 14) + (1 << 15)));
+        const uint32_t red = clip16((int32_t(Y + R) >> 14) + (1 << 15));
+        const uint32_t green = clip16((int32_t(Y + G) >> 14) + (1 << 15));
+        const uint32_t blue = clip16((int32_t(Y + B) >> 14) + (1 << 15));
+        if (layout == PixelLayout::bgraBytes) {
+            bytes[4 * x + 0] = uint8_t(byteOf16(blue));
+            bytes[4 * x + 1] = uint8_t(byteOf16(green));
+            bytes[4 * x + 2] = uint8_t(byteOf16(red));
+            bytes[4 * x + 3] = 255;
+            continue;
+        }
+        out[4 * x + 0] = kUnit * float(red);
+        out[4 * x + 1] = kUnit * float(green);
+        out[4 * x + 2] = kUnit * float(blue);
         out[4 * x + 3] = 1.0f;
     }
 }
@@ -78,7 +94,8 @@ KV_VECTOR_CODE_BEGIN("avx2")
 
 // Eight pixels at a time; returns where the plain version must go on.
 int outputRowAvx2(const uint8_t* luma, const int32_t* const* u, const int32_t* const* v, const int16_t* weights,
-                  int taps, const YuvToFloat::Matrix& m, int width, float* out) {
+                  int taps, const YuvToFloat::Matrix& m, int width, PixelLayout layout, std::byte* row) {
+    float* const out = reinterpret_cast<float*>(row);
     const __m256i start = _mm256_set1_epi32(-(128 << 23));
     const __m256i yOffset = _mm256_set1_epi32(m.yOffset), yCoeff = _mm256_set1_epi32(m.yCoeff);
     const __m256i yRound = _mm256_set1_epi32((1 << 13) - (1 << 29));
@@ -86,6 +103,7 @@ int outputRowAvx2(const uint8_t* luma, const int32_t* const* u, const int32_t* c
     const __m256i u2g = _mm256_set1_epi32(m.u2g), u2b = _mm256_set1_epi32(m.u2b);
     const __m256i half = _mm256_set1_epi32(1 << 15), zero = _mm256_setzero_si256(), top = _mm256_set1_epi32(65535);
     const __m256 unit = _mm256_set1_ps(kUnit), one = _mm256_set1_ps(1.0f);
+    const __m256i byteRound = _mm256_set1_epi32(32895), opaque = _mm256_set1_epi32(int32_t(0xFF000000u));
     const bool aligned = reinterpret_cast<uintptr_t>(out) % 32 == 0;
     int x = 0;
     for (; x + 8 <= width; x += 8) {
@@ -102,11 +120,22 @@ int outputRowAvx2(const uint8_t* luma, const int32_t* const* u, const int32_t* c
         const __m256i R = _mm256_mullo_epi32(V, v2r);
         const __m256i G = _mm256_add_epi32(_mm256_mullo_epi32(V, v2g), _mm256_mullo_epi32(U, u2g));
         const __m256i B = _mm256_mullo_epi32(U, u2b);
-        auto channel = [&](__m256i c) {
+        auto clipped = [&](__m256i c) {
             c = _mm256_add_epi32(_mm256_srai_epi32(_mm256_add_epi32(Y, c), 14), half);
-            c = _mm256_min_epi32(_mm256_max_epi32(c, zero), top);
-            return _mm256_mul_ps(unit, _mm256_cvtepi32_ps(c));
+            return _mm256_min_epi32(_mm256_max_epi32(c, zero), top);
         };
+        if (layout == PixelLayout::bgraBytes) {
+            // byteOf16: value × 255 as (value << 8) − value.
+            const auto byteOf = [&](__m256i c) {
+                c = clipped(c);
+                return _mm256_srli_epi32(_mm256_add_epi32(_mm256_sub_epi32(_mm256_slli_epi32(c, 8), c), byteRound), 16);
+            };
+            const __m256i pixels = _mm256_or_si256(_mm256_or_si256(byteOf(B), _mm256_slli_epi32(byteOf(G), 8)),
+                                                   _mm256_or_si256(_mm256_slli_epi32(byteOf(R), 16), opaque));
+            _mm256_storeu_si256(reinterpret_cast<__m256i*>(row + 4 * x), pixels);
+            continue;
+        }
+        auto channel = [&](__m256i c) { return _mm256_mul_ps(unit, _mm256_cvtepi32_ps(clipped(c))); };
         const __m256 r = channel(R), g = channel(G), b = channel(B);
         // Planes to pixels: pairs within each 128-bit half, then halves.
         const __m256 rg0 = _mm256_unpacklo_ps(r, g), rg1 = _mm256_unpackhi_ps(r, g);
@@ -263,8 +292,8 @@ void YuvToFloat::setColorspace(const int table[4], bool fullRange) {
     matrix_.u2b = roundToInt16(cbu * (1 << 13));
 }
 
-void YuvToFloat::convertRows(const AVFrame& frame, int firstRow, int rows, std::byte* rgba, size_t bytesPerRow,
-                             Scratch& scratch, bool vector) const {
+void YuvToFloat::convertRows(const AVFrame& frame, int firstRow, int rows, PixelLayout layout, std::byte* pixels,
+                             size_t bytesPerRow, Scratch& scratch, bool vector) const {
     if (rows <= 0) return;
     const int low = vertical_.first[size_t(firstRow)];
     const int high = vertical_.first[size_t(firstRow + rows - 1)] + vertical_.taps;
@@ -292,12 +321,12 @@ void YuvToFloat::convertRows(const AVFrame& frame, int firstRow, int rows, std::
         }
         const int16_t* weights = vertical_.weights.data() + size_t(y) * size_t(vertical_.taps);
         const uint8_t* luma = frame.data[0] + ptrdiff_t(y) * frame.linesize[0];
-        float* out = reinterpret_cast<float*>(rgba + size_t(y) * bytesPerRow);
+        std::byte* const row = pixels + size_t(y) * bytesPerRow;
         int from = 0;
 #if defined(KV_YUV_AVX2)
-        if (avx2) from = outputRowAvx2(luma, u, v, weights, taps, matrix_, width_, out);
+        if (avx2) from = outputRowAvx2(luma, u, v, weights, taps, matrix_, width_, layout, row);
 #endif
-        outputRowPlain(luma, u, v, weights, taps, matrix_, from, width_, out);
+        outputRowPlain(luma, u, v, weights, taps, matrix_, from, width_, layout, row);
     }
 #if defined(KV_YUV_AVX2)
     if (avx2) _mm_sfence();  // the streamed stores are seen before the picture is handed on

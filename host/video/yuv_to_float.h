@@ -1,5 +1,6 @@
 #pragma once
-// Converts 8-bit planar YUV pictures to RGBA floats at their own size with
+// Converts 8-bit planar YUV pictures to RGBA floats (or their nearest BGRA
+// bytes) at their own size with
 // the very arithmetic of FFmpeg's scaler as RgbaConverter sets it up
 // (bicubic chroma, planar float output): the same integer filters, rounding,
 // wrapping and clipping, so that every float equals the scaler's to the bit.
@@ -17,6 +18,7 @@ extern "C" {
 #include <libavutil/pixfmt.h>
 }
 
+#include "host/video/pixel_layout.h"
 #include "host/video/scale_filter.h"
 
 namespace kv {
@@ -36,11 +38,11 @@ public:
     };
 
     // Rows [firstRow, firstRow + rows) of `frame`, a picture of the format
-    // and size it was made for, written as RGBA floats: row y at
-    // `rgba` + y × `bytesPerRow`. `vector` picks the vector units when the
+    // and size it was made for, written in `layout`: row y at
+    // `pixels` + y × `bytesPerRow`. `vector` picks the vector units when the
     // CPU has them; the plain version is the reference they are held to.
-    void convertRows(const AVFrame& frame, int firstRow, int rows, std::byte* rgba, size_t bytesPerRow,
-                     Scratch& scratch, bool vector = true) const;
+    void convertRows(const AVFrame& frame, int firstRow, int rows, PixelLayout layout, std::byte* pixels,
+                     size_t bytesPerRow, Scratch& scratch, bool vector = true) const;
 
     // Integer factors of the colour matrix, as the scaler keeps them.
     struct Matrix {

@@ -21,6 +21,42 @@ inline __m256 inOrder(__m256 mixed) {
     return _mm256_castpd_ps(_mm256_permute4x64_pd(_mm256_castps_pd(mixed), _MM_SHUFFLE(3, 1, 2, 0)));
 }
 
+// Eight coordinate pairs of a span from `at`, u and v apart; lanes past
+// `lanes` repeat the first pixel.
+inline void loadCoordinates(const float* at, size_t stride, int32_t lanes, __m256& u, __m256& v) {
+    if (stride == 2 && lanes == 8) {
+        // u0 v0 … u7 v7 into u0 … u7 and v0 … v7.
+        const __m256 a = _mm256_loadu_ps(at);
+        const __m256 b = _mm256_loadu_ps(at + 8);
+        u = inOrder(_mm256_shuffle_ps(a, b, _MM_SHUFFLE(2, 0, 2, 0)));
+        v = inOrder(_mm256_shuffle_ps(a, b, _MM_SHUFFLE(3, 1, 3, 1)));
+        return;
+    }
+    alignas(32) float us[8], vs[8];
+    for (int32_t k = 0; k < 8; ++k) {
+        const float* pair = at + size_t(k < lanes ? k : 0) * stride;
+        us[k] = pair[0];
+        vs[k] = pair[1];
+    }
+    u = _mm256_load_ps(us);
+    v = _mm256_load_ps(vs);
+}
+
+// Ordered comparisons: a coordinate that is not a number is outside.
+inline __m256 insideTexture(__m256 u, __m256 v) {
+    const __m256 zero = _mm256_setzero_ps(), one = _mm256_set1_ps(1.0f);
+    return _mm256_and_ps(_mm256_and_ps(_mm256_cmp_ps(u, zero, _CMP_GE_OQ), _mm256_cmp_ps(u, one, _CMP_LE_OQ)),
+                         _mm256_and_ps(_mm256_cmp_ps(v, zero, _CMP_GE_OQ), _mm256_cmp_ps(v, one, _CMP_LE_OQ)));
+}
+
+// A position in texels held between the outermost texel centres; max takes
+// its second operand when the first is not a number, so every lane's
+// position lies on the texture.
+inline __m256 texelPosition(__m256 coordinate, int32_t size) {
+    const __m256 scaled = _mm256_sub_ps(_mm256_mul_ps(coordinate, _mm256_set1_ps(float(size))), _mm256_set1_ps(0.5f));
+    return _mm256_min_ps(_mm256_max_ps(scaled, _mm256_setzero_ps()), _mm256_set1_ps(float(size - 1)));
+}
+
 // How far ahead of a span's first tap its rows are fetched: a few cache
 // lines, as far as the filter gets while they arrive.
 constexpr uintptr_t kPrefetchBytes = 512;
@@ -28,13 +64,7 @@ constexpr uintptr_t kPrefetchBytes = 512;
 }  // namespace
 
 void filterSpan(const TexelView& view, const float* coordinates, size_t stride, int32_t count, float* rgba) {
-    const __m256 zero = _mm256_setzero_ps();
     const __m256 one = _mm256_set1_ps(1.0f);
-    const __m256 half = _mm256_set1_ps(0.5f);
-    const __m256 width = _mm256_set1_ps(float(view.width));
-    const __m256 height = _mm256_set1_ps(float(view.height));
-    const __m256 lastColumn = _mm256_set1_ps(float(view.width - 1));
-    const __m256 lastRow = _mm256_set1_ps(float(view.height - 1));
     const __m256i lastColumnIndex = _mm256_set1_epi32(view.width - 1);
     const __m256i lastRowIndex = _mm256_set1_epi32(view.height - 1);
     alignas(32) float gx[8], fx[8], gy[8], fy[8];
@@ -42,29 +72,13 @@ void filterSpan(const TexelView& view, const float* coordinates, size_t stride, 
     for (int32_t from = 0; from < count; from += 8) {
         const int32_t lanes = count - from < 8 ? count - from : 8;
         const float* at = coordinates + size_t(from) * stride;
+        // Lanes past the span repeat its first pixel and are not stored.
         __m256 u;
         __m256 v;
-        if (stride == 2 && lanes == 8) {
-            // u0 v0 … u7 v7 into u0 … u7 and v0 … v7.
-            const __m256 a = _mm256_loadu_ps(at);
-            const __m256 b = _mm256_loadu_ps(at + 8);
-            u = inOrder(_mm256_shuffle_ps(a, b, _MM_SHUFFLE(2, 0, 2, 0)));
-            v = inOrder(_mm256_shuffle_ps(a, b, _MM_SHUFFLE(3, 1, 3, 1)));
-        } else {
-            // Lanes past the span repeat its first pixel and are not stored.
-            const auto coordinate = [&](int32_t k, size_t which) { return at[size_t(k < lanes ? k : 0) * stride + which]; };
-            u = _mm256_setr_ps(coordinate(0, 0), coordinate(1, 0), coordinate(2, 0), coordinate(3, 0), coordinate(4, 0),
-                               coordinate(5, 0), coordinate(6, 0), coordinate(7, 0));
-            v = _mm256_setr_ps(coordinate(0, 1), coordinate(1, 1), coordinate(2, 1), coordinate(3, 1), coordinate(4, 1),
-                               coordinate(5, 1), coordinate(6, 1), coordinate(7, 1));
-        }
-        // Ordered comparisons: a coordinate that is not a number is outside.
-        const __m256 in = _mm256_and_ps(_mm256_and_ps(_mm256_cmp_ps(u, zero, _CMP_GE_OQ), _mm256_cmp_ps(u, one, _CMP_LE_OQ)),
-                                        _mm256_and_ps(_mm256_cmp_ps(v, zero, _CMP_GE_OQ), _mm256_cmp_ps(v, one, _CMP_LE_OQ)));
-        // max takes its second operand when the first is not a number, so
-        // every lane's position lies on the texture.
-        const __m256 x = _mm256_min_ps(_mm256_max_ps(_mm256_sub_ps(_mm256_mul_ps(u, width), half), zero), lastColumn);
-        const __m256 y = _mm256_min_ps(_mm256_max_ps(_mm256_sub_ps(_mm256_mul_ps(v, height), half), zero), lastRow);
+        loadCoordinates(at, stride, lanes, u, v);
+        const __m256 in = insideTexture(u, v);
+        const __m256 x = texelPosition(u, view.width);
+        const __m256 y = texelPosition(v, view.height);
         const __m256i x0 = _mm256_cvttps_epi32(x);
         const __m256i y0 = _mm256_cvttps_epi32(y);
         const __m256 fractionX = _mm256_sub_ps(x, _mm256_cvtepi32_ps(x0));
@@ -107,6 +121,94 @@ void filterSpan(const TexelView& view, const float* coordinates, size_t stride, 
                 _mm_add_ps(_mm_mul_ps(_mm_loadu_ps(t00 + down), wx), _mm_mul_ps(_mm_loadu_ps(t10 + down), ex));
             _mm_storeu_ps(out, _mm_add_ps(_mm_mul_ps(upper, _mm_set1_ps(gy[k])), _mm_mul_ps(lower, _mm_set1_ps(fy[k]))));
         }
+    }
+}
+
+namespace {
+
+// Eight pixels' texel pairs (8 bytes each) at `offset` past their own
+// offsets: pixels k, k + 1 in the low half, k + 2, k + 3 in the high.
+inline __m256i fourPairs(const uint8_t* texels, const int32_t* offsets, size_t offset) {
+    const auto pair = [&](int32_t k) {
+        return _mm_loadl_epi64(reinterpret_cast<const __m128i*>(texels + uint32_t(offsets[k]) + offset));
+    };
+    return _mm256_inserti128_si256(_mm256_castsi128_si256(_mm_unpacklo_epi64(pair(0), pair(1))),
+                                   _mm_unpacklo_epi64(pair(2), pair(3)), 1);
+}
+
+// The pairs of four pixels filtered across: a + (b − a)·w per channel, in
+// 1/128 steps, pixel after pixel in R, G, B, A order.
+inline __m256i acrossPairs(__m256i pairs, __m256i weights) {
+    const __m256i firstOfPair = _mm256_setr_epi8(2, -1, 1, -1, 0, -1, 3, -1, 10, -1, 9, -1, 8, -1, 11, -1,  //
+                                                 2, -1, 1, -1, 0, -1, 3, -1, 10, -1, 9, -1, 8, -1, 11, -1);
+    const __m256i secondOfPair = _mm256_setr_epi8(6, -1, 5, -1, 4, -1, 7, -1, 14, -1, 13, -1, 12, -1, 15, -1,  //
+                                                  6, -1, 5, -1, 4, -1, 7, -1, 14, -1, 13, -1, 12, -1, 15, -1);
+    const __m256i a = _mm256_slli_epi16(_mm256_shuffle_epi8(pairs, firstOfPair), 7);
+    const __m256i b = _mm256_slli_epi16(_mm256_shuffle_epi8(pairs, secondOfPair), 7);
+    return _mm256_add_epi16(a, _mm256_mulhrs_epi16(_mm256_sub_epi16(b, a), weights));
+}
+
+// Each of four 32-bit lanes' weight (below 2^15) in the four 16-bit
+// channels of its pixel, the lanes from `lanes`.
+inline __m256i channelWeights(__m256i weights, __m256i lanes) {
+    const __m256i spread = _mm256_permutevar8x32_epi32(weights, lanes);
+    return _mm256_or_si256(spread, _mm256_slli_epi32(spread, 16));
+}
+
+// Two pixels of 16-bit channels as floats, zero where `inside` says so.
+inline __m256 channelFloats(__m128i channels, __m256 inside, __m256i pixels) {
+    const __m256 value = _mm256_mul_ps(_mm256_cvtepi32_ps(_mm256_cvtepu16_epi32(channels)),
+                                       _mm256_set1_ps(1.0f / (255.0f * 128.0f)));
+    return _mm256_and_ps(value, _mm256_castsi256_ps(_mm256_permutevar8x32_epi32(_mm256_castps_si256(inside), pixels)));
+}
+
+}  // namespace
+
+void filterBgraSpan(const TexelView& view, const float* coordinates, size_t stride, int32_t count, float* rgba) {
+    const __m256i lastPairColumn = _mm256_set1_epi32(view.width - 2);
+    const __m256i lastPairRow = _mm256_set1_epi32(view.height - 2);
+    const __m256 full = _mm256_set1_ps(32768.0f);
+    const __m256i mostWeight = _mm256_set1_epi32(32767);
+    const __m256i rowBytes = _mm256_set1_epi32(int32_t(view.rowBytes));
+    const __m256i first4 = _mm256_setr_epi32(0, 0, 1, 1, 2, 2, 3, 3), last4 = _mm256_setr_epi32(4, 4, 5, 5, 6, 6, 7, 7);
+    alignas(32) int32_t offsets[8];
+    alignas(32) float pixels[32];
+    for (int32_t from = 0; from < count; from += 8) {
+        const int32_t lanes = count - from < 8 ? count - from : 8;
+        __m256 u;
+        __m256 v;
+        loadCoordinates(coordinates + size_t(from) * stride, stride, lanes, u, v);
+        const __m256 in = insideTexture(u, v);
+        const __m256 x = texelPosition(u, view.width);
+        const __m256 y = texelPosition(v, view.height);
+        const __m256i x0 = _mm256_min_epi32(_mm256_cvttps_epi32(x), lastPairColumn);
+        const __m256i y0 = _mm256_min_epi32(_mm256_cvttps_epi32(y), lastPairRow);
+        const auto weight = [&](__m256 position, __m256i start) {
+            const __m256 fraction = _mm256_sub_ps(position, _mm256_cvtepi32_ps(start));
+            return _mm256_min_epi32(_mm256_cvtps_epi32(_mm256_mul_ps(fraction, full)), mostWeight);
+        };
+        const __m256i wx = weight(x, x0);
+        const __m256i wy = weight(y, y0);
+        _mm256_store_si256(reinterpret_cast<__m256i*>(offsets),
+                           _mm256_add_epi32(_mm256_mullo_epi32(y0, rowBytes), _mm256_slli_epi32(x0, 2)));
+        __m256i filtered[2];
+        for (int half = 0; half < 2; ++half) {
+            const __m256i which = half ? last4 : first4;
+            const __m256i across = channelWeights(wx, which);
+            const __m256i top = acrossPairs(fourPairs(view.bgra, offsets + 4 * half, 0), across);
+            const __m256i bottom = acrossPairs(fourPairs(view.bgra, offsets + 4 * half, view.rowBytes), across);
+            filtered[half] =
+                _mm256_add_epi16(top, _mm256_mulhrs_epi16(_mm256_sub_epi16(bottom, top), channelWeights(wy, which)));
+        }
+        float* const out = lanes == 8 ? rgba + size_t(from) * 4 : pixels;
+        for (int pair = 0; pair < 4; ++pair) {
+            const __m256i four = filtered[pair / 2];
+            const __m128i two = pair % 2 ? _mm256_extracti128_si256(four, 1) : _mm256_castsi256_si128(four);
+            const __m256i lanesOfPair = _mm256_setr_epi32(2 * pair, 2 * pair, 2 * pair, 2 * pair, 2 * pair + 1,
+                                                          2 * pair + 1, 2 * pair + 1, 2 * pair + 1);
+            _mm256_storeu_ps(out + 8 * pair, channelFloats(two, in, lanesOfPair));
+        }
+        if (lanes < 8) std::memcpy(rgba + size_t(from) * 4, pixels, size_t(lanes) * 4 * sizeof(float));
     }
 }
 
@@ -173,6 +275,7 @@ bool supported() { return cpuHasAvx2(); }
 namespace kv::metal::avx2 {
 bool supported() { return false; }
 void filterSpan(const TexelView&, const float*, size_t, int32_t, float*) {}
+void filterBgraSpan(const TexelView&, const float*, size_t, int32_t, float*) {}
 size_t interpolatePair(const double*, const double*, const double*, const double*, double, size_t, float*) { return 0; }
 size_t storeBgraBytes(const float*, size_t, uint8_t*) { return 0; }
 }  // namespace kv::metal::avx2

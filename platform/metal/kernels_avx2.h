@@ -1,6 +1,7 @@
 #pragma once
-// The software GPU's two hottest loops compiled for x86 CPUs with AVX2: the
-// filtering of a span of texture coordinates and the interpolation of two
+// The software GPU's hottest loops compiled for x86 CPUs with AVX2: the
+// filtering of a span of texture coordinates (of float and of 8-bit texels),
+// the interpolation of two
 // values along a run of pixels. Each does the operations of the plain loop,
 // lane by lane in the same order, so its results are the same to the bit.
 #include <cstddef>
@@ -17,6 +18,8 @@ bool supported();
 
 // TexelView::sampleSpan for `count` pixels of the GPU's own filter.
 void filterSpan(const TexelView& view, const float* coordinates, size_t stride, int32_t count, float* rgba);
+// The same for a view of 8-bit texels: filterBgraAt for each pixel.
+void filterBgraSpan(const TexelView& view, const float* coordinates, size_t stride, int32_t count, float* rgba);
 
 // For i in [0, count): n = double(i), w_k = start_k + n · step_k, and the
 // pixel's two values float((w0·a0 + w1·a1 + w2·a2) · inverseArea) and the

@@ -120,7 +120,38 @@ inline void filterAt(const TexelView& view, float u, float v, float* rgba) {
     std::memcpy(rgba, &result, sizeof(result));
 }
 
+// The rounding multiply of two 16-bit values, kept in 16 bits.
+inline int16_t mulhrs(int16_t x, int16_t w) { return int16_t((int32_t(x) * int32_t(w) + (1 << 14)) >> 15); }
+
 }  // namespace
+
+void filterBgraAt(const TexelView& view, float u, float v, float rgba[4]) {
+    if (!(u >= 0.0f && u <= 1.0f && v >= 0.0f && v <= 1.0f)) {
+        rgba[0] = rgba[1] = rgba[2] = rgba[3] = 0.0f;
+        return;
+    }
+    const float x = std::min(std::max(u * float(view.width) - 0.5f, 0.0f), float(view.width - 1));
+    const float y = std::min(std::max(v * float(view.height) - 0.5f, 0.0f), float(view.height - 1));
+    const int32_t x0 = std::min(int32_t(x), view.width - 2);
+    const int32_t y0 = std::min(int32_t(y), view.height - 2);
+    const auto weight = [](float fraction) { return int16_t(std::min(std::nearbyint(fraction * 32768.0f), 32767.0f)); };
+    const int16_t wx = weight(x - float(x0));
+    const int16_t wy = weight(y - float(y0));
+    const uint8_t* upper = view.bgra + size_t(y0) * view.rowBytes + size_t(x0) * 4;
+    const uint8_t* lower = upper + view.rowBytes;
+    const auto across = [wx](const uint8_t* pair, int byte) {
+        const int16_t a = int16_t(pair[byte] << 7);
+        const int16_t b = int16_t(pair[byte + 4] << 7);
+        return int16_t(a + mulhrs(int16_t(b - a), wx));
+    };
+    constexpr float kScale = 1.0f / (255.0f * 128.0f);
+    constexpr int kByteOfChannel[4] = {2, 1, 0, 3};  // R, G, B, A in BGRA
+    for (int c = 0; c < 4; ++c) {
+        const int16_t top = across(upper, kByteOfChannel[c]);
+        const int16_t bottom = across(lower, kByteOfChannel[c]);
+        rgba[c] = float(int16_t(top + mulhrs(int16_t(bottom - top), wy))) * kScale;
+    }
+}
 
 void TexelView::sample(float u, float v, float rgba[4]) const {
     const float coordinates[2] = {u, v};
@@ -130,6 +161,16 @@ void TexelView::sample(float u, float v, float rgba[4]) const {
 void TexelView::sampleSpan(const float* coordinates, size_t stride, int32_t count, float* rgba) const {
     if (spanFilter) {
         spanFilter(*this, coordinates, stride, count, rgba);
+        return;
+    }
+    if (bgra) {
+        if (count >= 8 && avx2::supported()) {
+            avx2::filterBgraSpan(*this, coordinates, stride, count, rgba);
+            return;
+        }
+        for (int32_t i = 0; i < count; ++i, coordinates += stride, rgba += 4) {
+            filterBgraAt(*this, coordinates[0], coordinates[1], rgba);
+        }
         return;
     }
     if (count >= 8 && avx2::supported()) {
@@ -146,6 +187,14 @@ TexelView texelView(const MTLTexture& texture, std::vector<float>& staging) {
     if (texture.pixelFormat() == MTLPixelFormatRGBA32Float) {
         view.texels = reinterpret_cast<const float*>(texture.row(0));
         view.rowStride = texture.iosurface()->bytesPerRow() / sizeof(float);
+        return view;
+    }
+    // 8-bit textures are filtered from their bytes, with 32-bit offsets.
+    const size_t rowBytes = texture.iosurface()->bytesPerRow();
+    if (texture.pixelFormat() == MTLPixelFormatBGRA8Unorm && view.width >= 2 && view.height >= 2 &&
+        rowBytes * size_t(view.height) <= size_t(INT32_MAX)) {
+        view.bgra = texture.row(0);
+        view.rowBytes = rowBytes;
         return view;
     }
     view.rowStride = size_t(view.width) * 4;

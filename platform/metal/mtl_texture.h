@@ -69,7 +69,8 @@ size_t bytesPerTexel(MTLPixelFormat pixelFormat);
 void loadTexels(MTLPixelFormat pixelFormat, const uint8_t* stored, size_t count, float* rgba);
 void storeTexels(MTLPixelFormat pixelFormat, const float* rgba, size_t count, uint8_t* stored);
 
-// The texels of a texture as float RGBA rows, as a fragment shader samples them.
+// The texels of a texture as a fragment shader samples them: float RGBA
+// rows, or the BGRA bytes of an 8-bit texture as they are stored.
 struct TexelView {
     const float* texels = nullptr;
     size_t rowStride = 0;  // floats from one row to the next
@@ -82,6 +83,11 @@ struct TexelView {
                                 float* rgba);
     SpanFilter spanFilter = nullptr;
 
+    // In place of `texels`, for an 8-bit texture: filtered in fixed point,
+    // as a GPU filters 8-bit textures (filterBgraAt).
+    const uint8_t* bgra = nullptr;
+    size_t rowBytes = 0;
+
     // Filters linearly between the four texel centres around (u, v), in
     // fractions of the texture (0 at the left and top edges), with each tap
     // clamped to the edge: between the outermost texel centres and the
@@ -93,8 +99,20 @@ struct TexelView {
     void sampleSpan(const float* coordinates, size_t stride, int32_t count, float* rgba) const;
 };
 
-// A view of the texture's texels: its own memory for float RGBA, otherwise
-// the whole texture converted at once into `staging`.
+// A view of the texture's texels: its own memory for float RGBA and for
+// 8-bit BGRA of at least 2×2 texels, otherwise the whole texture converted
+// at once into `staging`.
 TexelView texelView(const MTLTexture& texture, std::vector<float>& staging);
+
+// The GPU's filter of an 8-bit texture at (u, v), as TexelView::sample
+// describes it, in fixed point: the position and the edges are found as
+// for floats, except that the texel pair starts no further than the
+// next-to-last column and row (the last then weighs all but 1/32768); the
+// fractions are weights in 1/32768, rounded to nearest and at most 32767;
+// each texel is its byte in 1/128 steps, a pair is a + (b − a)·w in the
+// rounding of mulhrs (x·w + 2^14 >> 15), first across, then down; the
+// result is that value times 1/(255·128) as a float. Within 1/8192 of the
+// exact filter of the bytes as v/255. Needs a view of at least 2×2 texels.
+void filterBgraAt(const TexelView& view, float u, float v, float rgba[4]);
 
 }  // namespace kv::metal

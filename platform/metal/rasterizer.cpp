@@ -415,7 +415,13 @@ Result<void> executeRenderPass(const RenderPass& pass) {
                     if (ofTarget) clearNow();
                     staging.push_back(std::make_unique<std::vector<float>>());
                     TexelView made = texelView(*source, *staging.back());
-                    if (ofTarget && made.texels != staging.back()->data()) {
+                    if (ofTarget && made.bgra) {
+                        // The bytes copied into the staging floats' memory.
+                        const size_t byteCount = made.rowBytes * size_t(made.height);
+                        staging.back()->resize((byteCount + sizeof(float) - 1) / sizeof(float));
+                        std::memcpy(staging.back()->data(), made.bgra, byteCount);
+                        made.bgra = reinterpret_cast<const uint8_t*>(staging.back()->data());
+                    } else if (ofTarget && made.texels != staging.back()->data()) {
                         const size_t floats = made.rowStride * size_t(made.height);
                         staging.back()->assign(made.texels, made.texels + floats);
                         made.texels = staging.back()->data();

@@ -15,6 +15,7 @@ extern "C" {
 #include <vector>
 
 #include "host/video/rgba_converter.h"
+#include "platform/iosurface/pixel_values.h"
 
 namespace kv {
 namespace {
@@ -41,28 +42,50 @@ AVFramePtr randomFrame(AVPixelFormat format, int width, int height, AVColorSpace
     return frame;
 }
 
-std::vector<float> byScaler(const AVFrame& frame) {
+// Pixels of `frame` in `layout`, as floats or as bytes.
+template <class Value>
+std::vector<Value> pixelsOf(const AVFrame& frame, PixelLayout layout) {
+    return std::vector<Value>(size_t(frame.width) * size_t(frame.height) * bytesPerPixel(layout) / sizeof(Value));
+}
+
+template <class Value = float>
+std::vector<Value> byScaler(const AVFrame& frame, PixelLayout layout = PixelLayout::rgbaFloat) {
     RgbaConverter scaler(frame.width, frame.height, RgbaConverter::Route::scaler);
-    std::vector<float> rgba(size_t(frame.width) * size_t(frame.height) * 4);
-    EXPECT_TRUE(scaler.convert(frame, rgba.data(), size_t(frame.width) * 16).ok());
-    return rgba;
+    auto pixels = pixelsOf<Value>(frame, layout);
+    EXPECT_TRUE(scaler.convert(frame, layout, reinterpret_cast<std::byte*>(pixels.data()),
+                               size_t(frame.width) * bytesPerPixel(layout))
+                    .ok());
+    return pixels;
 }
 
 // The picture converted directly in three uneven bands, as threads take them.
-std::vector<float> directly(const AVFrame& frame, bool vector) {
+template <class Value = float>
+std::vector<Value> directly(const AVFrame& frame, bool vector, PixelLayout layout = PixelLayout::rgbaFloat) {
     auto direct = YuvToFloat::make(static_cast<AVPixelFormat>(frame.format), frame.width, frame.height);
     EXPECT_TRUE(direct);
     if (!direct) return {};
     direct->setColorspace(sws_getCoefficients(frame.colorspace),
                           frame.color_range == AVCOL_RANGE_JPEG || frame.format == AV_PIX_FMT_YUVJ420P);
-    std::vector<float> rgba(size_t(frame.width) * size_t(frame.height) * 4);
+    auto pixels = pixelsOf<Value>(frame, layout);
     YuvToFloat::Scratch scratch;
     const int cut1 = frame.height / 3, cut2 = frame.height - 5;
     for (auto [first, end] : {std::pair{0, cut1}, {cut1, cut2}, {cut2, frame.height}}) {
-        direct->convertRows(frame, first, end - first, reinterpret_cast<std::byte*>(rgba.data()),
-                            size_t(frame.width) * 16, scratch, vector);
+        direct->convertRows(frame, first, end - first, layout, reinterpret_cast<std::byte*>(pixels.data()),
+                            size_t(frame.width) * bytesPerPixel(layout), scratch, vector);
     }
-    return rgba;
+    return pixels;
+}
+
+// The BGRA bytes nearest RGBA floats.
+std::vector<uint8_t> nearestBytes(const std::vector<float>& rgba) {
+    std::vector<uint8_t> bgra(rgba.size());
+    for (size_t p = 0; p + 3 < rgba.size(); p += 4) {
+        bgra[p] = unormByte(rgba[p + 2]);
+        bgra[p + 1] = unormByte(rgba[p + 1]);
+        bgra[p + 2] = unormByte(rgba[p]);
+        bgra[p + 3] = unormByte(rgba[p + 3]);
+    }
+    return bgra;
 }
 
 size_t differingValues(const std::vector<float>& a, const std::vector<float>& b) {
@@ -102,19 +125,46 @@ TEST(YuvToFloatTest, EveryValueEqualsTheScalersForEachLayoutMatrixAndRange) {
         const std::vector<float> expected = byScaler(*frame);
         EXPECT_EQ(differingValues(directly(*frame, false), expected), 0u);
         EXPECT_EQ(differingValues(directly(*frame, true), expected), 0u);
+        const std::vector<uint8_t> bytes = nearestBytes(expected);
+        EXPECT_TRUE(directly<uint8_t>(*frame, false, PixelLayout::bgraBytes) == bytes);
+        EXPECT_TRUE(directly<uint8_t>(*frame, true, PixelLayout::bgraBytes) == bytes);
     }
 }
 
 // The converter takes the direct way once a first frame has come out the
-// same both ways, and its values stay the scaler's.
+// same both ways, and its values stay the scaler's, as floats or as the
+// bytes nearest them, whichever the first frame was converted to.
 TEST(YuvToFloatTest, TheConverterGoesDirectAfterCheckingTheFirstFrame) {
-    RgbaConverter converter(160, 90);
-    for (unsigned seed : {7u, 8u}) {
-        const auto frame = randomFrame(AV_PIX_FMT_YUV420P, 160, 90, AVCOL_SPC_BT709, AVCOL_RANGE_MPEG, seed);
-        std::vector<float> rgba(160u * 90u * 4u);
-        ASSERT_TRUE(converter.convert(*frame, rgba.data(), 160 * 16).ok());
-        EXPECT_TRUE(converter.convertsDirectly());
-        EXPECT_EQ(differingValues(rgba, byScaler(*frame)), 0u);
+    for (const bool bytesFirst : {false, true}) {
+        RgbaConverter converter(160, 90);
+        for (unsigned seed : {7u, 8u}) {
+            const auto frame = randomFrame(AV_PIX_FMT_YUV420P, 160, 90, AVCOL_SPC_BT709, AVCOL_RANGE_MPEG, seed);
+            const std::vector<float> expected = byScaler(*frame);
+            std::vector<float> rgba(160u * 90u * 4u);
+            std::vector<uint8_t> bgra(160u * 90u * 4u);
+            const auto floats = [&] {
+                return converter.convert(*frame, PixelLayout::rgbaFloat, reinterpret_cast<std::byte*>(rgba.data()),
+                                         160 * 16);
+            };
+            const auto bytes = [&] {
+                return converter.convert(*frame, PixelLayout::bgraBytes, reinterpret_cast<std::byte*>(bgra.data()),
+                                         160 * 4);
+            };
+            ASSERT_TRUE((bytesFirst ? bytes() : floats()).ok());
+            EXPECT_TRUE(converter.convertsDirectly());
+            ASSERT_TRUE((bytesFirst ? floats() : bytes()).ok());
+            EXPECT_EQ(differingValues(rgba, expected), 0u);
+            EXPECT_TRUE(bgra == nearestBytes(expected));
+        }
+    }
+}
+
+// Formats the direct conversion leaves to the scaler come out as bytes too.
+TEST(YuvToFloatTest, TheScalersPicturesComeOutAsTheNearestBytes) {
+    for (AVPixelFormat format : {AV_PIX_FMT_NV12, AV_PIX_FMT_YUV420P10LE}) {
+        const auto frame = randomFrame(format, 64, 48, AVCOL_SPC_BT709, AVCOL_RANGE_MPEG, 3);
+        EXPECT_TRUE(byScaler<uint8_t>(*frame, PixelLayout::bgraBytes) == nearestBytes(byScaler(*frame)))
+            << av_get_pix_fmt_name(format);
     }
 }
 

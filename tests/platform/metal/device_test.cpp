@@ -168,16 +168,16 @@ TEST(MetalTextureTest, StoringBytesInBulkGivesEachValuesOwnByte) {
     }
 }
 
-TEST(MetalTextureTest, SamplingASpanGivesEachPixelsOwnSampleToTheBit) {
-    // 5 × 3 texels of unlike values; coordinates across, on and past the
-    // edges, some not numbers, laid out with two and with three values a pixel.
-    std::vector<float> texels(5 * 3 * 4);
-    for (size_t i = 0; i < texels.size(); ++i) texels[i] = float((i * 37) % 11) / 7.0f - 0.3f;
-    const metal::TexelView view{texels.data(), 20, 5, 3};
+// Spans of `count` coordinates across, on and past the edges, some not
+// numbers, laid out with two and with three values a pixel: each pixel as
+// its own sample to the bit and, when `exact` is given, within 1/8192 of it.
+void expectSpansAreSamples(const metal::TexelView& view, size_t count, const metal::TexelView* exact = nullptr) {
     const float nan = std::numeric_limits<float>::quiet_NaN();
     std::vector<std::array<float, 2>> points{{0.0f, 0.0f}, {1.0f, 1.0f}, {1.0f, 0.0f}, {nan, 0.5f}, {0.5f, nan},
                                              {-0.0f, 0.999f}, {1.0000001f, 0.5f}};
-    for (int i = 0; points.size() < 41; ++i) points.push_back({float(i % 13) / 10.0f - 0.1f, float(i % 7) / 5.0f - 0.1f});
+    for (int i = 0; points.size() < count; ++i) {
+        points.push_back({float(i % 13) / 10.0f - 0.1f, float(i % 7) / 5.0f - 0.1f});
+    }
     for (const size_t stride : {size_t(2), size_t(3)}) {
         std::vector<float> coordinates;
         for (const auto& p : points) {
@@ -189,9 +189,60 @@ TEST(MetalTextureTest, SamplingASpanGivesEachPixelsOwnSampleToTheBit) {
         for (size_t i = 0; i < points.size(); ++i) {
             float one[4];
             view.sample(points[i][0], points[i][1], one);
-            EXPECT_EQ(std::memcmp(one, &span[i * 4], sizeof(one)), 0) << "pixel " << i << ", stride " << stride;
+            ASSERT_EQ(std::memcmp(one, &span[i * 4], sizeof(one)), 0) << "pixel " << i << ", stride " << stride;
+            if (!exact) continue;
+            float reference[4];
+            exact->sample(points[i][0], points[i][1], reference);
+            for (int c = 0; c < 4; ++c) ASSERT_NEAR(one[c], reference[c], 1.0f / 8192.0f) << "pixel " << i;
         }
     }
+}
+
+TEST(MetalTextureTest, SamplingASpanGivesEachPixelsOwnSampleToTheBit) {
+    // 5 × 3 texels of unlike values.
+    std::vector<float> texels(5 * 3 * 4);
+    for (size_t i = 0; i < texels.size(); ++i) texels[i] = float((i * 37) % 11) / 7.0f - 0.3f;
+    expectSpansAreSamples(metal::TexelView{texels.data(), 20, 5, 3}, 41);
+}
+
+TEST(MetalTextureTest, SamplingAn8BitTextureKeepsNearTheExactFilterAndItsSpansMatchItToTheBit) {
+    // 2 × 2 red bytes 0, 255 / 255, 0: the middle is their mean exactly, and
+    // the right edge rounds to the edge texel's own byte.
+    const uint8_t square[16] = {0, 0, 0, 255, 0, 0, 255, 255, 0, 0, 255, 255, 0, 0, 0, 255};
+    metal::TexelView small;
+    small.width = small.height = 2;
+    small.bgra = square;
+    small.rowBytes = 8;
+    float rgba[4];
+    small.sample(0.5f, 0.5f, rgba);
+    EXPECT_EQ(rgba[0], 0.5f);
+    EXPECT_EQ(rgba[3], 1.0f);
+    small.sample(1.0f, 0.25f, rgba);
+    EXPECT_EQ(kv::unormByte(rgba[0]), 255);
+
+    // 7 × 4 texels of unlike bytes, 0 beside 255 among them, rows padded; the
+    // same texels as floats v/255 for the exact filter.
+    constexpr int kWidth = 7, kHeight = 4;
+    constexpr size_t kRowBytes = kWidth * 4 + 12;
+    std::vector<uint8_t> bytes(kRowBytes * kHeight);
+    std::vector<float> exact(size_t(kWidth) * kHeight * 4);
+    constexpr int kByteOfChannel[4] = {2, 1, 0, 3};
+    for (int y = 0; y < kHeight; ++y) {
+        for (int x = 0; x < kWidth; ++x) {
+            for (int c = 0; c < 4; ++c) {
+                const uint8_t byte = (x + y + c) % 3 == 0 ? 255 : uint8_t((x * 89 + y * 37 + c * 53) % 256);
+                bytes[size_t(y) * kRowBytes + size_t(x) * 4 + size_t(kByteOfChannel[c])] = byte;
+                exact[(size_t(y) * kWidth + size_t(x)) * 4 + size_t(c)] = float(byte) / 255.0f;
+            }
+        }
+    }
+    metal::TexelView view;
+    view.width = kWidth;
+    view.height = kHeight;
+    view.bgra = bytes.data();
+    view.rowBytes = kRowBytes;
+    const metal::TexelView exactView{exact.data(), size_t(kWidth) * 4, kWidth, kHeight};
+    expectSpansAreSamples(view, 203, &exactView);
 }
 
 TEST(MetalCommandBufferTest, ABufferRunsItsPassesOnceAtCommitAndTellsTheObserver) {

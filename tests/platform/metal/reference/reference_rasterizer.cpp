@@ -50,20 +50,28 @@ void writePixel(MTLPixelFormat format, const float rgba[4], uint8_t* texel) {
     }
 }
 
-// Bilinear filtering one pixel at a time, as a sampler with clamp-to-edge
-// addressing filters: a coordinate outside 0...1 (or not a number) gives
-// transparent black; inside, the position in texels is held between the
-// outermost texel centres, so that the strip between them and the edge shows
-// the edge texel itself, and each tap past the last texel reads the last.
-void referenceFilter(const TexelView& view, const float* coordinates, size_t stride, int32_t count, float* rgba) {
+// Each pixel's coordinates to `inside`, or transparent black outside.
+template <class Inside>
+void eachPixel(const float* coordinates, size_t stride, int32_t count, float* rgba, Inside inside) {
     for (int32_t i = 0; i < count; ++i) {
         const float u = coordinates[size_t(i) * stride];
         const float v = coordinates[size_t(i) * stride + 1];
         float* out = rgba + size_t(i) * 4;
         if (!(u >= 0.0f && u <= 1.0f) || !(v >= 0.0f && v <= 1.0f)) {
             for (int channel = 0; channel < 4; ++channel) out[channel] = 0.0f;
-            continue;
+        } else {
+            inside(u, v, out);
         }
+    }
+}
+
+// Bilinear filtering one pixel at a time, as a sampler with clamp-to-edge
+// addressing filters: a coordinate outside 0...1 (or not a number) gives
+// transparent black; inside, the position in texels is held between the
+// outermost texel centres, so that the strip between them and the edge shows
+// the edge texel itself, and each tap past the last texel reads the last.
+void referenceFilter(const TexelView& view, const float* coordinates, size_t stride, int32_t count, float* rgba) {
+    eachPixel(coordinates, stride, count, rgba, [&view](float u, float v, float* out) {
         float x = u * float(view.width) - 0.5f;
         float y = v * float(view.height) - 0.5f;
         if (x < 0.0f) x = 0.0f;
@@ -84,7 +92,35 @@ void referenceFilter(const TexelView& view, const float* coordinates, size_t str
             const float lower = texel(left, bottom, channel) * (1.0f - fx) + texel(right, bottom, channel) * fx;
             out[channel] = upper * (1.0f - fy) + lower * fy;
         }
-    }
+    });
+}
+
+// An 8-bit texture's filter, in its fixed point: each texel's byte in 1/128
+// steps, the fractions as weights in 1/32768, and each pair's weighting
+// rounded half up, first across, then down, from a texel pair that starts
+// no further than the next-to-last column and row.
+void referenceBgraFilter(const TexelView& view, const float* coordinates, size_t stride, int32_t count, float* rgba) {
+    eachPixel(coordinates, stride, count, rgba, [&view](float u, float v, float* out) {
+        const float x = std::clamp(u * float(view.width) - 0.5f, 0.0f, float(view.width - 1));
+        const float y = std::clamp(v * float(view.height) - 0.5f, 0.0f, float(view.height - 1));
+        const int32_t left = std::min(int32_t(std::floor(x)), view.width - 2);
+        const int32_t top = std::min(int32_t(std::floor(y)), view.height - 2);
+        const auto weight = [](float fraction) {
+            return std::min(std::nearbyint(double(fraction) * 32768.0), 32767.0);
+        };
+        const double wx = weight(x - float(left));
+        const double wy = weight(y - float(top));
+        const auto between = [](double a, double b, double w) { return a + std::floor((b - a) * w / 32768.0 + 0.5); };
+        static constexpr int kByteOfChannel[4] = {2, 1, 0, 3};
+        for (int channel = 0; channel < 4; ++channel) {
+            const auto texel = [&](int32_t tx, int32_t ty) {
+                return 128.0 * view.bgra[size_t(ty) * view.rowBytes + size_t(tx) * 4 + size_t(kByteOfChannel[channel])];
+            };
+            const double upper = between(texel(left, top), texel(left + 1, top), wx);
+            const double lower = between(texel(left, top + 1), texel(left + 1, top + 1), wx);
+            out[channel] = float(between(upper, lower, wy)) * (1.0f / (255.0f * 128.0f));
+        }
+    });
 }
 
 struct Point {
@@ -199,6 +235,7 @@ std::vector<uint8_t> referenceRender(const metal::RenderPass& pass, std::vector<
     ArgumentTable vertexArguments;
     ArgumentTable fragmentArguments;
     std::vector<std::unique_ptr<std::vector<float>>> texels;
+    std::vector<std::unique_ptr<std::vector<uint8_t>>> bytes;
     std::vector<std::unique_ptr<TexelView>> views;
     for (const metal::RenderCommand& command : pass.commands) {
         if (const auto* setViewport = std::get_if<metal::SetViewport>(&command)) {
@@ -225,6 +262,19 @@ std::vector<uint8_t> referenceRender(const metal::RenderPass& pass, std::vector<
             const MTLPixelFormat format = isTarget ? texture.pixelFormat() : source->pixelFormat();
             const NSUInteger width = isTarget ? texture.width() : source->width();
             const NSUInteger height = isTarget ? texture.height() : source->height();
+            if (format == MTLPixelFormatBGRA8Unorm && width >= 2 && height >= 2) {
+                auto copy = std::make_unique<std::vector<uint8_t>>();
+                for (NSUInteger y = 0; y < height; ++y) {
+                    for (NSUInteger x = 0; x < width; ++x) copy->insert(copy->end(), texelAt(x, y), texelAt(x, y) + 4);
+                }
+                TexelView view{nullptr, 0, int32_t(width), int32_t(height), referenceBgraFilter};
+                view.bgra = copy->data();
+                view.rowBytes = size_t(width) * 4;
+                views.push_back(std::make_unique<TexelView>(view));
+                bytes.push_back(std::move(copy));
+                fragmentArguments.setTexture(set->index, views.back().get());
+                continue;
+            }
             auto copy = std::make_unique<std::vector<float>>();
             for (NSUInteger y = 0; y < height; ++y) {
                 for (NSUInteger x = 0; x < width; ++x) {
