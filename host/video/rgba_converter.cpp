@@ -90,10 +90,10 @@ SwsContext* makeScaler(const AVFrame& frame, int width, int height, int& code) {
 // the next and `planeStride` from one plane to the next, into rows of
 // `layout` `bytesPerRow` apart.
 void interleave(const float* planes, size_t planeStride, size_t rowStride, int width, int rows, PixelLayout layout,
-                std::byte* rgba, size_t bytesPerRow) {
+                std::byte* pixels, size_t bytesPerRow) {
     if (layout == PixelLayout::bgraBytes) {
         for (int y = 0; y < rows; ++y) {
-            uint8_t* out = reinterpret_cast<uint8_t*>(rgba + static_cast<size_t>(y) * bytesPerRow);
+            uint8_t* out = reinterpret_cast<uint8_t*>(pixels + static_cast<size_t>(y) * bytesPerRow);
             const float* g = planes + static_cast<size_t>(y) * rowStride;
             const float* b = g + planeStride;
             const float* r = b + planeStride;
@@ -107,7 +107,7 @@ void interleave(const float* planes, size_t planeStride, size_t rowStride, int w
         return;
     }
     for (int y = 0; y < rows; ++y) {
-        float* out = reinterpret_cast<float*>(rgba + static_cast<size_t>(y) * bytesPerRow);
+        float* out = reinterpret_cast<float*>(pixels + static_cast<size_t>(y) * bytesPerRow);
         const float* g = planes + static_cast<size_t>(y) * rowStride;
         const float* b = g + planeStride;
         const float* r = b + planeStride;
@@ -155,8 +155,8 @@ struct RgbaConverter::Band {
     // Lends the planes to the scaler, placed so that the band's first row
     // lands at the start of each plane.
     AVFramePtr frame{av_frame_alloc()};
-    // The direct conversion's work space, and the scaler's rows while it is
-    // checked against them.
+    // The direct conversion's work space, and the scaler's rows and its own,
+    // as floats, while it is checked against them.
     YuvToFloat::Scratch direct;
     std::vector<std::byte> check;
 
