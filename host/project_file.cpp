@@ -353,13 +353,22 @@ Error saveFailure(const std::filesystem::path& path, const Error& error) {
 
 }  // namespace
 
+Result<std::string> ProjectFile::takeText() {
+    changed_ = false;  // a change made from here on is saved next time
+    auto text = encodeProject(header_, document_);
+    if (!text) {
+        changed_ = true;
+        return saveFailure(path_, text.error());
+    }
+    return text;
+}
+
 Result<void> ProjectFile::save() {
     if (auto before = finishSaving(); !before) return before;
     std::lock_guard guard(mutex_);
-    changed_ = false;  // a change made from here on is saved next time
-    auto text = encodeProject(header_, document_);
-    Result<void> written = text ? writeFileAtomically(path_, *text) : Result<void>(text.error());
-    if (!written) {
+    auto text = takeText();
+    if (!text) return text.error();
+    if (auto written = writeFileAtomically(path_, *text); !written) {
         changed_ = true;
         return saveFailure(path_, written.error());
     }
@@ -377,12 +386,8 @@ Result<void> ProjectFile::saveChangesInBackground() {
     if (auto before = finishSaving(); !before) return before;
     if (!changed_) return {};
     std::lock_guard guard(mutex_);
-    changed_ = false;
-    auto text = encodeProject(header_, document_);
-    if (!text) {
-        changed_ = true;
-        return saveFailure(path_, text.error());
-    }
+    auto text = takeText();
+    if (!text) return text.error();
     writing_ = true;
     try {
         writer_ = std::thread([this, text = std::move(*text)] {

@@ -83,6 +83,9 @@ public:
 
 private:
     ProjectFile(std::filesystem::path path, ProjectHeader header, ParameterDocument& document);
+    // The project's text as it stands, its changes marked as taken (and as
+    // not taken again when it cannot be made). Under mutex_.
+    Result<std::string> takeText();
 
     std::filesystem::path path_;
     ParameterDocument& document_;

@@ -47,12 +47,12 @@ public:
     DecodeAheadFrames(std::unique_ptr<VideoDecoder> decoder, CMTimeRange range, std::vector<CMTime> expected,
                       CMTime frameDuration, OSType pixelFormat)
         : decoder_(std::move(decoder)), range_(range), expected_(std::move(expected)),
-          halfFrame_(halfOf(frameDuration)), pixelFormat_(pixelFormat), layout_(layoutFor(pixelFormat)) {
+          halfFrame_(halfOf(frameDuration)), pixelFormat_(pixelFormat) {
         const VideoStreamInfo& info = decoder_->info();
         const size_t pictureBytes =
-            std::max<size_t>(1, bytesPerPixel(layout_) * size_t(info.width) * size_t(info.height));
+            std::max<size_t>(1, bytesPerPixel(layout()) * size_t(info.width) * size_t(info.height));
         depth_ = std::clamp<size_t>(kAheadBytes / pictureBytes, 1, kMostAhead);
-        pool_ = SurfacePool::make(info.width, info.height, surfaceFormatOf(layout_),
+        pool_ = SurfacePool::make(info.width, info.height, surfaceFormatOf(layout()),
                                  depth_ + kConvertingThreads + 2);
         try {
             for (size_t t = 0; t < kConvertingThreads; ++t) {
@@ -183,11 +183,11 @@ private:
                 }
                 auto converted = decoding([&] {
                     const IOSurfaceLock lock(*surface, IOSurfaceLock::Access::write);
-                    return decoder_->convert(DecodedPicture{decoded->time, std::move(decoded->picture)}, layout_,
+                    return decoder_->convert(DecodedPicture{decoded->time, std::move(decoded->picture)}, layout(),
                                              static_cast<std::byte*>(surface->baseAddress()), surface->bytesPerRow());
                 });
                 if (!converted) return finishInTurn(decoded->order, converted.error());
-                if (pixelFormat_ != surfaceFormatOf(layout_)) {
+                if (pixelFormat_ != surfaceFormatOf(layout())) {
                     surface = decoding([&] { return makeFrameSurface(readFrameSurface(*surface), pixelFormat_); });
                 }
             }
@@ -206,6 +206,9 @@ private:
         changed_.notify_all();
         return decoded;
     }
+
+    // How the pictures are converted onto the pool's surfaces.
+    PixelLayout layout() const { return layoutFor(pixelFormat_); }
 
     Error outOfMemory() const {
         const VideoStreamInfo& info = decoder_->info();
@@ -285,8 +288,6 @@ private:
     const std::vector<CMTime> expected_;
     const CMTime halfFrame_;
     const OSType pixelFormat_;
-    // How the pictures are converted onto the pool's surfaces.
-    const PixelLayout layout_;
     size_t depth_ = 1;
     std::shared_ptr<SurfacePool> pool_;
     // The decoding thread's own.

@@ -5,12 +5,6 @@
 #include "platform/iosurface/pixel_values.h"
 
 namespace kv {
-namespace {
-
-// Surface order of a BGRA pixel: which RGBA channel sits at each byte.
-constexpr size_t kBGRAChannel[4] = {2, 1, 0, 3};
-
-}  // namespace
 
 void loadPixelRow(OSType pixelFormat, const uint8_t* stored, size_t count, float* rgba) {
     const size_t values = count * 4;
@@ -24,7 +18,7 @@ void loadPixelRow(OSType pixelFormat, const uint8_t* stored, size_t count, float
         }
     } else if (pixelFormat == kCVPixelFormatType_32BGRA) {
         for (size_t p = 0; p < count; ++p) {
-            for (size_t c = 0; c < 4; ++c) rgba[p * 4 + kBGRAChannel[c]] = float(stored[p * 4 + c]) / 255.0f;
+            for (size_t c = 0; c < 4; ++c) rgba[p * 4 + kBgraOrder[c]] = float(stored[p * 4 + c]) / 255.0f;
         }
     }
 }
@@ -40,7 +34,7 @@ void storePixelRow(OSType pixelFormat, const float* rgba, size_t count, uint8_t*
         }
     } else if (pixelFormat == kCVPixelFormatType_32BGRA) {
         for (size_t p = 0; p < count; ++p) {
-            for (size_t c = 0; c < 4; ++c) stored[p * 4 + c] = unormByte(rgba[p * 4 + kBGRAChannel[c]]);
+            for (size_t c = 0; c < 4; ++c) stored[p * 4 + c] = unormByte(rgba[p * 4 + kBgraOrder[c]]);
         }
     }
 }

@@ -126,8 +126,8 @@ void filterSpan(const TexelView& view, const float* coordinates, size_t stride, 
 
 namespace {
 
-// Eight pixels' texel pairs (8 bytes each) at `offset` past their own
-// offsets: pixels k, k + 1 in the low half, k + 2, k + 3 in the high.
+// Four pixels' texel pairs (8 bytes each) at `offset` past their own
+// offsets: pixels 0, 1 in the low half, 2, 3 in the high.
 inline __m256i fourPairs(const uint8_t* texels, const int32_t* offsets, size_t offset) {
     const auto pair = [&](int32_t k) {
         return _mm_loadl_epi64(reinterpret_cast<const __m128i*>(texels + uint32_t(offsets[k]) + offset));

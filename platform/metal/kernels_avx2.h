@@ -1,9 +1,9 @@
 #pragma once
 // The software GPU's hottest loops compiled for x86 CPUs with AVX2: the
-// filtering of a span of texture coordinates (of float and of 8-bit texels),
-// the interpolation of two
-// values along a run of pixels. Each does the operations of the plain loop,
-// lane by lane in the same order, so its results are the same to the bit.
+// filtering of a span of texture coordinates (over float and over 8-bit
+// texels), the interpolation of two values along a run of pixels and the
+// store of bytes. Each does the operations of the plain loop, lane by lane
+// in the same order, so its results are the same to the bit.
 #include <cstddef>
 #include <cstdint>
 

@@ -2,6 +2,7 @@
 
 #include "platform/dispatch/dispatch.h"
 #include "platform/iosurface/pixel_rows.h"
+#include "platform/iosurface/pixel_values.h"
 #include "platform/metal/kernels_avx2.h"
 
 #include <algorithm>
@@ -83,17 +84,27 @@ void storeTexels(MTLPixelFormat pixelFormat, const float* rgba, size_t count, ui
 
 namespace {
 
+// The position in texels of (u, v), held between the outermost texel
+// centres; false, with transparent black in `rgba`, for a coordinate
+// outside 0...1 or not a number.
+inline bool texelPosition(const TexelView& view, float u, float v, float* rgba, float& x, float& y) {
+    if (!(u >= 0.0f && u <= 1.0f && v >= 0.0f && v <= 1.0f)) {
+        rgba[0] = rgba[1] = rgba[2] = rgba[3] = 0.0f;
+        return false;
+    }
+    x = std::min(std::max(u * float(view.width) - 0.5f, 0.0f), float(view.width - 1));
+    y = std::min(std::max(v * float(view.height) - 0.5f, 0.0f), float(view.height - 1));
+    return true;
+}
+
 // The filtered texel at (u, v); see TexelView::sample. Inside the texture
 // the position is clamped to the outermost texel centres, which is the same
 // as clamping each tap to the edge, and leaves the edge texel's own value
 // there exactly.
 inline void filterAt(const TexelView& view, float u, float v, float* rgba) {
-    if (!(u >= 0.0f && u <= 1.0f && v >= 0.0f && v <= 1.0f)) {
-        rgba[0] = rgba[1] = rgba[2] = rgba[3] = 0.0f;
-        return;
-    }
-    const float x = std::min(std::max(u * float(view.width) - 0.5f, 0.0f), float(view.width - 1));
-    const float y = std::min(std::max(v * float(view.height) - 0.5f, 0.0f), float(view.height - 1));
+    float x = 0.0f;
+    float y = 0.0f;
+    if (!texelPosition(view, u, v, rgba, x, y)) return;
     // Both are at least 0, so truncation is the floor.
     const int32_t x0 = int32_t(x);
     const int32_t y0 = int32_t(y);
@@ -126,12 +137,9 @@ inline int16_t mulhrs(int16_t x, int16_t w) { return int16_t((int32_t(x) * int32
 }  // namespace
 
 void filterBgraAt(const TexelView& view, float u, float v, float rgba[4]) {
-    if (!(u >= 0.0f && u <= 1.0f && v >= 0.0f && v <= 1.0f)) {
-        rgba[0] = rgba[1] = rgba[2] = rgba[3] = 0.0f;
-        return;
-    }
-    const float x = std::min(std::max(u * float(view.width) - 0.5f, 0.0f), float(view.width - 1));
-    const float y = std::min(std::max(v * float(view.height) - 0.5f, 0.0f), float(view.height - 1));
+    float x = 0.0f;
+    float y = 0.0f;
+    if (!texelPosition(view, u, v, rgba, x, y)) return;
     const int32_t x0 = std::min(int32_t(x), view.width - 2);
     const int32_t y0 = std::min(int32_t(y), view.height - 2);
     const auto weight = [](float fraction) { return int16_t(std::min(std::nearbyint(fraction * 32768.0f), 32767.0f)); };
@@ -139,16 +147,15 @@ void filterBgraAt(const TexelView& view, float u, float v, float rgba[4]) {
     const int16_t wy = weight(y - float(y0));
     const uint8_t* upper = view.bgra + size_t(y0) * view.rowBytes + size_t(x0) * 4;
     const uint8_t* lower = upper + view.rowBytes;
-    const auto across = [wx](const uint8_t* pair, int byte) {
+    const auto across = [wx](const uint8_t* pair, size_t byte) {
         const int16_t a = int16_t(pair[byte] << 7);
         const int16_t b = int16_t(pair[byte + 4] << 7);
         return int16_t(a + mulhrs(int16_t(b - a), wx));
     };
     constexpr float kScale = 1.0f / (255.0f * 128.0f);
-    constexpr int kByteOfChannel[4] = {2, 1, 0, 3};  // R, G, B, A in BGRA
-    for (int c = 0; c < 4; ++c) {
-        const int16_t top = across(upper, kByteOfChannel[c]);
-        const int16_t bottom = across(lower, kByteOfChannel[c]);
+    for (size_t c = 0; c < 4; ++c) {
+        const int16_t top = across(upper, kBgraOrder[c]);
+        const int16_t bottom = across(lower, kBgraOrder[c]);
         rgba[c] = float(int16_t(top + mulhrs(int16_t(bottom - top), wy))) * kScale;
     }
 }

@@ -14,6 +14,9 @@ using metal::FragmentSpan;
 using metal::TexelView;
 using metal::VertexOutput;
 
+// The byte of a BGRA texel each of R, G, B, A sits at.
+constexpr int kByteOfChannel[4] = {2, 1, 0, 3};
+
 float readChannel(MTLPixelFormat format, const uint8_t* texel, int channel) {
     if (format == MTLPixelFormatRGBA32Float) {
         float value;
@@ -25,7 +28,6 @@ float readChannel(MTLPixelFormat format, const uint8_t* texel, int channel) {
         std::memcpy(&value, texel + channel * 2, 2);
         return float(value);
     }
-    static constexpr int kByteOfChannel[4] = {2, 1, 0, 3};
     return float(texel[kByteOfChannel[channel]]) / 255.0f;
 }
 
@@ -38,7 +40,6 @@ void writePixel(MTLPixelFormat format, const float rgba[4], uint8_t* texel) {
             const _Float16 half = _Float16(value);
             std::memcpy(texel + channel * 2, &half, 2);
         } else {
-            static constexpr int kByteOfChannel[4] = {2, 1, 0, 3};
             uint8_t byte = 0;
             if (value >= 1.0f) {
                 byte = 255;
@@ -111,7 +112,6 @@ void referenceBgraFilter(const TexelView& view, const float* coordinates, size_t
         const double wx = weight(x - float(left));
         const double wy = weight(y - float(top));
         const auto between = [](double a, double b, double w) { return a + std::floor((b - a) * w / 32768.0 + 0.5); };
-        static constexpr int kByteOfChannel[4] = {2, 1, 0, 3};
         for (int channel = 0; channel < 4; ++channel) {
             const auto texel = [&](int32_t tx, int32_t ty) {
                 return 128.0 * view.bgra[size_t(ty) * view.rowBytes + size_t(tx) * 4 + size_t(kByteOfChannel[channel])];
