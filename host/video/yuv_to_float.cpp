@@ -93,12 +93,28 @@ void outputRowPlain(const uint8_t* luma, const int32_t* const* u, const int32_t*
 KV_VECTOR_CODE_BEGIN("avx2")
 
 // Eight pixels at a time; returns where the plain version must go on.
-int outputRowAvx2(const uint8_t* luma, const int32_t* const* u, const int32_t* const* v, const int16_t* weights,
-                  int taps, const YuvToFloat::Matrix& m, int width, PixelLayout layout, std::byte* row) {
+// `kTaps` is the row filter's length when known at compile time (0: `taps`),
+// so that the common lengths keep their weights and rows in registers.
+template <int kTaps>
+int outputRowAvx2(const uint8_t* luma, const int32_t* const* uRows, const int32_t* const* vRows,
+                  const int16_t* weights, int taps, const YuvToFloat::Matrix& m, int width, PixelLayout layout,
+                  std::byte* row) {
+    if constexpr (kTaps > 0) taps = kTaps;
+    const int32_t* u[kMaxRowTaps];
+    const int32_t* v[kMaxRowTaps];
+    __m256i w[kMaxRowTaps];
+    for (int j = 0; j < taps; ++j) {
+        u[j] = uRows[j];
+        v[j] = vRows[j];
+        w[j] = _mm256_set1_epi32(weights[j]);
+    }
     float* const out = reinterpret_cast<float*>(row);
     const __m256i start = _mm256_set1_epi32(-(128 << 23));
-    const __m256i yOffset = _mm256_set1_epi32(m.yOffset), yCoeff = _mm256_set1_epi32(m.yCoeff);
-    const __m256i yRound = _mm256_set1_epi32((1 << 13) - (1 << 29));
+    // ((l << 9) − yOffset) × yCoeff + round, as (l × yCoeff) << 9 plus a
+    // constant: the same in 32 bits that wrap, with l × yCoeff in one madd.
+    const __m256i yCoeff = _mm256_set1_epi32(m.yCoeff & 0xFFFF);
+    const __m256i yConstant =
+        _mm256_set1_epi32(int32_t(uint32_t((1 << 13) - (1 << 29)) - uint32_t(m.yOffset) * uint32_t(m.yCoeff)));
     const __m256i v2r = _mm256_set1_epi32(m.v2r), v2g = _mm256_set1_epi32(m.v2g);
     const __m256i u2g = _mm256_set1_epi32(m.u2g), u2b = _mm256_set1_epi32(m.u2b);
     const __m256i half = _mm256_set1_epi32(1 << 15), zero = _mm256_setzero_si256(), top = _mm256_set1_epi32(65535);
@@ -108,15 +124,15 @@ int outputRowAvx2(const uint8_t* luma, const int32_t* const* u, const int32_t* c
     int x = 0;
     for (; x + 8 <= width; x += 8) {
         __m256i U = start, V = start;
+#pragma GCC unroll 8
         for (int j = 0; j < taps; ++j) {
-            const __m256i w = _mm256_set1_epi32(weights[j]);
-            U = _mm256_add_epi32(U, _mm256_mullo_epi32(_mm256_loadu_si256((const __m256i*)(u[j] + x)), w));
-            V = _mm256_add_epi32(V, _mm256_mullo_epi32(_mm256_loadu_si256((const __m256i*)(v[j] + x)), w));
+            U = _mm256_add_epi32(U, _mm256_mullo_epi32(_mm256_loadu_si256((const __m256i*)(u[j] + x)), w[j]));
+            V = _mm256_add_epi32(V, _mm256_mullo_epi32(_mm256_loadu_si256((const __m256i*)(v[j] + x)), w[j]));
         }
         U = _mm256_srai_epi32(U, 14);
         V = _mm256_srai_epi32(V, 14);
-        __m256i Y = _mm256_slli_epi32(_mm256_cvtepu8_epi32(_mm_loadl_epi64((const __m128i*)(luma + x))), 9);
-        Y = _mm256_add_epi32(_mm256_mullo_epi32(_mm256_sub_epi32(Y, yOffset), yCoeff), yRound);
+        const __m256i l = _mm256_cvtepu8_epi32(_mm_loadl_epi64((const __m128i*)(luma + x)));
+        const __m256i Y = _mm256_add_epi32(_mm256_slli_epi32(_mm256_madd_epi16(l, yCoeff), 9), yConstant);
         const __m256i R = _mm256_mullo_epi32(V, v2r);
         const __m256i G = _mm256_add_epi32(_mm256_mullo_epi32(V, v2g), _mm256_mullo_epi32(U, u2g));
         const __m256i B = _mm256_mullo_epi32(U, u2b);
@@ -234,9 +250,10 @@ YuvToFloat::ColumnBlocks YuvToFloat::columnBlocks(const ScaleFilter& filter, int
     if (filter.taps % 4 != 0) return blocks;
     const size_t outputs = filter.first.size();
     for (size_t i0 = 0; i0 + 8 <= outputs; i0 += 8) {
-        const int32_t start = filter.first[i0];
-        // The window must hold every sample of the block and lie inside the row.
-        if (start + 16 > inputs || filter.first[i0 + 7] + filter.taps > start + 16) break;
+        // The window must hold every sample of the block and lie inside the
+        // row: near the row's end it ends with the row.
+        const int32_t start = std::min(filter.first[i0], inputs - 16);
+        if (start < 0 || filter.first[i0 + 7] + filter.taps > start + 16) break;
         blocks.start.push_back(start);
         for (int g = 0; g < groups; ++g) {
             for (size_t k = 0; k < 8; ++k) {
@@ -324,7 +341,11 @@ void YuvToFloat::convertRows(const AVFrame& frame, int firstRow, int rows, Pixel
         std::byte* const row = pixels + size_t(y) * bytesPerRow;
         int from = 0;
 #if defined(KV_YUV_AVX2)
-        if (avx2) from = outputRowAvx2(luma, u, v, weights, taps, matrix_, width_, layout, row);
+        if (avx2) {
+            // Four rows is the filter of every vertically subsampled format.
+            const auto rowAvx2 = taps == 4 ? outputRowAvx2<4> : outputRowAvx2<0>;
+            from = rowAvx2(luma, u, v, weights, taps, matrix_, width_, layout, row);
+        }
 #endif
         outputRowPlain(luma, u, v, weights, taps, matrix_, from, width_, layout, row);
     }
