@@ -90,6 +90,13 @@ void outputRowPlain(const uint8_t* luma, const int32_t* const* u, const int32_t*
 }
 
 #if defined(KV_YUV_AVX2)
+// The vector versions take luma's ((l << 9) − yOffset) × yCoeff + round as
+// (l × yCoeff) << 9 plus this constant: the same in 32 bits that wrap, with
+// l × yCoeff in one 16-bit multiply-add.
+int32_t lumaConstant(const YuvToFloat::Matrix& m) {
+    return int32_t(uint32_t((1 << 13) - (1 << 29)) - uint32_t(m.yOffset) * uint32_t(m.yCoeff));
+}
+
 KV_VECTOR_CODE_BEGIN("avx2")
 
 // Eight pixels at a time; returns where the plain version must go on.
@@ -97,8 +104,8 @@ KV_VECTOR_CODE_BEGIN("avx2")
 // so that the common lengths keep their weights and rows in registers.
 template <int kTaps>
 int outputRowAvx2(const uint8_t* luma, const int32_t* const* uRows, const int32_t* const* vRows,
-                  const int16_t* weights, int taps, const YuvToFloat::Matrix& m, int width, PixelLayout layout,
-                  std::byte* row) {
+                  const int16_t* weights, int taps, const YuvToFloat::Matrix& m, int from, int width,
+                  PixelLayout layout, std::byte* row) {
     if constexpr (kTaps > 0) taps = kTaps;
     const int32_t* u[kMaxRowTaps];
     const int32_t* v[kMaxRowTaps];
@@ -110,18 +117,14 @@ int outputRowAvx2(const uint8_t* luma, const int32_t* const* uRows, const int32_
     }
     float* const out = reinterpret_cast<float*>(row);
     const __m256i start = _mm256_set1_epi32(-(128 << 23));
-    // ((l << 9) − yOffset) × yCoeff + round, as (l × yCoeff) << 9 plus a
-    // constant: the same in 32 bits that wrap, with l × yCoeff in one madd.
-    const __m256i yCoeff = _mm256_set1_epi32(m.yCoeff & 0xFFFF);
-    const __m256i yConstant =
-        _mm256_set1_epi32(int32_t(uint32_t((1 << 13) - (1 << 29)) - uint32_t(m.yOffset) * uint32_t(m.yCoeff)));
+    const __m256i yCoeff = _mm256_set1_epi32(m.yCoeff & 0xFFFF), yConstant = _mm256_set1_epi32(lumaConstant(m));
     const __m256i v2r = _mm256_set1_epi32(m.v2r), v2g = _mm256_set1_epi32(m.v2g);
     const __m256i u2g = _mm256_set1_epi32(m.u2g), u2b = _mm256_set1_epi32(m.u2b);
     const __m256i half = _mm256_set1_epi32(1 << 15), zero = _mm256_setzero_si256(), top = _mm256_set1_epi32(65535);
     const __m256 unit = _mm256_set1_ps(kUnit), one = _mm256_set1_ps(1.0f);
     const __m256i byteRound = _mm256_set1_epi32(32895), opaque = _mm256_set1_epi32(int32_t(0xFF000000u));
     const bool aligned = reinterpret_cast<uintptr_t>(out) % 32 == 0;
-    int x = 0;
+    int x = from;
     for (; x + 8 <= width; x += 8) {
         __m256i U = start, V = start;
 #pragma GCC unroll 8
@@ -180,9 +183,9 @@ int outputRowAvx2(const uint8_t* luma, const int32_t* const* uRows, const int32_
 
 // Eight column outputs a block, from the 16-byte window under each.
 void filterColumnBlocksAvx2(const uint8_t* in, const int32_t* start, const uint8_t* spread, const int16_t* pairs,
-                            int groups, int blocks, int32_t* out) {
+                            int groups, int first, int blocks, int32_t* out) {
     const __m256i lowBytes = _mm256_set1_epi16(0x00FF), top = _mm256_set1_epi32((1 << 19) - 1);
-    for (int b = 0; b < blocks; ++b) {
+    for (int b = first; b < blocks; ++b) {
         const __m256i window = _mm256_broadcastsi128_si256(_mm_loadu_si128((const __m128i*)(in + start[b])));
         __m256i sum = _mm256_setzero_si256();
         for (int g = 0; g < groups; ++g) {
@@ -199,6 +202,122 @@ void filterColumnBlocksAvx2(const uint8_t* in, const int32_t* start, const uint8
 }
 
 KV_VECTOR_CODE_END
+
+// GCC 12 takes the undefined upper halves its own AVX-512 intrinsics start
+// from for uninitialized values.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+KV_VECTOR_CODE_BEGIN("avx512f,avx512bw")
+
+// Sixteen pixels at a time, as outputRowAvx2 does eight; returns where the
+// narrower versions must go on.
+template <int kTaps>
+int outputRowAvx512(const uint8_t* luma, const int32_t* const* uRows, const int32_t* const* vRows,
+                    const int16_t* weights, int taps, const YuvToFloat::Matrix& m, int width, PixelLayout layout,
+                    std::byte* row) {
+    if constexpr (kTaps > 0) taps = kTaps;
+    const int32_t* u[kMaxRowTaps];
+    const int32_t* v[kMaxRowTaps];
+    __m512i w[kMaxRowTaps];
+    for (int j = 0; j < taps; ++j) {
+        u[j] = uRows[j];
+        v[j] = vRows[j];
+        w[j] = _mm512_set1_epi32(weights[j]);
+    }
+    float* const out = reinterpret_cast<float*>(row);
+    const __m512i start = _mm512_set1_epi32(-(128 << 23));
+    const __m512i yCoeff = _mm512_set1_epi32(m.yCoeff & 0xFFFF), yConstant = _mm512_set1_epi32(lumaConstant(m));
+    const __m512i v2r = _mm512_set1_epi32(m.v2r), v2g = _mm512_set1_epi32(m.v2g);
+    const __m512i u2g = _mm512_set1_epi32(m.u2g), u2b = _mm512_set1_epi32(m.u2b);
+    const __m512i half = _mm512_set1_epi32(1 << 15), zero = _mm512_setzero_si512(), top = _mm512_set1_epi32(65535);
+    const __m512 unit = _mm512_set1_ps(kUnit), one = _mm512_set1_ps(1.0f);
+    const __m512i byteRound = _mm512_set1_epi32(32895), opaque = _mm512_set1_epi32(int32_t(0xFF000000u));
+    // Planes to pixels: channel pairs of pixels 0-7 and 8-15, then each
+    // red-green pair beside its blue-alpha pair.
+    const __m512i pairsLow = _mm512_setr_epi32(0, 16, 1, 17, 2, 18, 3, 19, 4, 20, 5, 21, 6, 22, 7, 23);
+    const __m512i pairsHigh = _mm512_setr_epi32(8, 24, 9, 25, 10, 26, 11, 27, 12, 28, 13, 29, 14, 30, 15, 31);
+    const __m512i quadsLow = _mm512_setr_epi32(0, 1, 16, 17, 2, 3, 18, 19, 4, 5, 20, 21, 6, 7, 22, 23);
+    const __m512i quadsHigh = _mm512_setr_epi32(8, 9, 24, 25, 10, 11, 26, 27, 12, 13, 28, 29, 14, 15, 30, 31);
+    const bool aligned = reinterpret_cast<uintptr_t>(out) % 64 == 0;
+    int x = 0;
+    for (; x + 16 <= width; x += 16) {
+        __m512i U = start, V = start;
+#pragma GCC unroll 8
+        for (int j = 0; j < taps; ++j) {
+            U = _mm512_add_epi32(U, _mm512_mullo_epi32(_mm512_loadu_si512(u[j] + x), w[j]));
+            V = _mm512_add_epi32(V, _mm512_mullo_epi32(_mm512_loadu_si512(v[j] + x), w[j]));
+        }
+        U = _mm512_srai_epi32(U, 14);
+        V = _mm512_srai_epi32(V, 14);
+        const __m512i l = _mm512_cvtepu8_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(luma + x)));
+        const __m512i Y = _mm512_add_epi32(_mm512_slli_epi32(_mm512_madd_epi16(l, yCoeff), 9), yConstant);
+        const __m512i R = _mm512_mullo_epi32(V, v2r);
+        const __m512i G = _mm512_add_epi32(_mm512_mullo_epi32(V, v2g), _mm512_mullo_epi32(U, u2g));
+        const __m512i B = _mm512_mullo_epi32(U, u2b);
+        auto clipped = [&](__m512i c) {
+            c = _mm512_add_epi32(_mm512_srai_epi32(_mm512_add_epi32(Y, c), 14), half);
+            return _mm512_min_epi32(_mm512_max_epi32(c, zero), top);
+        };
+        if (layout == PixelLayout::bgraBytes) {
+            const auto byteOf = [&](__m512i c) {
+                c = clipped(c);
+                return _mm512_srli_epi32(_mm512_add_epi32(_mm512_sub_epi32(_mm512_slli_epi32(c, 8), c), byteRound), 16);
+            };
+            const __m512i pixels = _mm512_or_si512(_mm512_or_si512(byteOf(B), _mm512_slli_epi32(byteOf(G), 8)),
+                                                   _mm512_or_si512(_mm512_slli_epi32(byteOf(R), 16), opaque));
+            _mm512_storeu_si512(row + 4 * x, pixels);
+            continue;
+        }
+        auto channel = [&](__m512i c) { return _mm512_mul_ps(unit, _mm512_cvtepi32_ps(clipped(c))); };
+        const __m512 r = channel(R), g = channel(G), b = channel(B);
+        const __m512 rg0 = _mm512_permutex2var_ps(r, pairsLow, g), rg1 = _mm512_permutex2var_ps(r, pairsHigh, g);
+        const __m512 ba0 = _mm512_permutex2var_ps(b, pairsLow, one), ba1 = _mm512_permutex2var_ps(b, pairsHigh, one);
+        const __m512 q[4] = {_mm512_permutex2var_ps(rg0, quadsLow, ba0), _mm512_permutex2var_ps(rg0, quadsHigh, ba0),
+                             _mm512_permutex2var_ps(rg1, quadsLow, ba1), _mm512_permutex2var_ps(rg1, quadsHigh, ba1)};
+        float* at = out + 4 * x;
+        for (int k = 0; k < 4; ++k) {
+            if (aligned) {
+                _mm512_stream_ps(at + 16 * k, q[k]);
+            } else {
+                _mm512_storeu_ps(at + 16 * k, q[k]);
+            }
+        }
+    }
+    return x;
+}
+
+// 32 bytes from each of `low` and `high`.
+inline __m512i halves(const void* low, const void* high) {
+    return _mm512_inserti64x4(_mm512_castsi256_si512(_mm256_loadu_si256(static_cast<const __m256i*>(low))),
+                              _mm256_loadu_si256(static_cast<const __m256i*>(high)), 1);
+}
+
+// Two blocks of filterColumnBlocksAvx2 at a time, one in each 256-bit half;
+// returns how many blocks it did.
+int filterColumnBlocksAvx512(const uint8_t* in, const int32_t* start, const uint8_t* spread, const int16_t* pairs,
+                             int groups, int blocks, int32_t* out) {
+    const __m512i lowBytes = _mm512_set1_epi16(0x00FF), top = _mm512_set1_epi32((1 << 19) - 1);
+    int b = 0;
+    for (; b + 2 <= blocks; b += 2) {
+        const __m512i window =
+            _mm512_mask_broadcast_i32x4(_mm512_broadcast_i32x4(_mm_loadu_si128((const __m128i*)(in + start[b]))),
+                                        0xFF00, _mm_loadu_si128((const __m128i*)(in + start[b + 1])));
+        __m512i sum = _mm512_setzero_si512();
+        for (int g = 0; g < groups; ++g) {
+            const size_t at = size_t(b) * size_t(groups) + size_t(g), next = at + size_t(groups);
+            const __m512i taps = _mm512_shuffle_epi8(window, halves(spread + 32 * at, spread + 32 * next));
+            const __m512i even = _mm512_and_si512(taps, lowBytes), odd = _mm512_srli_epi16(taps, 8);
+            sum = _mm512_add_epi32(sum, _mm512_madd_epi16(even, halves(pairs + 32 * at, pairs + 32 * next)));
+            sum = _mm512_add_epi32(sum, _mm512_madd_epi16(odd, halves(pairs + 32 * at + 16, pairs + 32 * next + 16)));
+        }
+        _mm512_storeu_si512(out + 8 * b, _mm512_min_epi32(_mm512_srai_epi32(sum, 3), top));
+    }
+    return b;
+}
+
+KV_VECTOR_CODE_END
+#pragma GCC diagnostic pop
+
 #endif
 
 // Whether `format` is 8-bit planar YUV with one plane per component and
@@ -273,16 +392,22 @@ YuvToFloat::ColumnBlocks YuvToFloat::columnBlocks(const ScaleFilter& filter, int
     return blocks;
 }
 
-void YuvToFloat::filterColumns(const uint8_t* row, int32_t* out, bool vector) const {
+void YuvToFloat::filterColumns(const uint8_t* row, int32_t* out, VectorUnits units) const {
     int from = 0;
 #if defined(KV_YUV_AVX2)
-    if (vector) {
-        filterColumnBlocksAvx2(row, blocks_.start.data(), blocks_.spread.data(), blocks_.pairs.data(),
-                               horizontal_.taps / 4, blocks_.outputs / 8, out);
+    if (units >= VectorUnits::avx2) {
+        const int groups = horizontal_.taps / 4, blocks = blocks_.outputs / 8;
+        int done = 0;
+        if (units >= VectorUnits::avx512) {
+            done = filterColumnBlocksAvx512(row, blocks_.start.data(), blocks_.spread.data(), blocks_.pairs.data(),
+                                            groups, blocks, out);
+        }
+        filterColumnBlocksAvx2(row, blocks_.start.data(), blocks_.spread.data(), blocks_.pairs.data(), groups, done,
+                               blocks, out);
         from = blocks_.outputs;
     }
 #else
-    (void)vector;
+    (void)units;
 #endif
     filterColumnsPlain(row, horizontal_, from, width_, out);
 }
@@ -310,7 +435,7 @@ void YuvToFloat::setColorspace(const int table[4], bool fullRange) {
 }
 
 void YuvToFloat::convertRows(const AVFrame& frame, int firstRow, int rows, PixelLayout layout, std::byte* pixels,
-                             size_t bytesPerRow, Scratch& scratch, bool vector) const {
+                             size_t bytesPerRow, Scratch& scratch, VectorUnits units) const {
     if (rows <= 0) return;
     const int low = vertical_.first[size_t(firstRow)];
     const int high = vertical_.first[size_t(firstRow + rows - 1)] + vertical_.taps;
@@ -318,14 +443,10 @@ void YuvToFloat::convertRows(const AVFrame& frame, int firstRow, int rows, Pixel
     scratch.chroma.resize(size_t(high - low) * w * 2);
     int32_t* const uRows = scratch.chroma.data();
     int32_t* const vRows = uRows + size_t(high - low) * w;
-#if defined(KV_YUV_AVX2)
-    const bool avx2 = vector && cpuHasAvx2();
-#else
-    const bool avx2 = false;
-#endif
+    units = std::min(units, widestVectorUnits());
     for (int c = low; c < high; ++c) {
-        filterColumns(frame.data[1] + ptrdiff_t(c) * frame.linesize[1], uRows + size_t(c - low) * w, avx2);
-        filterColumns(frame.data[2] + ptrdiff_t(c) * frame.linesize[2], vRows + size_t(c - low) * w, avx2);
+        filterColumns(frame.data[1] + ptrdiff_t(c) * frame.linesize[1], uRows + size_t(c - low) * w, units);
+        filterColumns(frame.data[2] + ptrdiff_t(c) * frame.linesize[2], vRows + size_t(c - low) * w, units);
     }
     const int32_t* u[kMaxRowTaps];
     const int32_t* v[kMaxRowTaps];
@@ -341,16 +462,21 @@ void YuvToFloat::convertRows(const AVFrame& frame, int firstRow, int rows, Pixel
         std::byte* const row = pixels + size_t(y) * bytesPerRow;
         int from = 0;
 #if defined(KV_YUV_AVX2)
-        if (avx2) {
-            // Four rows is the filter of every vertically subsampled format.
+        // Four rows is the filter of every vertically subsampled format.
+        if (units >= VectorUnits::avx512) {
+            const auto rowAvx512 = taps == 4 ? outputRowAvx512<4> : outputRowAvx512<0>;
+            from = rowAvx512(luma, u, v, weights, taps, matrix_, width_, layout, row);
+        }
+        if (units >= VectorUnits::avx2) {
             const auto rowAvx2 = taps == 4 ? outputRowAvx2<4> : outputRowAvx2<0>;
-            from = rowAvx2(luma, u, v, weights, taps, matrix_, width_, layout, row);
+            from = rowAvx2(luma, u, v, weights, taps, matrix_, from, width_, layout, row);
         }
 #endif
         outputRowPlain(luma, u, v, weights, taps, matrix_, from, width_, layout, row);
     }
 #if defined(KV_YUV_AVX2)
-    if (avx2) _mm_sfence();  // the streamed stores are seen before the picture is handed on
+    // The streamed stores are seen before the picture is handed on.
+    if (units >= VectorUnits::avx2) _mm_sfence();
 #endif
 }
 

@@ -19,6 +19,7 @@ extern "C" {
 }
 
 #include "host/video/pixel_layout.h"
+#include "platform/foundation/vector_units.h"
 #include "host/video/scale_filter.h"
 
 namespace kv {
@@ -39,10 +40,11 @@ public:
 
     // Rows [firstRow, firstRow + rows) of `frame`, a picture of the format
     // and size it was made for, written in `layout`: row y at
-    // `pixels` + y × `bytesPerRow`. `vector` picks the vector units when the
-    // CPU has them; the plain version is the reference they are held to.
+    // `pixels` + y × `bytesPerRow`. `units` are the widest vector units it
+    // may use, those the CPU has at most; the plain version (none) is the
+    // reference the others are held to.
     void convertRows(const AVFrame& frame, int firstRow, int rows, PixelLayout layout, std::byte* pixels,
-                     size_t bytesPerRow, Scratch& scratch, bool vector = true) const;
+                     size_t bytesPerRow, Scratch& scratch, VectorUnits units = widestVectorUnits()) const;
 
     // Integer factors of the colour matrix, as the scaler keeps them.
     struct Matrix {
@@ -57,7 +59,8 @@ public:
 private:
     explicit YuvToFloat(int width) : width_(width) {}
 
-    // The column filter laid out for eight outputs at a time: each block
+    // The column filter laid out for eight outputs at a time (sixteen, two
+    // blocks, with AVX-512): each block
     // reads one 16-byte window of a chroma row from `start`, spreads each
     // output's 4-tap groups over its own lane with `spread`, and weighs the
     // even and odd taps of each group with `pairs`.
@@ -68,7 +71,7 @@ private:
         std::vector<int16_t> pairs;   // 2 × 16 per block and tap group
     };
     static ColumnBlocks columnBlocks(const ScaleFilter& filter, int inputs);
-    void filterColumns(const uint8_t* row, int32_t* out, bool vector) const;
+    void filterColumns(const uint8_t* row, int32_t* out, VectorUnits units) const;
 
     int width_;
     ScaleFilter horizontal_;  // chroma columns to picture columns

@@ -2,6 +2,16 @@
 // Code for the CPU's wider vector units, chosen at run time: the functions
 // between KV_VECTOR_CODE_BEGIN("avx2") and KV_VECTOR_CODE_END are compiled
 // for those units, and are called only when the CPU says it has them.
+namespace kv {
+
+// The vector units a loop may use, each level with those below it.
+enum class VectorUnits { none, avx2, avx512 };
+
+// The widest this CPU has.
+inline VectorUnits widestVectorUnits();
+
+}  // namespace kv
+
 #if defined(__x86_64__) && defined(__GNUC__)
 
 #define KV_PRAGMA(...) _Pragma(#__VA_ARGS__)
@@ -16,7 +26,8 @@
 
 namespace kv {
 
-// Whether this CPU has AVX2, and FMA with it; each asked once.
+// Whether this CPU has AVX2, and FMA with it, or AVX-512 with its byte and
+// word instructions; each asked once.
 inline bool cpuHasAvx2() {
     static const bool has = __builtin_cpu_supports("avx2");
     return has;
@@ -25,7 +36,21 @@ inline bool cpuHasAvx2AndFma() {
     static const bool has = __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
     return has;
 }
+inline bool cpuHasAvx512() {
+    static const bool has = __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw");
+    return has;
+}
 
+inline VectorUnits widestVectorUnits() {
+    return cpuHasAvx512() ? VectorUnits::avx512 : cpuHasAvx2() ? VectorUnits::avx2 : VectorUnits::none;
+}
+
+}  // namespace kv
+
+#else
+
+namespace kv {
+inline VectorUnits widestVectorUnits() { return VectorUnits::none; }
 }  // namespace kv
 
 #endif
