@@ -203,11 +203,7 @@ void filterColumnBlocksAvx2(const uint8_t* in, const int32_t* start, const uint8
 
 KV_VECTOR_CODE_END
 
-// GCC 12 takes the undefined upper halves its own AVX-512 intrinsics start
-// from for uninitialized values.
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
-KV_VECTOR_CODE_BEGIN("avx512f,avx512bw")
+KV_AVX512_CODE_BEGIN
 
 // Sixteen pixels at a time, as outputRowAvx2 does eight; returns where the
 // narrower versions must go on.
@@ -315,8 +311,7 @@ int filterColumnBlocksAvx512(const uint8_t* in, const int32_t* start, const uint
     return b;
 }
 
-KV_VECTOR_CODE_END
-#pragma GCC diagnostic pop
+KV_AVX512_CODE_END
 
 #endif
 

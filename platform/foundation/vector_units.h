@@ -24,6 +24,19 @@ inline VectorUnits widestVectorUnits();
 #define KV_VECTOR_CODE_END KV_PRAGMA(GCC pop_options)
 #endif
 
+// Code for AVX-512 with its byte and word instructions. GCC 12 takes the
+// undefined upper halves its own AVX-512 intrinsics start from for
+// uninitialized values, so that warning is off in between.
+#if defined(__clang__)
+#define KV_AVX512_CODE_BEGIN KV_VECTOR_CODE_BEGIN("avx512f,avx512bw")
+#define KV_AVX512_CODE_END KV_VECTOR_CODE_END
+#else
+#define KV_AVX512_CODE_BEGIN                                                          \
+    KV_PRAGMA(GCC diagnostic push) KV_PRAGMA(GCC diagnostic ignored "-Wmaybe-uninitialized") \
+    KV_VECTOR_CODE_BEGIN("avx512f,avx512bw")
+#define KV_AVX512_CODE_END KV_VECTOR_CODE_END KV_PRAGMA(GCC diagnostic pop)
+#endif
+
 namespace kv {
 
 // Whether this CPU has AVX2, and FMA with it, or AVX-512 with its byte and

@@ -213,15 +213,15 @@ void filterBgraSpan(const TexelView& view, const float* coordinates, size_t stri
 }
 
 size_t interpolatePair(const double start[3], const double step[3], const double a[3], const double b[3],
-                       double inverseArea, size_t count, float* out) {
+                       double inverseArea, size_t from, size_t count, float* out) {
     const __m256d s0 = _mm256_set1_pd(start[0]), s1 = _mm256_set1_pd(start[1]), s2 = _mm256_set1_pd(start[2]);
     const __m256d d0 = _mm256_set1_pd(step[0]), d1 = _mm256_set1_pd(step[1]), d2 = _mm256_set1_pd(step[2]);
     const __m256d a0 = _mm256_set1_pd(a[0]), a1 = _mm256_set1_pd(a[1]), a2 = _mm256_set1_pd(a[2]);
     const __m256d b0 = _mm256_set1_pd(b[0]), b1 = _mm256_set1_pd(b[1]), b2 = _mm256_set1_pd(b[2]);
     const __m256d inverse = _mm256_set1_pd(inverseArea);
-    __m256d n = _mm256_set_pd(3.0, 2.0, 1.0, 0.0);
+    __m256d n = _mm256_add_pd(_mm256_set_pd(3.0, 2.0, 1.0, 0.0), _mm256_set1_pd(double(from)));
     const __m256d four = _mm256_set1_pd(4.0);
-    size_t i = 0;
+    size_t i = from;
     for (; i + 4 <= count; i += 4, n = _mm256_add_pd(n, four)) {
         const __m256d w0 = _mm256_add_pd(s0, _mm256_mul_pd(n, d0));
         const __m256d w1 = _mm256_add_pd(s1, _mm256_mul_pd(n, d1));
@@ -276,7 +276,10 @@ namespace kv::metal::avx2 {
 bool supported() { return false; }
 void filterSpan(const TexelView&, const float*, size_t, int32_t, float*) {}
 void filterBgraSpan(const TexelView&, const float*, size_t, int32_t, float*) {}
-size_t interpolatePair(const double*, const double*, const double*, const double*, double, size_t, float*) { return 0; }
+size_t interpolatePair(const double*, const double*, const double*, const double*, double, size_t from, size_t,
+                       float*) {
+    return from;
+}
 size_t storeBgraBytes(const float*, size_t, uint8_t*) { return 0; }
 }  // namespace kv::metal::avx2
 

@@ -21,12 +21,12 @@ void filterSpan(const TexelView& view, const float* coordinates, size_t stride, 
 // The same for a view of 8-bit texels: filterBgraAt for each pixel.
 void filterBgraSpan(const TexelView& view, const float* coordinates, size_t stride, int32_t count, float* rgba);
 
-// For i in [0, count): n = double(i), w_k = start_k + n · step_k, and the
+// For i in [from, count): n = double(i), w_k = start_k + n · step_k, and the
 // pixel's two values float((w0·a0 + w1·a1 + w2·a2) · inverseArea) and the
 // same with b, stored side by side at out[2i] and out[2i + 1]. Does the
-// pixels up to the last whole group of four and answers how many it did.
+// pixels up to the last whole group of four and answers where it stopped.
 size_t interpolatePair(const double start[3], const double step[3], const double a[3], const double b[3],
-                       double inverseArea, size_t count, float* out);
+                       double inverseArea, size_t from, size_t count, float* out);
 
 // The first pixels of `count` RGBA float pixels as BGRA bytes, each value
 // as kv::unormByte makes it. Does whole groups of two pixels and answers how

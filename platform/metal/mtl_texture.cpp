@@ -4,6 +4,7 @@
 #include "platform/iosurface/pixel_rows.h"
 #include "platform/iosurface/pixel_values.h"
 #include "platform/metal/kernels_avx2.h"
+#include "platform/metal/kernels_avx512.h"
 
 #include <algorithm>
 #include <cmath>
@@ -75,10 +76,13 @@ void loadTexels(MTLPixelFormat pixelFormat, const uint8_t* stored, size_t count,
 }
 
 void storeTexels(MTLPixelFormat pixelFormat, const float* rgba, size_t count, uint8_t* stored) {
-    // Bytes of BGRA eight pixels at a time where the CPU can, each the byte
-    // the plain conversion gives; the rest as the surface stores them.
-    const size_t done =
-        pixelFormat == MTLPixelFormatBGRA8Unorm && avx2::supported() ? avx2::storeBgraBytes(rgba, count, stored) : 0;
+    // Bytes of BGRA several pixels at a time where the CPU can, each the
+    // byte the plain conversion gives; the rest as the surface stores them.
+    size_t done = 0;
+    if (pixelFormat == MTLPixelFormatBGRA8Unorm) {
+        if (avx512::supported()) done = avx512::storeBgraBytes(rgba, count, stored);
+        if (avx2::supported()) done += avx2::storeBgraBytes(rgba + done * 4, count - done, stored + done * 4);
+    }
     kv::storePixelRow(surfaceFormatOfTexture(pixelFormat), rgba + done * 4, count - done, stored + done * 4);
 }
 
@@ -171,6 +175,12 @@ void TexelView::sampleSpan(const float* coordinates, size_t stride, int32_t coun
         return;
     }
     if (bgra) {
+        if (count >= 16 && avx512::supported()) {
+            const int32_t done = avx512::filterBgraSpan(*this, coordinates, stride, count, rgba);
+            coordinates += size_t(done) * stride;
+            rgba += size_t(done) * 4;
+            count -= done;
+        }
         if (count >= 8 && avx2::supported()) {
             avx2::filterBgraSpan(*this, coordinates, stride, count, rgba);
             return;

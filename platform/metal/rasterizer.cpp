@@ -10,6 +10,7 @@
 
 #include "platform/dispatch/dispatch.h"
 #include "platform/metal/kernels_avx2.h"
+#include "platform/metal/kernels_avx512.h"
 
 namespace kv::metal {
 namespace {
@@ -202,8 +203,8 @@ void interpolate(const Triangle& triangle, const std::array<int64_t, 3>& w, cons
         const double steps[3] = {double(step[0]), double(step[1]), double(step[2])};
         const double first[3] = {double(v[0][0]), double(v[1][0]), double(v[2][0])};
         const double second[3] = {double(v[0][1]), double(v[1][1]), double(v[2][1])};
-        const size_t done =
-            avx2::supported() ? avx2::interpolatePair(start, steps, first, second, inverseArea, count, out) : 0;
+        size_t done = avx512::supported() ? avx512::interpolatePair(start, steps, first, second, inverseArea, count, out) : 0;
+        if (avx2::supported()) done = avx2::interpolatePair(start, steps, first, second, inverseArea, done, count, out);
         for (size_t i = done; i < count; ++i) {
             const double n = double(i);
             const double w0 = start[0] + n * steps[0];
