@@ -99,9 +99,10 @@ int32_t lumaConstant(const YuvToFloat::Matrix& m) {
 
 KV_VECTOR_CODE_BEGIN("avx2")
 
-// Eight pixels at a time; returns where the plain version must go on.
-// `kTaps` is the row filter's length when known at compile time (0: `taps`),
-// so that the common lengths keep their weights and rows in registers.
+// Eight pixels at a time from `from` on; returns where the plain version
+// must go on. `kTaps` is the row filter's length when known at compile time
+// (0: `taps`), so that the common lengths keep their weights and rows in
+// registers.
 template <int kTaps>
 int outputRowAvx2(const uint8_t* luma, const int32_t* const* uRows, const int32_t* const* vRows,
                   const int16_t* weights, int taps, const YuvToFloat::Matrix& m, int from, int width,

@@ -1,13 +1,13 @@
 #pragma once
 // Converts 8-bit planar YUV pictures to RGBA floats (or their nearest BGRA
-// bytes) at their own size with
-// the very arithmetic of FFmpeg's scaler as RgbaConverter sets it up
-// (bicubic chroma, planar float output): the same integer filters, rounding,
-// wrapping and clipping, so that every float equals the scaler's to the bit.
-// The scaler runs its general pipeline in plain C for this output; this does
-// the one case that matters in a single pass over each row, with vector units
-// where the CPU has them. RgbaConverter checks it against the scaler on the
-// first frame before relying on it.
+// bytes) at their own size with the very arithmetic of FFmpeg's scaler as
+// RgbaConverter sets it up (bicubic chroma, planar float output): the same
+// integer filters, rounding, wrapping and clipping, so that every float
+// equals the scaler's to the bit. The scaler runs its general pipeline in
+// plain C for this output; this does the one case that matters in a single
+// pass over each row, with the widest vector units the CPU has (AVX2 or
+// AVX-512). RgbaConverter checks it against the scaler on the first frame
+// before relying on it.
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -19,8 +19,8 @@ extern "C" {
 }
 
 #include "host/video/pixel_layout.h"
-#include "platform/foundation/vector_units.h"
 #include "host/video/scale_filter.h"
+#include "platform/foundation/vector_units.h"
 
 namespace kv {
 
@@ -59,11 +59,10 @@ public:
 private:
     explicit YuvToFloat(int width) : width_(width) {}
 
-    // The column filter laid out for eight outputs at a time (sixteen, two
-    // blocks, with AVX-512): each block
-    // reads one 16-byte window of a chroma row from `start`, spreads each
-    // output's 4-tap groups over its own lane with `spread`, and weighs the
-    // even and odd taps of each group with `pairs`.
+    // The column filter laid out for eight outputs at a time (two blocks at
+    // once with AVX-512): each block reads one 16-byte window of a chroma row
+    // from `start`, spreads each output's 4-tap groups over its own lane with
+    // `spread`, and weighs the even and odd taps of each group with `pairs`.
     struct ColumnBlocks {
         int outputs = 0;  // covered by whole blocks; the rest go the plain way
         std::vector<int32_t> start;

@@ -69,8 +69,10 @@ inline __m512i eightPairs(const uint8_t* texels, const int32_t* offsets, size_t 
 // The pairs of eight pixels filtered across: a + (b − a)·w per channel, in
 // 1/128 steps, pixel after pixel in R, G, B, A order.
 inline __m512i acrossPairs(__m512i pairs, __m512i weights) {
-    const __m512i firstOfPair = _mm512_broadcast_i32x4(_mm_setr_epi8(2, -1, 1, -1, 0, -1, 3, -1, 10, -1, 9, -1, 8, -1, 11, -1));
-    const __m512i secondOfPair = _mm512_broadcast_i32x4(_mm_setr_epi8(6, -1, 5, -1, 4, -1, 7, -1, 14, -1, 13, -1, 12, -1, 15, -1));
+    const __m512i firstOfPair =
+        _mm512_broadcast_i32x4(_mm_setr_epi8(2, -1, 1, -1, 0, -1, 3, -1, 10, -1, 9, -1, 8, -1, 11, -1));
+    const __m512i secondOfPair =
+        _mm512_broadcast_i32x4(_mm_setr_epi8(6, -1, 5, -1, 4, -1, 7, -1, 14, -1, 13, -1, 12, -1, 15, -1));
     const __m512i a = _mm512_slli_epi16(_mm512_shuffle_epi8(pairs, firstOfPair), 7);
     const __m512i b = _mm512_slli_epi16(_mm512_shuffle_epi8(pairs, secondOfPair), 7);
     return _mm512_add_epi16(a, _mm512_mulhrs_epi16(_mm512_sub_epi16(b, a), weights));
@@ -112,15 +114,16 @@ int32_t filterBgraSpan(const TexelView& view, const float* coordinates, size_t s
             const __m512i across = channelWeights(wx, pixelLanes[eighth]);
             const __m512i top = acrossPairs(eightPairs(view.bgra, at, 0), across);
             const __m512i bottom = acrossPairs(eightPairs(view.bgra, at, view.rowBytes), across);
-            const __m512i filtered =
-                _mm512_add_epi16(top, _mm512_mulhrs_epi16(_mm512_sub_epi16(bottom, top), channelWeights(wy, pixelLanes[eighth])));
+            const __m512i down = channelWeights(wy, pixelLanes[eighth]);
+            const __m512i filtered = _mm512_add_epi16(top, _mm512_mulhrs_epi16(_mm512_sub_epi16(bottom, top), down));
             // Four pixels at a time as floats, zero outside the texture.
             for (int quarter = 0; quarter < 2; ++quarter) {
                 const int first = 8 * eighth + 4 * quarter;
                 const unsigned pixels = (unsigned(in) >> first) & 0xF;
                 __mmask16 inside = 0;
                 for (int k = 0; k < 4; ++k) inside |= __mmask16((pixels >> k & 1) ? 0xF << (4 * k) : 0);
-                const __m256i channels = quarter ? _mm512_extracti64x4_epi64(filtered, 1) : _mm512_castsi512_si256(filtered);
+                const __m256i channels =
+                    quarter ? _mm512_extracti64x4_epi64(filtered, 1) : _mm512_castsi512_si256(filtered);
                 const __m512 value = _mm512_cvtepi32_ps(_mm512_cvtepu16_epi32(channels));
                 _mm512_storeu_ps(out + 4 * first, _mm512_maskz_mul_ps(inside, value, scale));
             }

@@ -203,7 +203,8 @@ void interpolate(const Triangle& triangle, const std::array<int64_t, 3>& w, cons
         const double steps[3] = {double(step[0]), double(step[1]), double(step[2])};
         const double first[3] = {double(v[0][0]), double(v[1][0]), double(v[2][0])};
         const double second[3] = {double(v[0][1]), double(v[1][1]), double(v[2][1])};
-        size_t done = avx512::supported() ? avx512::interpolatePair(start, steps, first, second, inverseArea, count, out) : 0;
+        size_t done = 0;
+        if (avx512::supported()) done = avx512::interpolatePair(start, steps, first, second, inverseArea, count, out);
         if (avx2::supported()) done = avx2::interpolatePair(start, steps, first, second, inverseArea, done, count, out);
         for (size_t i = done; i < count; ++i) {
             const double n = double(i);
