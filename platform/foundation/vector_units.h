@@ -2,13 +2,33 @@
 // Code for the CPU's wider vector units, chosen at run time: the functions
 // between KV_VECTOR_CODE_BEGIN("avx2") and KV_VECTOR_CODE_END are compiled
 // for those units, and are called only when the CPU says it has them.
+#include <algorithm>
+#include <atomic>
+
 namespace kv {
 
 // The vector units a loop may use, each level with those below it.
 enum class VectorUnits { none, avx2, avx512 };
 
-// The widest this CPU has.
+// The widest this CPU has, at most the limit below.
 inline VectorUnits widestVectorUnits();
+
+namespace detail {
+inline std::atomic<VectorUnits> vectorUnitsLimit{VectorUnits::avx512};
+}  // namespace detail
+
+// While it lives, loops use no wider units than `units`, so that tests
+// reach the narrower versions on any CPU. Set while no loop runs.
+class VectorUnitsLimit {
+public:
+    explicit VectorUnitsLimit(VectorUnits units) : before_(detail::vectorUnitsLimit.exchange(units)) {}
+    ~VectorUnitsLimit() { detail::vectorUnitsLimit.store(before_); }
+    VectorUnitsLimit(const VectorUnitsLimit&) = delete;
+    VectorUnitsLimit& operator=(const VectorUnitsLimit&) = delete;
+
+private:
+    VectorUnits before_;
+};
 
 }  // namespace kv
 
@@ -55,7 +75,8 @@ inline bool cpuHasAvx512() {
 }
 
 inline VectorUnits widestVectorUnits() {
-    return cpuHasAvx512() ? VectorUnits::avx512 : cpuHasAvx2() ? VectorUnits::avx2 : VectorUnits::none;
+    const VectorUnits cpu = cpuHasAvx512() ? VectorUnits::avx512 : cpuHasAvx2() ? VectorUnits::avx2 : VectorUnits::none;
+    return std::min(cpu, detail::vectorUnitsLimit.load(std::memory_order_relaxed));
 }
 
 }  // namespace kv

@@ -267,7 +267,7 @@ size_t storeBgraBytes(const float* rgba, size_t count, uint8_t* bgra) {
 KV_VECTOR_CODE_END
 
 namespace kv::metal::avx2 {
-bool supported() { return cpuHasAvx2(); }
+bool supported() { return widestVectorUnits() >= VectorUnits::avx2; }
 }  // namespace kv::metal::avx2
 
 #else

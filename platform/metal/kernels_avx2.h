@@ -13,7 +13,8 @@ struct TexelView;
 
 namespace avx2 {
 
-// Whether this CPU runs the loops below; checked once.
+// Whether the loops below may run: the CPU has the units, and no
+// VectorUnitsLimit holds them back.
 bool supported();
 
 // TexelView::sampleSpan for `count` pixels of the GPU's own filter.

@@ -182,7 +182,7 @@ size_t storeBgraBytes(const float* rgba, size_t count, uint8_t* bgra) {
 KV_AVX512_CODE_END
 
 namespace kv::metal::avx512 {
-bool supported() { return cpuHasAvx512(); }
+bool supported() { return widestVectorUnits() >= VectorUnits::avx512; }
 }  // namespace kv::metal::avx512
 
 #else

@@ -13,7 +13,8 @@ struct TexelView;
 
 namespace avx512 {
 
-// Whether this CPU runs the loop below; checked once.
+// Whether the loops below may run: the CPU has the units, and no
+// VectorUnitsLimit holds them back.
 bool supported();
 
 // TexelView::sampleSpan over 8-bit texels for the pixels of `count` up to

@@ -157,15 +157,17 @@ TEST(MetalTextureTest, StoringBytesInBulkGivesEachValuesOwnByte) {
     }
     while (values.size() % 4 != 0 || (values.size() / 4) % 2 == 0) values.push_back(0.25f);
     const size_t pixels = values.size() / 4;
-    std::vector<uint8_t> stored(values.size());
-    metal::storeTexels(MTLPixelFormatBGRA8Unorm, values.data(), pixels, stored.data());
-    constexpr int kChannelOfByte[4] = {2, 1, 0, 3};
-    for (size_t p = 0; p < pixels; ++p) {
-        for (int c = 0; c < 4; ++c) {
-            const float value = values[p * 4 + size_t(kChannelOfByte[c])];
-            ASSERT_EQ(stored[p * 4 + size_t(c)], kv::unormByte(value)) << "pixel " << p << " value " << value;
+    test::forEachVectorUnits([&] {
+        std::vector<uint8_t> stored(values.size());
+        metal::storeTexels(MTLPixelFormatBGRA8Unorm, values.data(), pixels, stored.data());
+        constexpr int kChannelOfByte[4] = {2, 1, 0, 3};
+        for (size_t p = 0; p < pixels; ++p) {
+            for (int c = 0; c < 4; ++c) {
+                const float value = values[p * 4 + size_t(kChannelOfByte[c])];
+                ASSERT_EQ(stored[p * 4 + size_t(c)], kv::unormByte(value)) << "pixel " << p << " value " << value;
+            }
         }
-    }
+    });
 }
 
 // Spans of `count` coordinates across, on and past the edges, some not
@@ -202,7 +204,7 @@ TEST(MetalTextureTest, SamplingASpanGivesEachPixelsOwnSampleToTheBit) {
     // 5 × 3 texels of unlike values.
     std::vector<float> texels(5 * 3 * 4);
     for (size_t i = 0; i < texels.size(); ++i) texels[i] = float((i * 37) % 11) / 7.0f - 0.3f;
-    expectSpansAreSamples(metal::TexelView{texels.data(), 20, 5, 3}, 41);
+    test::forEachVectorUnits([&] { expectSpansAreSamples(metal::TexelView{texels.data(), 20, 5, 3}, 41); });
 }
 
 TEST(MetalTextureTest, SamplingAn8BitTextureKeepsNearTheExactFilterAndItsSpansMatchItToTheBit) {
@@ -242,7 +244,7 @@ TEST(MetalTextureTest, SamplingAn8BitTextureKeepsNearTheExactFilterAndItsSpansMa
     view.bgra = bytes.data();
     view.rowBytes = kRowBytes;
     const metal::TexelView exactView{exact.data(), size_t(kWidth) * 4, kWidth, kHeight};
-    expectSpansAreSamples(view, 203, &exactView);
+    test::forEachVectorUnits([&] { expectSpansAreSamples(view, 203, &exactView); });
 }
 
 TEST(MetalCommandBufferTest, ABufferRunsItsPassesOnceAtCommitAndTellsTheObserver) {

@@ -3,14 +3,31 @@
 // space carrying two values, a fragment function that writes what it is
 // given (the two values, then the pixel's column and row), and one that
 // samples texture 0 at the two values.
+#include <gtest/gtest.h>
+
 #include <array>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "commit_recorder.h"
+#include "platform/foundation/vector_units.h"
 #include "platform/metal/metal.h"
 
 namespace kv::test {
+
+// Runs `check` once for each level of vector units the CPU has, the
+// software GPU's loops held to that level.
+template <class Check>
+void forEachVectorUnits(Check&& check) {
+    const VectorUnits widest = widestVectorUnits();
+    for (VectorUnits units : {VectorUnits::none, VectorUnits::avx2, VectorUnits::avx512}) {
+        if (units > widest) break;
+        SCOPED_TRACE("vector units " + std::to_string(int(units)));
+        const VectorUnitsLimit limit(units);
+        check();
+    }
+}
 
 struct ClipVertex {
     float x, y;  // clip space, w = 1

@@ -62,19 +62,23 @@ struct Drawing {
 constexpr MTLPixelFormat kFormats[] = {MTLPixelFormatRGBA32Float, MTLPixelFormatRGBA16Float, MTLPixelFormatBGRA8Unorm};
 
 TEST(RasterizerTest, RandomTrianglesAndStripsMatchTheReferenceInEveryFormat) {
-    std::mt19937 random(12345);
-    std::uniform_real_distribution<float> near(-1.4f, 1.4f);
-    std::uniform_real_distribution<float> value(-0.5f, 1.5f);
-    for (MTLPixelFormat format : kFormats) {
-        Drawing drawing(format, 97, 61);
-        for (int draw = 0; draw < 40; ++draw) {
-            std::vector<ClipVertex> vertices;
-            for (int i = 0; i < 9; ++i) vertices.push_back({near(random), near(random), value(random), value(random)});
-            if (draw % 7 == 0) vertices[1].x = 3e7f;  // far outside: held by the guard band
-            drawing.draw(vertices, draw % 2 ? MTLPrimitiveTypeTriangleStrip : MTLPrimitiveTypeTriangle);
+    test::forEachVectorUnits([] {
+        std::mt19937 random(12345);
+        std::uniform_real_distribution<float> near(-1.4f, 1.4f);
+        std::uniform_real_distribution<float> value(-0.5f, 1.5f);
+        for (MTLPixelFormat format : kFormats) {
+            Drawing drawing(format, 97, 61);
+            for (int draw = 0; draw < 40; ++draw) {
+                std::vector<ClipVertex> vertices;
+                for (int i = 0; i < 9; ++i) {
+                    vertices.push_back({near(random), near(random), value(random), value(random)});
+                }
+                if (draw % 7 == 0) vertices[1].x = 3e7f;  // far outside: held by the guard band
+                drawing.draw(vertices, draw % 2 ? MTLPrimitiveTypeTriangleStrip : MTLPrimitiveTypeTriangle);
+            }
+            EXPECT_TRUE(drawing.commitMatchesReference()) << format;
         }
-        EXPECT_TRUE(drawing.commitMatchesReference()) << format;
-    }
+    });
 }
 
 TEST(RasterizerTest, MeshOfSharedEdgesCoversEveryPixelAndMatchesTheReference) {
