@@ -5,7 +5,7 @@
 #include "analysis/frame_difference_engine.h"
 #include "platform/foundation/vector_units.h"
 
-#if defined(__x86_64__) && defined(__GNUC__)
+#if defined(KV_X86_VECTOR_CODE)
 #include <immintrin.h>
 
 // Everything up to the end mark is compiled for AVX2 and FMA.

@@ -43,9 +43,14 @@ BENCHMARK(BM_BgrToYuvByScaler)->Unit(benchmark::kMicrosecond);
 void BM_BgrToYuvDirect(benchmark::State& state) {
     Pictures p;
     const auto direct = kv::BgrToYuv::make(AV_PIX_FMT_YUV420P, kWidth, kHeight, sws_getCoefficients(SWS_CS_ITU709));
-    for (auto _ : state) direct->convert(p.bgr.data(), size_t(kWidth) * 4, *p.yuv, state.range(0) != 0);
+    const auto units = kv::VectorUnits(state.range(0));
+    for (auto _ : state) direct->convert(p.bgr.data(), size_t(kWidth) * 4, *p.yuv, units);
 }
-BENCHMARK(BM_BgrToYuvDirect)->Arg(1)->Arg(0)->ArgName("vector")->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_BgrToYuvDirect)
+    ->Arg(int(kv::VectorUnits::avx2))
+    ->Arg(int(kv::VectorUnits::none))
+    ->ArgName("vector_units")
+    ->Unit(benchmark::kMicrosecond);
 
 }  // namespace
 

@@ -11,9 +11,8 @@ extern "C" {
 #include <algorithm>
 #include <vector>
 
-#if defined(__x86_64__) && defined(__GNUC__)
+#if defined(KV_X86_VECTOR_CODE)
 #include <immintrin.h>
-#define KV_BGR_AVX2 1
 #endif
 
 namespace kv {
@@ -145,7 +144,7 @@ void filteredRowExact(const int16_t* const* rows, const int16_t* weights, int ta
     }
 }
 
-#if defined(KV_BGR_AVX2)
+#if defined(KV_X86_VECTOR_CODE)
 KV_VECTOR_CODE_BEGIN("avx2")
 
 // Word pairs for _mm256_madd_epi16: `low` in the low word, `high` in the high.
@@ -323,13 +322,8 @@ std::unique_ptr<BgrToYuv> BgrToYuv::make(AVPixelFormat format, int width, int he
     return made;
 }
 
-void BgrToYuv::convert(const uint8_t* pixels, size_t bytesPerRow, AVFrame& picture, bool vector) const {
-#if defined(KV_BGR_AVX2)
-    const bool avx2 = vector && cpuHasAvx2();
-#else
-    (void)vector;
-    const bool avx2 = false;
-#endif
+void BgrToYuv::convert(const uint8_t* pixels, size_t bytesPerRow, AVFrame& picture, VectorUnits units) const {
+    const bool avx2 = std::min(units, widestVectorUnits()) >= VectorUnits::avx2;
     const Matrix& m = matrix_;
     const bool pairs = chromaShiftX_ == 1;
     const int taps = vertical_.taps;
@@ -342,14 +336,14 @@ void BgrToYuv::convert(const uint8_t* pixels, size_t bytesPerRow, AVFrame& pictu
         const uint8_t* row = pixels + size_t(y) * bytesPerRow;
         uint8_t* luma = picture.data[0] + ptrdiff_t(y) * picture.linesize[0];
         int from = 0;
-#if defined(KV_BGR_AVX2)
+#if defined(KV_X86_VECTOR_CODE)
         if (avx2) from = lumaRowAvx2(row, width_, m, luma);
 #endif
         lumaRowPlain(row, from, width_, m, luma);
         if (!chroma) return;
         int16_t* u = recent.data() + size_t(y % taps) * cw * 2;
         from = 0;
-#if defined(KV_BGR_AVX2)
+#if defined(KV_X86_VECTOR_CODE)
         if (avx2) from = chromaRowAvx2(row, pairs, chromaWidth_, m, u, u + cw);
 #endif
         chromaRowPlain(row, pairs, from, chromaWidth_, m, u, u + cw);
@@ -369,14 +363,14 @@ void BgrToYuv::convert(const uint8_t* pixels, size_t bytesPerRow, AVFrame& pictu
             uint8_t* out = picture.data[plane] + ptrdiff_t(k) * picture.linesize[plane];
             int from = 0;
             if (taps == 1) {
-#if defined(KV_BGR_AVX2)
+#if defined(KV_X86_VECTOR_CODE)
                 if (avx2) from = oneRowAvx2(rows[0], chromaWidth_, out);
 #endif
                 oneRowPlain(rows[0], from, chromaWidth_, out);
             } else if ((k << chromaShiftY_) >= height_ - 2) {
                 filteredRowExact(rows, weights, taps, chromaWidth_, out);
             } else {
-#if defined(KV_BGR_AVX2)
+#if defined(KV_X86_VECTOR_CODE)
                 if (avx2) from = filteredRowAvx2(rows, weights, taps, chromaWidth_, out);
 #endif
                 filteredRowPlain(rows, weights, taps, from, chromaWidth_, out);

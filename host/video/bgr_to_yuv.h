@@ -18,6 +18,7 @@ extern "C" {
 }
 
 #include "host/video/scale_filter.h"
+#include "platform/foundation/vector_units.h"
 
 struct SwsContext;
 
@@ -45,10 +46,11 @@ public:
 
     // The picture at `pixels`, rows `bytesPerRow` apart, its fourth byte
     // unread, into the planes of `picture` (of the format and size it was
-    // made for). `vector` picks the vector units when the CPU has them; the
-    // plain version is the reference they are held to. Safe on several
-    // threads at once.
-    void convert(const uint8_t* pixels, size_t bytesPerRow, AVFrame& picture, bool vector = true) const;
+    // made for). `units` are the widest vector units it may use (it has
+    // AVX2 loops), those the CPU has at most; the plain version (none) is
+    // the reference the others are held to. Safe on several threads at once.
+    void convert(const uint8_t* pixels, size_t bytesPerRow, AVFrame& picture,
+                 VectorUnits units = widestVectorUnits()) const;
 
     // The scaler's factors from R, G and B to Y, U and V, in 1/32768.
     struct Matrix {

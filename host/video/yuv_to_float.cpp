@@ -10,9 +10,8 @@ extern "C" {
 #include <algorithm>
 #include <cstring>
 
-#if defined(__x86_64__) && defined(__GNUC__)
+#if defined(KV_X86_VECTOR_CODE)
 #include <immintrin.h>
-#define KV_YUV_AVX2 1
 #endif
 
 namespace kv {
@@ -89,7 +88,7 @@ void outputRowPlain(const uint8_t* luma, const int32_t* const* u, const int32_t*
     }
 }
 
-#if defined(KV_YUV_AVX2)
+#if defined(KV_X86_VECTOR_CODE)
 // The vector versions take luma's ((l << 9) − yOffset) × yCoeff + round as
 // (l × yCoeff) << 9 plus this constant: the same in 32 bits that wrap, with
 // l × yCoeff in one 16-bit multiply-add.
@@ -390,7 +389,7 @@ YuvToFloat::ColumnBlocks YuvToFloat::columnBlocks(const ScaleFilter& filter, int
 
 void YuvToFloat::filterColumns(const uint8_t* row, int32_t* out, VectorUnits units) const {
     int from = 0;
-#if defined(KV_YUV_AVX2)
+#if defined(KV_X86_VECTOR_CODE)
     if (units >= VectorUnits::avx2) {
         const int groups = horizontal_.taps / 4, blocks = blocks_.outputs / 8;
         int done = 0;
@@ -457,7 +456,7 @@ void YuvToFloat::convertRows(const AVFrame& frame, int firstRow, int rows, Pixel
         const uint8_t* luma = frame.data[0] + ptrdiff_t(y) * frame.linesize[0];
         std::byte* const row = pixels + size_t(y) * bytesPerRow;
         int from = 0;
-#if defined(KV_YUV_AVX2)
+#if defined(KV_X86_VECTOR_CODE)
         // Four rows is the filter of every vertically subsampled format.
         if (units >= VectorUnits::avx512) {
             const auto rowAvx512 = taps == 4 ? outputRowAvx512<4> : outputRowAvx512<0>;
@@ -470,7 +469,7 @@ void YuvToFloat::convertRows(const AVFrame& frame, int firstRow, int rows, Pixel
 #endif
         outputRowPlain(luma, u, v, weights, taps, matrix_, from, width_, layout, row);
     }
-#if defined(KV_YUV_AVX2)
+#if defined(KV_X86_VECTOR_CODE)
     // The streamed stores are seen before the picture is handed on.
     if (units >= VectorUnits::avx2) _mm_sfence();
 #endif

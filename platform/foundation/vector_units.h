@@ -34,6 +34,10 @@ private:
 
 #if defined(__x86_64__) && defined(__GNUC__)
 
+// Set where the vector code below can be compiled; the callers' loops for
+// those units stand between `#if defined(KV_X86_VECTOR_CODE)` and its end.
+#define KV_X86_VECTOR_CODE 1
+
 #define KV_PRAGMA(...) _Pragma(#__VA_ARGS__)
 #if defined(__clang__)
 #define KV_VECTOR_CODE_BEGIN(features) \

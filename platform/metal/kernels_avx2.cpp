@@ -5,8 +5,9 @@
 
 #include "platform/foundation/vector_units.h"
 #include "platform/metal/mtl_texture.h"
+#include "platform/metal/texel_pairs.h"
 
-#if defined(__x86_64__) && defined(__GNUC__)
+#if defined(KV_X86_VECTOR_CODE)
 #include <immintrin.h>
 
 // Everything up to the end mark is compiled for AVX2 (without FMA: the
@@ -136,13 +137,15 @@ inline __m256i fourPairs(const uint8_t* texels, const int32_t* offsets, size_t o
                                    _mm_unpacklo_epi64(pair(2), pair(3)), 1);
 }
 
+// A byte shuffle of one 16-byte lane, for each lane.
+inline __m256i inEachLane(const std::array<int8_t, 16>& shuffle) {
+    return _mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(shuffle.data())));
+}
+
 // The pairs of four pixels filtered across: a + (b − a)·w per channel, in
 // 1/128 steps, pixel after pixel in R, G, B, A order.
 inline __m256i acrossPairs(__m256i pairs, __m256i weights) {
-    const __m256i firstOfPair = _mm256_setr_epi8(2, -1, 1, -1, 0, -1, 3, -1, 10, -1, 9, -1, 8, -1, 11, -1,  //
-                                                 2, -1, 1, -1, 0, -1, 3, -1, 10, -1, 9, -1, 8, -1, 11, -1);
-    const __m256i secondOfPair = _mm256_setr_epi8(6, -1, 5, -1, 4, -1, 7, -1, 14, -1, 13, -1, 12, -1, 15, -1,  //
-                                                  6, -1, 5, -1, 4, -1, 7, -1, 14, -1, 13, -1, 12, -1, 15, -1);
+    const __m256i firstOfPair = inEachLane(kFirstOfPair), secondOfPair = inEachLane(kSecondOfPair);
     const __m256i a = _mm256_slli_epi16(_mm256_shuffle_epi8(pairs, firstOfPair), 7);
     const __m256i b = _mm256_slli_epi16(_mm256_shuffle_epi8(pairs, secondOfPair), 7);
     return _mm256_add_epi16(a, _mm256_mulhrs_epi16(_mm256_sub_epi16(b, a), weights));

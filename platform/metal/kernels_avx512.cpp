@@ -2,8 +2,9 @@
 
 #include "platform/foundation/vector_units.h"
 #include "platform/metal/mtl_texture.h"
+#include "platform/metal/texel_pairs.h"
 
-#if defined(__x86_64__) && defined(__GNUC__)
+#if defined(KV_X86_VECTOR_CODE)
 #include <immintrin.h>
 
 // Everything up to the end mark is compiled for AVX-512 (without FMA: the
@@ -66,13 +67,15 @@ inline __m512i eightPairs(const uint8_t* texels, const int32_t* offsets, size_t 
     return _mm512_inserti64x4(_mm512_castsi256_si512(low), high, 1);
 }
 
+// A byte shuffle of one 16-byte lane, for each lane.
+inline __m512i inEachLane(const std::array<int8_t, 16>& shuffle) {
+    return _mm512_broadcast_i32x4(_mm_loadu_si128(reinterpret_cast<const __m128i*>(shuffle.data())));
+}
+
 // The pairs of eight pixels filtered across: a + (b − a)·w per channel, in
 // 1/128 steps, pixel after pixel in R, G, B, A order.
 inline __m512i acrossPairs(__m512i pairs, __m512i weights) {
-    const __m512i firstOfPair =
-        _mm512_broadcast_i32x4(_mm_setr_epi8(2, -1, 1, -1, 0, -1, 3, -1, 10, -1, 9, -1, 8, -1, 11, -1));
-    const __m512i secondOfPair =
-        _mm512_broadcast_i32x4(_mm_setr_epi8(6, -1, 5, -1, 4, -1, 7, -1, 14, -1, 13, -1, 12, -1, 15, -1));
+    const __m512i firstOfPair = inEachLane(kFirstOfPair), secondOfPair = inEachLane(kSecondOfPair);
     const __m512i a = _mm512_slli_epi16(_mm512_shuffle_epi8(pairs, firstOfPair), 7);
     const __m512i b = _mm512_slli_epi16(_mm512_shuffle_epi8(pairs, secondOfPair), 7);
     return _mm512_add_epi16(a, _mm512_mulhrs_epi16(_mm512_sub_epi16(b, a), weights));
